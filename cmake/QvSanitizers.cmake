@@ -1,0 +1,10 @@
+# QV_SANITIZE=address adds ASan+UBSan, QV_SANITIZE=thread adds TSan, to every target.
+if(QV_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(QV_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT QV_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "QV_SANITIZE must be address, thread or empty")
+endif()

@@ -1,0 +1,7 @@
+#include "link/CInterface.h"
+
+namespace qv {
+
+CInterface::~CInterface() = default;
+
+}  // namespace qv
