@@ -1,0 +1,76 @@
+// The simulated instrument's protocol side, independent of the transport: takes one decoded
+// request frame and returns the answer as encoded frames. Thread-safe.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/FrameAssembler.h"
+#include "sim/SimFaults.h"
+#include "sim/SimScreen.h"
+
+namespace qv::sim {
+
+using SimClock = std::chrono::steady_clock;
+using Frames = std::vector<std::vector<std::uint8_t>>;
+
+struct RequestRecord {
+    std::uint8_t code = 0;
+    SimClock::time_point at;
+};
+
+struct CommandRecord {
+    std::string text;  // without the line feed
+    SimClock::time_point at;
+};
+
+class SimInstrument {
+public:
+    explicit SimInstrument(int width = 800, int height = 600);
+
+    Frames Handle(const FrameView& request);
+
+    void SetFaults(const SimFaults& faults);
+    SimFaults faults() const;
+    void SetModel(std::string model);
+    std::string model() const;
+    // Screens answer with exactly these bytes instead of a rendering; nullopt renders again.
+    void SetScreenOverride(std::optional<std::vector<std::uint8_t>> bytes);
+    // The next frame of the live picture as JPEG.
+    std::vector<std::uint8_t> RenderScreen();
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    std::vector<RequestRecord> Requests() const;
+    std::vector<CommandRecord> Commands() const;
+    std::string LastCommand() const;
+    // Blocks until at least n commands are recorded or the time-out passes.
+    bool WaitForCommands(std::size_t n, std::chrono::milliseconds timeout) const;
+    void ClearRecords();
+
+    // Splits bytes into answer frames of at most kMaxPayload (count and index set), applying
+    // the content faults. Exposed so other transports answer the same way.
+    Frames BuildAnswer(std::uint8_t code, const std::vector<std::uint8_t>& data, bool screen);
+
+private:
+    std::vector<std::uint8_t> ScreenBytes();
+    void CorruptChecksum(std::vector<std::uint8_t>& frame) const;
+
+    const int width_;
+    const int height_;
+    mutable std::mutex lock_;
+    mutable std::condition_variable commandArrived_;
+    SimFaults faults_;
+    SimScreen screen_;
+    std::optional<std::vector<std::uint8_t>> override_;
+    std::vector<RequestRecord> requests_;
+    std::vector<CommandRecord> commands_;
+    std::uint64_t framesBuilt_ = 0;
+};
+
+}  // namespace qv::sim
