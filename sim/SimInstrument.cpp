@@ -26,6 +26,8 @@ SimInstrument::SimInstrument(int width, int height)
 void SimInstrument::SetFaults(const SimFaults& faults) {
     std::lock_guard lock(lock_);
     faults_ = faults;
+    overrideFrames_.clear();
+    ++generation_;
 }
 
 SimFaults SimInstrument::faults() const {
@@ -46,6 +48,8 @@ std::string SimInstrument::model() const {
 void SimInstrument::SetScreenOverride(std::optional<std::vector<std::uint8_t>> bytes) {
     std::lock_guard lock(lock_);
     override_ = std::move(bytes);
+    overrideFrames_.clear();
+    ++generation_;
 }
 
 std::vector<std::uint8_t> SimInstrument::RenderScreen() {
@@ -103,8 +107,24 @@ Frames SimInstrument::Handle(const FrameView& request) {
             data.push_back(0);
             return BuildAnswer(code, data, false);
         }
-        case REQ_SCREEN:
-            return BuildAnswer(code, ScreenBytes(), true);
+        case REQ_SCREEN: {
+            std::uint64_t generation = 0;
+            bool fixed = false;
+            {
+                std::lock_guard lock(lock_);
+                if (override_ && !overrideFrames_.empty()) {
+                    return overrideFrames_;
+                }
+                generation = generation_;
+                fixed = override_.has_value() && faults_.badChecksumEvery == 0;
+            }
+            Frames frames = BuildAnswer(code, ScreenBytes(), true);
+            std::lock_guard lock(lock_);
+            if (fixed && generation == generation_) {
+                overrideFrames_ = frames;
+            }
+            return frames;
+        }
         case REQ_CMD: {
             // text, line feed, zero: the instrument takes the text up to the line feed.
             const auto& p = request.payload;

@@ -71,6 +71,9 @@ private:
     std::vector<RequestRecord> requests_;
     std::vector<CommandRecord> commands_;
     std::uint64_t framesBuilt_ = 0;
+    // A fixed screen's frames are encoded once, as an instrument serves a file it holds.
+    Frames overrideFrames_;
+    std::uint64_t generation_ = 0;  // bumped when the override or the faults change
 };
 
 }  // namespace qv::sim
