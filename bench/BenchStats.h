@@ -10,7 +10,9 @@ namespace qv::bench {
 
 using Clock = std::chrono::steady_clock;
 
-inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+inline double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // p in 0..100 over a copy of the samples.
 inline double Percentile(std::vector<double> samples, double p) {
@@ -18,7 +20,8 @@ inline double Percentile(std::vector<double> samples, double p) {
         return 0.0;
     }
     std::sort(samples.begin(), samples.end());
-    const auto i = static_cast<std::size_t>(p / 100.0 * static_cast<double>(samples.size() - 1) + 0.5);
+    const auto i =
+        static_cast<std::size_t>(p / 100.0 * static_cast<double>(samples.size() - 1) + 0.5);
     return samples[std::min(i, samples.size() - 1)];
 }
 

@@ -47,10 +47,11 @@ void Run(const char* name, const std::vector<std::uint8_t>& payload) {
     }
     const auto decodeTime = Clock::now() - t0;
 
-    std::printf("%-12s wire %5zu B/frame  memcpy %8.0f MB/s  encode %7.0f MB/s  decode %7.0f MB/s"
-                "  (sink %zu)\n",
-                name, size, MBps(total, memcpyTime), MBps(total, encodeTime),
-                MBps(total, decodeTime), sink % 10);
+    std::printf(
+        "%-12s wire %5zu B/frame  memcpy %8.0f MB/s  encode %7.0f MB/s  decode %7.0f MB/s"
+        "  (sink %zu)\n",
+        name, size, MBps(total, memcpyTime), MBps(total, encodeTime), MBps(total, decodeTime),
+        sink % 10);
 }
 
 }  // namespace

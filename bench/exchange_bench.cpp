@@ -29,7 +29,7 @@ constexpr int kExchanges = 200;
 
 // A raw peer: for each request byte, send the whole buffer back.
 class RawPeer {
-public:
+  public:
     explicit RawPeer(std::size_t size) : data_(size, 0x33) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -64,7 +64,7 @@ public:
     }
     std::uint16_t port() const { return port_; }
 
-private:
+  private:
     std::vector<std::uint8_t> data_;
     int listener_ = -1;
     std::uint16_t port_ = 0;
@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "exchange_bench: %s\n", server.error().c_str());
         return 1;
     }
-    std::printf("%-8s %10s %10s %10s %10s %10s  %s\n", "screen", "raw p50", "raw p99",
-                "engine p50", "engine p99", "goal p50", "(ms, 200 exchanges each)");
+    std::printf("%-8s %10s %10s %10s %10s %10s  %s\n", "screen", "raw p50", "raw p99", "engine p50",
+                "engine p99", "goal p50", "(ms, 200 exchanges each)");
     for (const std::size_t size : {50000u, 150000u, 400000u}) {
         const auto raw = RawExchanges(size);
         const auto engine = EngineExchanges(server, size);

@@ -12,7 +12,7 @@
 namespace qv {
 
 class AnswerJoiner {
-public:
+  public:
     enum class Outcome {
         Progress,       // more frames to come; see progress
         Complete,       // the last frame of the answer was added
@@ -38,7 +38,7 @@ public:
     std::size_t length() const { return length_; }
     int lastAccepted() const { return lastAccepted_; }
 
-private:
+  private:
     std::span<std::uint8_t> data_;
     std::size_t length_ = 0;
     int lastAccepted_ = 0;  // index + 1 of the last frame taken

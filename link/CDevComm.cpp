@@ -35,7 +35,9 @@ std::string CDevComm::ErrorText() const {
     return lastError_;
 }
 
-void CDevComm::GetErrorText(std::string& out) const { out = ErrorText(); }
+void CDevComm::GetErrorText(std::string& out) const {
+    out = ErrorText();
+}
 
 void CDevComm::SetErrorText(const std::string& text) {
     std::lock_guard lock(errorLock_);
@@ -91,9 +93,8 @@ void CDevComm::ResetAnswer() {
     TerminateData();
 }
 
-int CDevComm::SendFrame(std::uint8_t cmd, std::uint8_t code, std::uint8_t count,
-                        std::uint8_t index, std::span<const std::uint8_t> payload,
-                        bool resetAnswer) {
+int CDevComm::SendFrame(std::uint8_t cmd, std::uint8_t code, std::uint8_t count, std::uint8_t index,
+                        std::span<const std::uint8_t> payload, bool resetAnswer) {
     EnsureBuffers();
     if (resetAnswer) {
         ResetAnswer();
@@ -226,8 +227,7 @@ int CDevComm::ReadSocket() {
     // Same bound as 41 polls with 10 ms pauses, but wakes the moment bytes arrive.
     const auto deadline = Clock::now() + kReadWindow;
     for (;;) {
-        const int got =
-            transport_.ReadComm(receive_.data(), static_cast<int>(receive_.size()), 10);
+        const int got = transport_.ReadComm(receive_.data(), static_cast<int>(receive_.size()), 10);
         if (got != 0) {
             return got;
         }
@@ -261,7 +261,8 @@ int CDevComm::ReceiveFrame() {
             got = ReadSocket();
             socketRead = true;
             if (got > 0) {
-                input = std::span<const std::uint8_t>(receive_.data(), static_cast<std::size_t>(got));
+                input =
+                    std::span<const std::uint8_t>(receive_.data(), static_cast<std::size_t>(got));
             }
         }
         const std::uint8_t* base = input.data();

@@ -37,7 +37,7 @@ inline constexpr int kMethodTcp6 = 3;
 inline constexpr std::size_t kEntryTableSize = 400;
 
 class CDevComm {
-public:
+  public:
     CDevComm();
     virtual ~CDevComm();
     CDevComm(const CDevComm&) = delete;
@@ -92,14 +92,14 @@ public:
     void SetPort(std::uint16_t port) { transport_.SetService(std::to_string(port)); }
 
     // Bounds of waiting for socket data.
-    static constexpr std::chrono::milliseconds kReadWindow{410};     // one ReadSocket
-    static constexpr std::chrono::milliseconds kAttemptPause{50};    // between attempts
+    static constexpr std::chrono::milliseconds kReadWindow{410};   // one ReadSocket
+    static constexpr std::chrono::milliseconds kAttemptPause{50};  // between attempts
     static constexpr int kFrameAttempts = 5;
     static constexpr std::chrono::milliseconds kFrameDeadline{2300};  // one frame, whatever flows
     static constexpr std::size_t kUploadChunk = kMaxPayload;
     static constexpr int kUploadSingleFrameBelow = 1024;
 
-protected:
+  protected:
     struct LastFrame {
         std::uint8_t cmd = 0, code = 0, count = 0, index = 0;
         std::array<std::uint8_t, kMaxPayload> payload{};

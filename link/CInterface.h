@@ -6,7 +6,7 @@
 namespace qv {
 
 class CInterface : public CSocketComm {
-public:
+  public:
     CInterface() = default;
     ~CInterface() override;
 

@@ -19,7 +19,9 @@ using Clock = std::chrono::steady_clock;
 
 CSocketComm::CSocketComm() = default;
 
-CSocketComm::~CSocketComm() { StopComm(); }
+CSocketComm::~CSocketComm() {
+    StopComm();
+}
 
 int CSocketComm::ConnectWithTimeout(int fd, const sockaddr* address, socklen_t length) {
     const int flags = fcntl(fd, F_GETFL, 0);

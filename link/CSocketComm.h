@@ -13,7 +13,7 @@
 namespace qv {
 
 class CSocketComm {
-public:
+  public:
     CSocketComm();
     virtual ~CSocketComm();
     CSocketComm(const CSocketComm&) = delete;
@@ -60,13 +60,13 @@ public:
     // Bound on completing one send.
     static constexpr std::chrono::milliseconds kSendTimeout{2000};
 
-protected:
+  protected:
     // Connects fd to address within kConnectTimeout; returns 0 or an errno value.
     static int ConnectWithTimeout(int fd, const sockaddr* address, socklen_t length);
     // Takes ownership of a connected descriptor.
     void Adopt(int fd);
 
-private:
+  private:
     std::atomic<int> socket_{-1};
     // Shared by reads and writes, exclusive for close: a descriptor is never closed under a
     // thread still using it.

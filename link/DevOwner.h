@@ -5,13 +5,13 @@
 namespace qv {
 
 class DevOwner {
-public:
+  public:
     virtual ~DevOwner() = default;
     // Called with 1 by the USB reader thread when an answer is complete; may run on any
     // thread, so implementations only store the flag.
     virtual void OnResponseReady(int flag) = 0;
 
-protected:
+  protected:
     DevOwner() = default;
     DevOwner(const DevOwner&) = default;
     DevOwner& operator=(const DevOwner&) = default;

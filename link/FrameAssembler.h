@@ -17,7 +17,7 @@ struct FrameView {
 };
 
 class FrameAssembler {
-public:
+  public:
     enum class Status {
         NeedMore,       // every byte consumed, no frame ended
         Frame,          // a whole frame ended; see frame()
@@ -39,7 +39,7 @@ public:
     bool InFrame() const { return inFrame_; }
     const FrameView& frame() const { return frame_; }
 
-private:
+  private:
     Result Finish(std::size_t consumed);
 
     // Unescaped cmd, code, count, index, payload, checksum.

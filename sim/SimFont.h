@@ -10,7 +10,7 @@ class QColor;
 namespace qv::sim {
 
 class SimFont {
-public:
+  public:
     static constexpr int kGlyphWidth = 5;
     static constexpr int kGlyphHeight = 7;
     // Horizontal advance per character, in font pixels.

@@ -160,7 +160,8 @@ Frames SimInstrument::BuildAnswer(std::uint8_t code, const std::vector<std::uint
         if (faults.firstIndexOne && i == 0) {
             index = 1;
         }
-        const FrameHeader header{kCmdRequest, code, static_cast<std::uint8_t>(std::min<std::size_t>(n, 255)),
+        const FrameHeader header{kCmdRequest, code,
+                                 static_cast<std::uint8_t>(std::min<std::size_t>(n, 255)),
                                  static_cast<std::uint8_t>(index)};
         const std::size_t offset = i * kMaxPayload;
         const std::size_t size = std::min(kMaxPayload, body.size() - std::min(offset, body.size()));

@@ -30,7 +30,7 @@ struct CommandRecord {
 };
 
 class SimInstrument {
-public:
+  public:
     explicit SimInstrument(int width = 800, int height = 600);
 
     Frames Handle(const FrameView& request);
@@ -57,7 +57,7 @@ public:
     // the content faults. Exposed so other transports answer the same way.
     Frames BuildAnswer(std::uint8_t code, const std::vector<std::uint8_t>& data, bool screen);
 
-private:
+  private:
     std::vector<std::uint8_t> ScreenBytes();
     void CorruptChecksum(std::vector<std::uint8_t>& frame) const;
 

@@ -191,8 +191,7 @@ QImage SimScreen::RenderImage() {
     p.drawRect(gx, gy, gw, gh);
     for (int i = 0; i <= kDivY; i += 2) {
         const std::string label = Format("%.0f", kRefDbm - kDbPerDiv * i);
-        SimFont::Draw(p, gx - 6 - SimFont::Width(label, 1), gy + gh * i / kDivY - 3, label, 1,
-                      dim);
+        SimFont::Draw(p, gx - 6 - SimFont::Width(label, 1), gy + gh * i / kDivY - 3, label, 1, dim);
     }
     const std::string start = Format("%.3f", FrequencyAt(0));
     const std::string stop = Format("%.3f", FrequencyAt(kTracePoints - 1));

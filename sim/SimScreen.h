@@ -14,7 +14,7 @@ class QImage;
 namespace qv::sim {
 
 class SimScreen {
-public:
+  public:
     static constexpr int kTracePoints = 401;
     static constexpr int kMarkerStep = 5;
 
@@ -38,7 +38,7 @@ public:
     const std::string& entry() const { return entry_; }
     std::uint64_t frameNumber() const { return frame_; }
 
-private:
+  private:
     double FrequencyAt(int point) const;
     double LevelAt(int point);
 

@@ -5,8 +5,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <array>
@@ -32,7 +32,9 @@ void CloseFd(int& fd) {
 
 SimServer::SimServer(int width, int height) : instrument_(width, height) {}
 
-SimServer::~SimServer() { Stop(); }
+SimServer::~SimServer() {
+    Stop();
+}
 
 bool SimServer::Start(const std::string& bind, std::uint16_t port) {
     Stop();
@@ -75,8 +77,8 @@ bool SimServer::Start(const std::string& bind, std::uint16_t port) {
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0 ||
         ::listen(listener_, 4) != 0) {
         const int e = errno;
-        error_ = "cannot listen on " + bind + " port " + std::to_string(port) + ": " +
-                 std::strerror(e);
+        error_ =
+            "cannot listen on " + bind + " port " + std::to_string(port) + ": " + std::strerror(e);
         if (e == EACCES && port < 1024) {
             error_ += " (ports below 1024 need privilege; use --port with a higher port)";
         }

@@ -14,7 +14,7 @@
 namespace qv::sim {
 
 class SimServer {
-public:
+  public:
     explicit SimServer(int width = 800, int height = 600);
     ~SimServer();
     SimServer(const SimServer&) = delete;
@@ -34,7 +34,7 @@ public:
     std::function<void(std::uint8_t code)> onRequest;
     std::function<void(const std::string& text)> onCommand;
 
-private:
+  private:
     void AcceptLoop();
     void Serve(int client);
     // Writes one answer frame applying the transport faults; false when the client is gone.

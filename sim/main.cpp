@@ -14,7 +14,9 @@ namespace {
 
 volatile sig_atomic_t gStop = 0;
 
-void OnSignal(int) { gStop = 1; }
+void OnSignal(int) {
+    gStop = 1;
+}
 
 void Usage() {
     std::fprintf(stderr,

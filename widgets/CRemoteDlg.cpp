@@ -1,6 +1,7 @@
 #include "widgets/CRemoteDlg.h"
 
-CRemoteDlg::CRemoteDlg(int templateId, QWidget* parent) : QDialog(parent), templateId_(templateId) {}
+CRemoteDlg::CRemoteDlg(int templateId, QWidget* parent)
+    : QDialog(parent), templateId_(templateId) {}
 
 CRemoteDlg::~CRemoteDlg() = default;
 

@@ -10,7 +10,7 @@
 
 class CRemoteDlg : public QDialog, public qv::DevOwner {
     Q_OBJECT
-public:
+  public:
     // templateId is the panel's dialog number (241 hard-key, 102 soft-key).
     explicit CRemoteDlg(int templateId, QWidget* parent = nullptr);
     ~CRemoteDlg() override;
@@ -25,7 +25,7 @@ public:
     // Held while a received frame is stored to the frame file.
     std::mutex& FrameLock() { return frameLock_; }
 
-private:
+  private:
     int templateId_;
     std::mutex frameLock_;
 };

@@ -54,16 +54,18 @@ struct Loopback {
 inline const Loopback kLoopV4{"127.0.0.1", "127.0.0.1", false};
 inline const Loopback kLoopV6{"::1", "::1", true};
 
-inline std::string Name(const Loopback& l) { return l.ipv6 ? "IPv6" : "IPv4"; }
-inline void PrintTo(const Loopback& l, std::ostream* os) { *os << Name(l); }
+inline std::string Name(const Loopback& l) {
+    return l.ipv6 ? "IPv6" : "IPv4";
+}
+inline void PrintTo(const Loopback& l, std::ostream* os) {
+    *os << Name(l);
+}
 
 // Starts a simulator and connects an engine to it; ok() is false when the loopback
 // family is missing on this machine.
 class SimPeer {
-public:
-    explicit SimPeer(const Loopback& loop) : loop_(loop) {
-        started_ = server.Start(loop.bind, 0);
-    }
+  public:
+    explicit SimPeer(const Loopback& loop) : loop_(loop) { started_ = server.Start(loop.bind, 0); }
     bool started() const { return started_; }
 
     bool Connect(CDevComm& dev) const {
@@ -74,7 +76,7 @@ public:
 
     sim::SimServer server;
 
-private:
+  private:
     Loopback loop_;
     bool started_ = false;
 };

@@ -200,19 +200,22 @@ Bytes LongerThanLongestEscaped() {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AssemblerRejects,
-    ::testing::Values(
-        BadInput{"BytesBeforeStart", {0x00, 0x7F, 0x41, 0x50, 0x01, 0x00, 0x92, 0x7E},
-                 FrameAssembler::Status::ErrorPacket},
-        BadInput{"ShorterThanSeven", {0x7F, 0x41, 0x50, 0x01, 0x7E},
-                 FrameAssembler::Status::ErrorPacket},
-        BadInput{"EmptyFrame", {0x7F, 0x7E}, FrameAssembler::Status::ErrorPacket},
-        BadInput{"EscapeBeforeEnd", {0x7F, 0x41, 0x50, 0x01, 0x00, 0x92, 0x7D, 0x7E},
-                 FrameAssembler::Status::ErrorPacket},
-        BadInput{"BadChecksum", {0x7F, 0x41, 0x50, 0x01, 0x00, 0x93, 0x7E},
-                 FrameAssembler::Status::ErrorChecksum},
-        BadInput{"PayloadOver4096", Oversized(), FrameAssembler::Status::ErrorPacket},
-        BadInput{"LongerThanLongestLegal", LongerThanLongestEscaped(),
-                 FrameAssembler::Status::ErrorPacket}),
+    ::testing::Values(BadInput{"BytesBeforeStart",
+                               {0x00, 0x7F, 0x41, 0x50, 0x01, 0x00, 0x92, 0x7E},
+                               FrameAssembler::Status::ErrorPacket},
+                      BadInput{"ShorterThanSeven",
+                               {0x7F, 0x41, 0x50, 0x01, 0x7E},
+                               FrameAssembler::Status::ErrorPacket},
+                      BadInput{"EmptyFrame", {0x7F, 0x7E}, FrameAssembler::Status::ErrorPacket},
+                      BadInput{"EscapeBeforeEnd",
+                               {0x7F, 0x41, 0x50, 0x01, 0x00, 0x92, 0x7D, 0x7E},
+                               FrameAssembler::Status::ErrorPacket},
+                      BadInput{"BadChecksum",
+                               {0x7F, 0x41, 0x50, 0x01, 0x00, 0x93, 0x7E},
+                               FrameAssembler::Status::ErrorChecksum},
+                      BadInput{"PayloadOver4096", Oversized(), FrameAssembler::Status::ErrorPacket},
+                      BadInput{"LongerThanLongestLegal", LongerThanLongestEscaped(),
+                               FrameAssembler::Status::ErrorPacket}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FrameAssembler, SecondStartMarkerStartsAgain) {

@@ -25,7 +25,7 @@ std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed) {
 }
 
 class EngineOverLoopback : public ::testing::TestWithParam<Loopback> {
-protected:
+  protected:
     void SetUp() override {
         peer_ = std::make_unique<SimPeer>(GetParam());
         if (!peer_->started()) {
@@ -77,8 +77,8 @@ TEST_P(EngineOverLoopback, CommandsDoNotDisturbAScreenBeingReceived) {
     std::atomic<bool> sendFailed{false};
     std::thread commands([&] {
         for (int i = 0; i < kCommands; ++i) {
-            if (!dev_.SendText(kCmdRequest, REQ_CMD, "KEYP:NUM" + std::to_string(i % 10) + "#" +
-                                                         std::to_string(i))) {
+            if (!dev_.SendText(kCmdRequest, REQ_CMD,
+                               "KEYP:NUM" + std::to_string(i % 10) + "#" + std::to_string(i))) {
                 sendFailed = true;
             }
         }
@@ -113,9 +113,8 @@ TEST_P(EngineOverLoopback, CommandTextArrivesWithoutItsLineFeed) {
 
 TEST_P(EngineOverLoopback, UploadGoesOutInNumberedChunks) {
     const auto data = RandomBytes(10000, 3);
-    ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "up.bin", static_cast<int>(data.size()),
-                             data.data()),
-              1);
+    ASSERT_EQ(
+        dev_.WriteData(kCmdRequest, 145, "up.bin", static_cast<int>(data.size()), data.data()), 1);
     int p = 0;
     const auto until = Clock::now() + 5s;
     while ((p = dev_.Poll()) < 100 && p >= 0 && Clock::now() < until) {
@@ -185,8 +184,8 @@ const FaultCase kFaultCases[] = {
      "STR_ERROR_TIMEOUT", 150ms, 1500ms},
     {"GarbageBeforeFrame", With([](auto& f) { f.garbageBeforeFrame = true; }), 100, -1,
      "STR_ERROR_PACKET", 0ms, 1s},
-    {"BadChecksum", With([](auto& f) { f.badChecksumEvery = 3; }), 20000, -1,
-     "STR_ERROR_CHECKSUM", 0ms, 1s},
+    {"BadChecksum", With([](auto& f) { f.badChecksumEvery = 3; }), 20000, -1, "STR_ERROR_CHECKSUM",
+     0ms, 1s},
     {"SkippedIndex", With([](auto& f) { f.skipIndex = true; }), 20000, -1, "Communication Error!",
      0ms, 1s},
     {"FirstIndexOne", With([](auto& f) { f.firstIndexOne = true; }), 20000, -1,
@@ -197,7 +196,9 @@ const FaultCase kFaultCases[] = {
      "STR_ERROR_PACKET", 0ms, 2s},
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EngineFaults : public ::testing::TestWithParam<FaultCase> {};
 

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 class SocketTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(server_.Start("127.0.0.1", 0));
         socket_.SetService(std::to_string(server_.port()));
