@@ -1,0 +1,170 @@
+#include "panels/CPanelSessionView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+
+#include "dialogs/CDlgMsg.h"
+#include "resources/ids.h"
+
+namespace {
+
+constexpr int kPaneWidths[] = {0, 120, 150, 190};
+constexpr int kFixedPanesWidth = 480;
+
+}  // namespace
+
+CPanelSessionView::CPanelSessionView(QWidget* window)
+    : QObject(window), window_(window), statusBar_(new QStatusBar(window)) {
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setAutoFillBackground(true);
+    QPalette pal = statusBar_->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    statusBar_->setPalette(pal);
+    icon_ = new QLabel(statusBar_);
+    for (int pane = 0; pane < 4; ++pane) {
+        auto* label = new QLabel(statusBar_);
+        label->setObjectName(QStringLiteral("pane%1").arg(pane));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        if (pane == 1) {
+            // The connection pane holds its icon and its text.
+            auto* box = new QWidget(statusBar_);
+            auto* row = new QHBoxLayout(box);
+            row->setContentsMargins(2, 0, 2, 0);
+            row->setSpacing(4);
+            row->addWidget(icon_);
+            row->addWidget(label, 1);
+            label->setFrameShape(QFrame::NoFrame);
+            box->setFixedWidth(kPaneWidths[1]);
+            statusBar_->addWidget(box);
+        } else {
+            if (pane != 0) {
+                label->setFixedWidth(kPaneWidths[pane]);
+            }
+            statusBar_->addWidget(label, pane == 0 ? 1 : 0);
+        }
+        panes_[pane] = label;
+    }
+    panes_[0]->setText(QStringLiteral(" "));
+    panes_[1]->setText(QStringLiteral("Disconnected"));
+    panes_[2]->setText(QStringLiteral("Remote Control Stopped"));
+    panes_[3]->setText(QStringLiteral("0.0.0.0"));
+    SetLinkIcon(qv::ids::kIconDisconnected);
+}
+
+void CPanelSessionView::SetClientWidth(int width) {
+    panes_[0]->setFixedWidth(std::max(0, width - kFixedPanesWidth));
+}
+
+void CPanelSessionView::OnWindowThread(const std::function<void()>& call) {
+    if (QThread::currentThread() == thread()) {
+        call();
+        return;
+    }
+    if (shutdown_.load()) {
+        return;
+    }
+    QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
+}
+
+void CPanelSessionView::SetPaneText(int pane, const std::string& text) {
+    OnWindowThread([this, pane, text] {
+        if (const auto it = panes_.find(pane); it != panes_.end()) {
+            it->second->setText(QString::fromStdString(text));
+        }
+    });
+}
+
+void CPanelSessionView::SetLinkIcon(int iconId) {
+    OnWindowThread([this, iconId] {
+        iconId_ = iconId;
+        // The skin supplies the real icons; until one is installed a standard one stands in.
+        QIcon icon = QIcon(QStringLiteral(":/skin/%1.png").arg(iconId));
+        if (icon.isNull() || icon.availableSizes().isEmpty()) {
+            icon = window_->style()->standardIcon(iconId == qv::ids::kIconConnected
+                                                      ? QStyle::SP_DialogApplyButton
+                                                      : QStyle::SP_DialogCancelButton);
+        }
+        icon_->setPixmap(icon.pixmap(16, 16));
+    });
+}
+
+void CPanelSessionView::EnableControl(int id, bool enabled) {
+    OnWindowThread([this, id, enabled] {
+        if (auto* w = window_->findChild<QWidget*>(QStringLiteral("ctrl%1").arg(id))) {
+            w->setEnabled(enabled);
+        }
+        if (const auto it = actions_.find(id); it != actions_.end()) {
+            it->second->setEnabled(enabled);
+        }
+    });
+}
+
+void CPanelSessionView::MessageBox(const std::string& text) {
+    OnWindowThread([this, text] {
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+                        QString::fromStdString(text), QMessageBox::Ok, window_);
+        box.exec();
+    });
+}
+
+void CPanelSessionView::FailureMessage(int reason) {
+    OnWindowThread([this, reason] {
+        CDlgMsg dlg(reason, window_);
+        dlg.exec();
+    });
+}
+
+void CPanelSessionView::StartTimer(int id, int periodMs) {
+    OnWindowThread([this, id, periodMs] {
+        QTimer*& timer = timers_[id];
+        if (timer == nullptr) {
+            timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [this, id] {
+                if (onTimer) {
+                    onTimer(id);
+                }
+            });
+        }
+        timer->start(periodMs);
+    });
+}
+
+void CPanelSessionView::KillTimer(int id) {
+    OnWindowThread([this, id] {
+        if (const auto it = timers_.find(id); it != timers_.end()) {
+            it->second->stop();
+        }
+    });
+}
+
+void CPanelSessionView::Repaint() {
+    OnWindowThread([this] { window_->repaint(); });
+}
+
+QString CPanelSessionView::PaneText(int pane) const {
+    const auto it = panes_.find(pane);
+    return it == panes_.end() ? QString() : it->second->text();
+}
+
+bool CPanelSessionView::TimerActive(int id) const {
+    const auto it = timers_.find(id);
+    return it != timers_.end() && it->second->isActive();
+}
+
+int CPanelSessionView::TimerCount() const {
+    int n = 0;
+    for (const auto& [id, timer] : timers_) {
+        n += timer->isActive();
+    }
+    return n;
+}
