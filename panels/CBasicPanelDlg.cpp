@@ -3,14 +3,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QStatusBar>
 #include <QThread>
 #include <QVBoxLayout>
 
 #include "dialogs/CDlgCommNew.h"
 #include "panels/CPanelSessionView.h"
+#include "panels/CScreenView.h"
 #include "resources/ids.h"
 #include "session/ActivityLog.h"
 
@@ -37,13 +38,10 @@ CBasicPanelDlg::CBasicPanelDlg(qv::SettingsStore& store, qv::PanelTraits traits,
       store_(store),
       view_(new CPanelSessionView(this)),
       menu_(new QMenu(this)),
-      screen_(new QLabel(this)) {
+      screen_(new CScreenView(QSize(800, 600), this)),
+      renderer_(traits.softKey) {
     setWindowTitle(QApplication::applicationName());
     screen_->setObjectName(QStringLiteral("screen"));
-    screen_->setFixedSize(800, 600);
-    screen_->setAlignment(Qt::AlignCenter);
-    screen_->setStyleSheet(QStringLiteral("background: #101418; color: #8090a0;"));
-    screen_->setText(tr("Right-click for Connect, Start and Communication"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -59,11 +57,22 @@ CBasicPanelDlg::CBasicPanelDlg(qv::SettingsStore& store, qv::PanelTraits traits,
     if (port != 0) {
         engine_.SetPort(port);
     }
+    const bool softKey = traits.softKey;
     session_ =
         std::make_unique<qv::SessionController>(engine_, store_, *view_, std::move(traits), this);
     session_->sendKey = [this](const std::string& text) { SendKey(text); };
     view_->onTimer = [this](int id) { session_->OnTimer(id); };
     session_->Create();
+    keys_ = std::make_unique<qv::KeySender>(engine_, *session_, softKey);
+    loop_ = std::make_unique<qv::ScreenLoop>(engine_, *session_, softKey, FrameLock());
+    loop_->draw = [this](const std::string& path) {
+        auto frame = renderer_.Render(path);
+        if (frame) {
+            screen_->PostFrame(std::move(*frame));
+        }
+        return frame.has_value();
+    };
+    loop_->Start();
 }
 
 CBasicPanelDlg::~CBasicPanelDlg() {
@@ -75,9 +84,23 @@ void CBasicPanelDlg::OnResponseReady(int flag) {
 }
 
 void CBasicPanelDlg::SendKey(std::string text) {
-    if (engine_.SendText(qv::kCmdRequest, qv::REQ_CMD, text) != 1) {
-        qv::ActivityLog::Instance().Write("SendKey Fail : " + text);
+    keys_->SendKey(std::move(text));
+}
+
+qv::ScreenRect CBasicPanelDlg::screenRect() const {
+    const QRect r = screen_->geometry();
+    return {r.left(), r.top(), r.left() + renderer_.DrawnSize().width(),
+            r.top() + renderer_.DrawnSize().height()};
+}
+
+void CBasicPanelDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const QPoint p = event->position().toPoint();
+        if (const auto touch = keys_->Touch(p.x(), p.y(), screenRect(), 0, true)) {
+            SendKey(*touch);
+        }
     }
+    CRemoteDlg::mousePressEvent(event);
 }
 
 void CBasicPanelDlg::Command(int id) {
@@ -121,7 +144,7 @@ void CBasicPanelDlg::Shutdown() {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }
-    session_->Close(nullptr);
+    session_->Close([this] { loop_->Stop(); });
 }
 
 void CBasicPanelDlg::closeEvent(QCloseEvent* event) {

@@ -6,12 +6,15 @@
 #include <memory>
 
 #include "link/CDevComm.h"
+#include "panels/FrameRenderer.h"
+#include "session/KeySender.h"
+#include "session/ScreenLoop.h"
 #include "session/SessionController.h"
 #include "session/SettingsStore.h"
 #include "widgets/CRemoteDlg.h"
 
 class CPanelSessionView;
-class QLabel;
+class CScreenView;
 class QMenu;
 
 class CBasicPanelDlg : public CRemoteDlg {
@@ -28,12 +31,16 @@ class CBasicPanelDlg : public CRemoteDlg {
     qv::SessionController& session() { return *session_; }
     qv::CDevComm& engine() { return engine_; }
     CPanelSessionView& view() { return *view_; }
+    CScreenView& screen() { return *screen_; }
+    qv::KeySender& keys() { return *keys_; }
+    qv::ScreenRect screenRect() const;
     QMenu& menu() { return *menu_; }
     // Runs a menu command by its id, as the menu would.
     void Command(int id);
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void done(int result) override;
 
@@ -44,7 +51,10 @@ class CBasicPanelDlg : public CRemoteDlg {
     qv::SettingsStore& store_;
     CPanelSessionView* view_;
     QMenu* menu_;
-    QLabel* screen_;
+    CScreenView* screen_;
     std::unique_ptr<qv::SessionController> session_;
+    std::unique_ptr<qv::KeySender> keys_;
+    std::unique_ptr<qv::ScreenLoop> loop_;
+    qv::FrameRenderer renderer_;
     bool closed_ = false;
 };

@@ -65,6 +65,7 @@ void SessionController::Create() {
     engine_.Init(owner_);
     abort_.store(1);
     settings_ = store_.Load();
+    activeMethod_.store(settings_.LinkMethod());
     if (logFolder.empty()) {
         ActivityLog::Instance().Open();
     } else {
@@ -127,6 +128,7 @@ void SessionController::ConnectNow() {
 }
 
 void SessionController::RunConnect(const Settings& link) {
+    activeMethod_.store(link.LinkMethod());
     switch (link.LinkMethod()) {
         case kMethodTcp:
             ConnectTcp(link, false);

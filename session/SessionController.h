@@ -79,6 +79,8 @@ class SessionController {
     std::atomic<int>& abort() { return abort_; }
     int method() const { return settings_.method; }
     int LinkMethod() const { return settings_.LinkMethod(); }
+    // Method of the link made by the last connect; the screen loop and key sends use it.
+    int ActiveMethod() const { return activeMethod_.load(); }
     const Settings& settings() const { return settings_; }
     std::string FramePath() const;
     int ModelKind() const { return modelKind_.load(); }
@@ -119,6 +121,7 @@ class SessionController {
     std::atomic<int> streaming_{0};
     std::atomic<int> abort_{1};
     std::atomic<int> modelKind_{0};
+    std::atomic<int> activeMethod_{kMethodUsb};
     std::atomic<bool> connectedState_{false};
     std::atomic<bool> connecting_{false};
     std::thread connectThread_;

@@ -13,3 +13,24 @@ void SessionController::ConnectUsb() {
 void SessionController::CloseUsbLink() {}
 
 }  // namespace qv
+
+#include "session/ScreenLoop.h"
+
+namespace qv {
+
+int ScreenLoop::UsbExchange() {
+    engine_.SetErrorText("STR_ERROR_PACKET");
+    return -1;
+}
+
+}  // namespace qv
+
+#include "session/KeySender.h"
+
+namespace qv {
+
+int KeySender::SendUsb(const std::string& /*line*/) {
+    return 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,40 @@
+#include "panels/FrameRenderer.h"
+
+#include "panels/ImageServices.h"
+#include "session/ActivityLog.h"
+#include "session/KeySender.h"
+
+namespace qv {
+
+QSize FrameRenderer::DrawnSize() const {
+    if (!softKey_) {
+        return {800, 480};
+    }
+    const double s = KeySender::ScaleFactor(scale_);
+    return {static_cast<int>(800 * s), static_cast<int>(600 * s)};
+}
+
+std::string FrameRenderer::ScaledCopyPath(const std::string& path, int scaleSetting) {
+    const std::string tag = scaleSetting == 1 ? "_085.jpg" : "_070.jpg";
+    const std::string ext = ".jpg";
+    if (path.size() >= ext.size() && path.compare(path.size() - ext.size(), ext.size(), ext) == 0) {
+        return path.substr(0, path.size() - ext.size()) + tag;
+    }
+    return path + tag;
+}
+
+std::optional<QImage> FrameRenderer::Render(const std::string& path) const {
+    const auto decoded = ImageServices::DecodeFile(QString::fromStdString(path));
+    if (!decoded) {
+        ActivityLog::Instance().Write("Image Load Failed");
+        return std::nullopt;
+    }
+    if (!softKey_ || scale_ == 0) {
+        return ImageServices::Scaled(*decoded, DrawnSize(), false);
+    }
+    QImage scaled = ImageServices::Scaled(*decoded, DrawnSize(), true);
+    ImageServices::Save(scaled, QString::fromStdString(ScaledCopyPath(path, scale_)));
+    return scaled;
+}
+
+}  // namespace qv

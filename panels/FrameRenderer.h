@@ -1,0 +1,29 @@
+// Turns a frame file into the image a panel shows: decode, stretch or scale, and on the
+// soft-key panel at 85 % and 70 % a scaled copy beside the frame file. Runs on the screen
+// loop's worker; never touches a widget.
+#pragma once
+
+#include <QImage>
+#include <optional>
+#include <string>
+
+namespace qv {
+
+class FrameRenderer {
+  public:
+    // softKey: the soft-key panel's 800x600 frames at its scale; else 800x480.
+    explicit FrameRenderer(bool softKey) : softKey_(softKey) {}
+
+    void SetScale(int scaleSetting) { scale_ = scaleSetting; }
+    QSize DrawnSize() const;
+    // The finished frame, or nothing ("Image Load Failed" logged).
+    std::optional<QImage> Render(const std::string& path) const;
+    // Where the soft-key panel's scaled copy of a frame file goes.
+    static std::string ScaledCopyPath(const std::string& path, int scaleSetting);
+
+  private:
+    bool softKey_;
+    int scale_ = 0;
+};
+
+}  // namespace qv
