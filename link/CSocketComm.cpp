@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -54,6 +55,10 @@ int CSocketComm::ConnectWithTimeout(int fd, const sockaddr* address, socklen_t l
 }
 
 void CSocketComm::Adopt(int fd) {
+    // Requests and key commands are small frames that must leave at once, not wait for the
+    // acknowledgement of the one before.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::unique_lock lock(lifetime_);
     socket_.store(fd);
 }
