@@ -52,6 +52,15 @@ void SimInstrument::SetScreenOverride(std::optional<std::vector<std::uint8_t>> b
     ++generation_;
 }
 
+void SimInstrument::SetAnswer(std::uint8_t code, std::optional<std::vector<std::uint8_t>> bytes) {
+    std::lock_guard lock(lock_);
+    if (bytes) {
+        answers_[code] = std::move(*bytes);
+    } else {
+        answers_.erase(code);
+    }
+}
+
 std::vector<std::uint8_t> SimInstrument::RenderScreen() {
     std::lock_guard lock(lock_);
     return screen_.Render();
@@ -99,6 +108,18 @@ Frames SimInstrument::Handle(const FrameView& request) {
     }
     if (request.header.cmd != kCmdRequest) {
         return {};
+    }
+    if (code != REQ_CMD) {
+        std::optional<std::vector<std::uint8_t>> answer;
+        {
+            std::lock_guard lock(lock_);
+            if (const auto it = answers_.find(code); it != answers_.end()) {
+                answer = it->second;
+            }
+        }
+        if (answer) {
+            return BuildAnswer(code, *answer, false);
+        }
     }
     switch (code) {
         case REQ_EQINFO: {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -41,6 +42,9 @@ class SimInstrument {
     std::string model() const;
     // Screens answer with exactly these bytes instead of a rendering; nullopt renders again.
     void SetScreenOverride(std::optional<std::vector<std::uint8_t>> bytes);
+    // Requests with this code answer with these bytes under this code (a file list, an
+    // error code, an empty equipment answer...) instead of the usual; nullopt removes it.
+    void SetAnswer(std::uint8_t code, std::optional<std::vector<std::uint8_t>> bytes);
     // The next frame of the live picture as JPEG.
     std::vector<std::uint8_t> RenderScreen();
     int width() const { return width_; }
@@ -68,6 +72,7 @@ class SimInstrument {
     SimFaults faults_;
     SimScreen screen_;
     std::optional<std::vector<std::uint8_t>> override_;
+    std::map<std::uint8_t, std::vector<std::uint8_t>> answers_;
     std::vector<RequestRecord> requests_;
     std::vector<CommandRecord> commands_;
     std::uint64_t framesBuilt_ = 0;
