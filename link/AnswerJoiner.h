@@ -35,6 +35,9 @@ class AnswerJoiner {
         lastAccepted_ = 0;
     }
 
+    // Forgets the frame numbering only: the next frame must start an answer.
+    void RestartNumbering() { lastAccepted_ = 0; }
+
     std::size_t length() const { return length_; }
     int lastAccepted() const { return lastAccepted_; }
 

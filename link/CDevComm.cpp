@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/CUsbDeviceVista.h"
+#include "link/CUsbDeviceXP.h"
 #include "link/DevOwner.h"
 
 namespace qv {
@@ -12,6 +14,7 @@ using Clock = std::chrono::steady_clock;
 CDevComm::CDevComm() = default;
 
 CDevComm::~CDevComm() {
+    CloseUsb();
     JoinUpload();
     transport_.StopComm();
 }

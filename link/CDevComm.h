@@ -6,7 +6,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,10 +18,15 @@
 #include "link/CInterface.h"
 #include "link/CommandSet.h"
 #include "link/FrameAssembler.h"
+#include "link/ReaderEvents.h"
+#include "link/UsbBackend.h"
+#include "platform/SystemVersion.h"
 
 namespace qv {
 
 class DevOwner;
+class CUsbDeviceXP;
+class CUsbDeviceVista;
 
 // Request kinds: what the last request operation sent; Poll acts on it.
 enum RequestKind : int {
@@ -63,6 +71,29 @@ class CDevComm {
     // Record i of the entry table; null when i is out of range.
     virtual const FileEntry* GetEntry(int i) const;
 
+    // USB: one 4,096-byte block per transfer; a reader thread receives woken requests.
+    int OpenUsb(DevOwner* owner);
+    void CloseUsb();
+    int UsbSendRequest(std::uint8_t code, const std::uint8_t* payload, int length, int wake);
+    int UsbRequestFile(std::uint8_t code, const std::string& name);
+    int UsbSendText(const std::string& text);
+    int UsbReceive();
+    bool UsbIsOpen() const;
+    // Which device class OpenUsb chose: 1 older (one handle), 2 newer (two pipes), 0 none.
+    int UsbDeviceGeneration() const;
+
+    // Seams: the USB backend (default: the system's), the version queries that choose the
+    // device class, and the sleeps of the busy wait and the older class's handshake delay.
+    using VersionQuery = bool (*)(OsVersion&);
+    void SetUsbBackend(UsbBackend* backend) { usbBackend_ = backend; }
+    void SetVersionQueries(VersionQuery extended, VersionQuery basic) {
+        versionEx_ = extended;
+        version_ = basic;
+    }
+    void SetSleep(std::function<void(std::chrono::milliseconds)> sleep) {
+        sleep_ = std::move(sleep);
+    }
+
     void SetAddress(const std::string& host) { hostAddress_ = host; }
     const std::string& Address() const { return hostAddress_; }
 
@@ -98,6 +129,10 @@ class CDevComm {
     static constexpr std::chrono::milliseconds kFrameDeadline{2300};  // one frame, whatever flows
     static constexpr std::size_t kUploadChunk = kMaxPayload;
     static constexpr int kUploadSingleFrameBelow = 1024;
+    static constexpr std::chrono::milliseconds kUsbBusyStep{100};
+    static constexpr int kUsbBusySteps = 12;
+    static constexpr std::chrono::milliseconds kUsbXpHandshakeDelay{2000};
+    static constexpr std::chrono::milliseconds kUsbReaderWait{100};
 
   protected:
     struct LastFrame {
@@ -117,6 +152,13 @@ class CDevComm {
     void JoinUpload();
     // The answer's joined data is read as text by callers; keep a zero after it.
     void TerminateData() { data_[joiner_.length()] = 0; }
+
+    // Writes one whole block to the open device; true when all of it went out.
+    bool UsbWriteBlock(const std::uint8_t* block);
+    // One block read into a fresh block that holds the fill pattern where nothing arrived.
+    bool UsbReadBlock(std::vector<std::uint8_t>& block);
+    void UsbReaderThread();
+    void Sleep(std::chrono::milliseconds time) const;
 
     std::atomic<int> lastSendResult_{0};
     DevOwner* owner_ = nullptr;
@@ -152,6 +194,18 @@ class CDevComm {
     std::mutex uploadLock_;
     std::condition_variable uploadDone_;
     bool uploadComplete_ = false;
+
+    // USB. The device pointers change only under the exclusive lock; transfers hold it shared.
+    UsbBackend* usbBackend_ = nullptr;
+    VersionQuery versionEx_ = &QueryVersionEx;
+    VersionQuery version_ = &QueryVersion;
+    std::function<void(std::chrono::milliseconds)> sleep_;
+    mutable std::shared_mutex usbLock_;
+    std::unique_ptr<CUsbDeviceXP> usbXp_;
+    std::unique_ptr<CUsbDeviceVista> usbVista_;
+    std::thread usbReader_;
+    ReaderEvents usbEvents_;
+    std::atomic<int> usbBusy_{0};
 };
 
 }  // namespace qv

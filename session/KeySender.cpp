@@ -55,6 +55,10 @@ void KeySender::SendKey(std::string text) {
     }
 }
 
+int KeySender::SendUsb(const std::string& line) {
+    return engine_.UsbSendText(line);
+}
+
 double KeySender::ScaleFactor(int scaleSetting) {
     switch (scaleSetting) {
         case 1:

@@ -72,6 +72,19 @@ void ScreenLoop::Loop() {
     }
 }
 
+int ScreenLoop::UsbExchange() {
+    // The USB path does not look at the abort flag: a block read always ends.
+    if (engine_.UsbRequestFile(REQ_SCREEN, std::string(kScreenFileName)) != 1) {
+        return -1;
+    }
+    for (;;) {
+        const int p = engine_.UsbReceive();
+        if (p == -1 || p >= 100) {
+            return p;
+        }
+    }
+}
+
 int ScreenLoop::TcpExchange() {
     engine_.RequestFile(kCmdRequest, REQ_SCREEN, std::string(kScreenFileName), kScreenFileSize);
     for (;;) {

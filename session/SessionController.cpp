@@ -193,6 +193,53 @@ void SessionController::ConnectTcp(const Settings& link, bool ipv6) {
     SetConnectedState();
 }
 
+void SessionController::ConnectUsb() {
+    engine_.SetMethod(kMethodUsb);
+    responseReady_.store(0);
+    if (engine_.OpenUsb(owner_) != 1) {
+        // Nothing is outstanding on a link that never opened.
+        engine_.CloseUsb();
+        responseReady_.store(1);
+        Log("Error! Do not connect");
+        view_.FailureMessage(kReasonUsb);
+        RestoreState();
+        return;
+    }
+    engine_.SetRequestKind(kKindEqInfo);
+    engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1);
+    // The reader thread completes the answer and raises the flag through the owner.
+    for (int i = 1; i < traits_.usbWaitChecks && responseReady_.load() != 1; ++i) {
+        sleep(100ms);
+    }
+    if (responseReady_.load() != 1) {
+        Log("Connect USB Timeout.");
+        view_.MessageBox(kTextTimeout);
+        RestoreState();
+        return;
+    }
+    if (engine_.GetDataLength() > 0) {
+        engine_.SetConnected(1);
+        Log("USB Connected");
+        view_.MessageBox(kTextConnected);
+        StartWatchdog();
+        SetConnectedState();
+        if (traits_.softKey) {
+            LookupModel();
+        }
+        return;
+    }
+    // The reader cannot be killed; closing the device ends it the same way.
+    engine_.CloseUsb();
+    engine_.SetConnected(0);
+    SetDisconnectedState();
+    Log("Connection Failed");
+    view_.FailureMessage(kReasonUsb);
+}
+
+void SessionController::CloseUsbLink() {
+    engine_.CloseUsb();
+}
+
 void SessionController::LookupModel() {
     const auto* data = reinterpret_cast<const char*>(engine_.GetData());
     modelKind_.store(ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view()));

@@ -30,6 +30,7 @@ struct PanelTraits {
 // Connection pane texts and status.
 inline constexpr const char* kTextConnected = "Connected";
 inline constexpr const char* kTextDisconnected = "Disconnected";
+inline constexpr const char* kTextTimeout = "Timeout";
 inline constexpr const char* kTextConnecting = "Connecting\u2026";
 inline constexpr const char* kTextStarted = "Remote Control Started";
 inline constexpr const char* kTextStopped = "Remote Control Stopped";

@@ -100,7 +100,7 @@ std::vector<std::uint8_t> SimInstrument::ScreenBytes() {
     return screen_.Render();
 }
 
-Frames SimInstrument::Handle(const FrameView& request) {
+Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes) {
     const std::uint8_t code = request.header.code;
     {
         std::lock_guard lock(lock_);
@@ -118,7 +118,7 @@ Frames SimInstrument::Handle(const FrameView& request) {
             }
         }
         if (answer) {
-            return BuildAnswer(code, *answer, false);
+            return BuildAnswer(code, *answer, false, maxFrameBytes);
         }
     }
     switch (code) {
@@ -126,20 +126,21 @@ Frames SimInstrument::Handle(const FrameView& request) {
             const std::string name = model();
             std::vector<std::uint8_t> data(name.begin(), name.end());
             data.push_back(0);
-            return BuildAnswer(code, data, false);
+            return BuildAnswer(code, data, false, maxFrameBytes);
         }
         case REQ_SCREEN: {
             std::uint64_t generation = 0;
             bool fixed = false;
             {
                 std::lock_guard lock(lock_);
-                if (override_ && !overrideFrames_.empty()) {
+                if (override_ && !overrideFrames_.empty() && maxFrameBytes == 0) {
                     return overrideFrames_;
                 }
                 generation = generation_;
-                fixed = override_.has_value() && faults_.badChecksumEvery == 0;
+                fixed =
+                    override_.has_value() && faults_.badChecksumEvery == 0 && maxFrameBytes == 0;
             }
-            Frames frames = BuildAnswer(code, ScreenBytes(), true);
+            Frames frames = BuildAnswer(code, ScreenBytes(), true, maxFrameBytes);
             std::lock_guard lock(lock_);
             if (fixed && generation == generation_) {
                 overrideFrames_ = frames;
@@ -164,13 +165,38 @@ Frames SimInstrument::Handle(const FrameView& request) {
 }
 
 Frames SimInstrument::BuildAnswer(std::uint8_t code, const std::vector<std::uint8_t>& data,
-                                  bool screen) {
+                                  bool screen, std::size_t maxFrameBytes) {
     const SimFaults faults = this->faults();
     std::vector<std::uint8_t> body = data;
     if (screen && faults.answerOverLimit) {
         body.resize(kOverLimitFrames * kMaxPayload, 0x55);
     }
-    const std::size_t n = std::max<std::size_t>(1, (body.size() + kMaxPayload - 1) / kMaxPayload);
+    // Chunk boundaries: the largest payload, or as much as fits the frame limit escaped,
+    // with room for a fully escaped header and checksum and the two markers.
+    std::vector<std::pair<std::size_t, std::size_t>> chunks;
+    const std::size_t budget =
+        maxFrameBytes > 2 * (kFrameOverhead + 1) ? maxFrameBytes - 2 * (kFrameOverhead + 1) : 0;
+    for (std::size_t offset = 0; offset < body.size() || chunks.empty();) {
+        std::size_t size = std::min(kMaxPayload, body.size() - offset);
+        if (budget != 0) {
+            std::size_t escaped = 0;
+            size = 0;
+            while (offset + size < body.size() && size < kMaxPayload) {
+                const std::size_t cost = NeedsEscape(body[offset + size]) ? 2 : 1;
+                if (escaped + cost > budget) {
+                    break;
+                }
+                escaped += cost;
+                ++size;
+            }
+        }
+        chunks.emplace_back(offset, size);
+        offset += size;
+        if (size == 0) {
+            break;
+        }
+    }
+    const std::size_t n = chunks.size();
     Frames frames;
     frames.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
@@ -184,8 +210,7 @@ Frames SimInstrument::BuildAnswer(std::uint8_t code, const std::vector<std::uint
         const FrameHeader header{kCmdRequest, code,
                                  static_cast<std::uint8_t>(std::min<std::size_t>(n, 255)),
                                  static_cast<std::uint8_t>(index)};
-        const std::size_t offset = i * kMaxPayload;
-        const std::size_t size = std::min(kMaxPayload, body.size() - std::min(offset, body.size()));
+        const auto [offset, size] = chunks[i];
         std::vector<std::uint8_t> frame = Encode(header, std::span(body.data() + offset, size));
         if (screen && faults.oversizedFrame && i == 0) {
             // Stretch the payload past the largest legal one; markers and checksum stay.

@@ -34,7 +34,8 @@ class SimInstrument {
   public:
     explicit SimInstrument(int width = 800, int height = 600);
 
-    Frames Handle(const FrameView& request);
+    // maxFrameBytes bounds each encoded answer frame (a USB block); 0 = the largest payload.
+    Frames Handle(const FrameView& request, std::size_t maxFrameBytes = 0);
 
     void SetFaults(const SimFaults& faults);
     SimFaults faults() const;
@@ -59,7 +60,8 @@ class SimInstrument {
 
     // Splits bytes into answer frames of at most kMaxPayload (count and index set), applying
     // the content faults. Exposed so other transports answer the same way.
-    Frames BuildAnswer(std::uint8_t code, const std::vector<std::uint8_t>& data, bool screen);
+    Frames BuildAnswer(std::uint8_t code, const std::vector<std::uint8_t>& data, bool screen,
+                       std::size_t maxFrameBytes = 0);
 
   private:
     std::vector<std::uint8_t> ScreenBytes();

@@ -8,13 +8,16 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
+#include "link/DevOwner.h"
 #include "session/ActivityLog.h"
 #include "session/FrameFile.h"
 #include "session/KeySender.h"
 #include "session/ScreenLoop.h"
 #include "session/SessionController.h"
+#include "sim/SimUsbBackend.h"
 #include "tests/link/SimPeer.h"
 #include "tests/session/RecordingView.h"
 
@@ -227,6 +230,111 @@ TEST_F(Streaming, KeysDuringScreensArriveInOrderAndLeaveScreensIntact) {
     EXPECT_EQ(Log().find("Receive Fail"), std::string::npos);
     EXPECT_EQ(engine_.IsConnected(), 1);
 }
+
+// Over USB: the same loop and key path through the simulator's USB personality.
+class UsbStreaming : public ::testing::TestWithParam<bool> {
+  protected:
+    struct Forward : DevOwner {
+        SessionController* session = nullptr;
+        void OnResponseReady(int flag) override { session->OnResponseReady(flag); }
+    };
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        const QString ini = dir_.filePath("s.ini");
+        QSettings s(ini, QSettings::IniFormat);
+        s.setValue("Connection/Method", 2);
+        s.sync();
+        store_ = std::make_unique<SettingsStore>(ini.toStdString());
+        usb_.SetReadTimeout(300ms);
+        engine_.SetUsbBackend(&usb_);
+        const bool soft = GetParam();
+        session_ = std::make_unique<SessionController>(
+            engine_, *store_, view_, soft ? PanelTraits::SoftKey() : PanelTraits::HardKey(),
+            &owner_);
+        owner_.session = session_.get();
+        session_->logFolder = dir_.path().toStdString();
+        session_->sleep = [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); };
+        session_->Create();
+        session_->ConnectNow();
+        ASSERT_EQ(view_.Pane(1), "Connected");
+        loop_ = std::make_unique<ScreenLoop>(engine_, *session_, soft, frameLock_);
+        loop_->draw = [this](const std::string&) {
+            ++drawn_;
+            return true;
+        };
+    }
+    void TearDown() override {
+        session_->Close(nullptr);
+        engine_.CloseUsb();
+    }
+    std::string Log() const { return ReadFile(ActivityLog::Instance().Path()); }
+
+    QTemporaryDir dir_;
+    sim::SimInstrument instrument_;
+    sim::SimUsbBackend usb_{instrument_};
+    Forward owner_;
+    CDevComm engine_;
+    RecordingView view_;
+    std::unique_ptr<SettingsStore> store_;
+    std::unique_ptr<SessionController> session_;
+    std::unique_ptr<ScreenLoop> loop_;
+    std::mutex frameLock_;
+    std::atomic<int> drawn_{0};
+};
+
+TEST_P(UsbStreaming, FramesAndKeysThenAFailure) {
+    const bool soft = GetParam();
+    const auto screen = Bytes(150000);
+    instrument_.SetScreenOverride(screen);
+    KeySender keys(engine_, *session_, soft);
+    keys.sleep = [](std::chrono::milliseconds) {};
+    session_->Start();
+    std::atomic<bool> stop{false};
+    std::thread screens([&] {
+        while (!stop.load()) {
+            loop_->RunCycle();
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        keys.SendKey("KEYP:NUM" + std::to_string(i % 10));
+    }
+    ASSERT_TRUE(instrument_.WaitForCommands(20, 5s));
+    const auto until = Clock::now() + 5s;
+    while (drawn_.load() < 2 && Clock::now() < until) {
+        std::this_thread::sleep_for(10ms);
+    }
+    stop = true;
+    screens.join();
+    EXPECT_GE(drawn_.load(), 2);
+    const std::string frame = ReadFile(session_->FramePath());
+    EXPECT_EQ(frame.size(), screen.size());
+    EXPECT_TRUE(frame == std::string(screen.begin(), screen.end()));
+    std::string log = Log();
+    EXPECT_EQ(log.find("Receive Fail"), std::string::npos);
+    EXPECT_EQ(log.find("Send REQ_CMD Error"), std::string::npos);
+    // Only the soft-key panel writes the USB timing line, without the frame's length.
+    const auto timing = log.find(", 150000");
+    EXPECT_EQ(timing, std::string::npos);
+    EXPECT_EQ(std::regex_search(log, std::regex("   [0-9]+\\.[0-9]{3}\r\n")), soft);
+
+    // A device that stops answering: the cycle fails and marks the link.
+    sim::SimUsbFaults stall;
+    stall.stallRead = true;
+    usb_.SetFaults(stall);
+    loop_->RunCycle();
+    EXPECT_EQ(engine_.IsConnected(), 0);
+    EXPECT_EQ(session_->responseReady().load(), 1);
+    EXPECT_NE(Log().find("Receive Fail : STR_ERROR_PACKET\n"), std::string::npos);
+
+    // A device gone: the send fails and is logged.
+    engine_.SetConnected(1);
+    engine_.CloseUsb();
+    keys.SendKey("KEYP:MARK");
+    EXPECT_NE(Log().find("Send REQ_CMD Error"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Panels, UsbStreaming, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "SoftKey" : "HardKey"; });
 
 TEST_F(Streaming, KeyLogLinesOfBothPanels) {
     KeySender hard(engine_, *session_, false);

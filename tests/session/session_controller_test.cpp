@@ -7,10 +7,12 @@
 #include <regex>
 #include <sstream>
 
+#include "link/DevOwner.h"
 #include "link/ModelTable.h"
 #include "resources/ids.h"
 #include "session/ActivityLog.h"
 #include "session/SessionController.h"
+#include "sim/SimUsbBackend.h"
 #include "tests/link/SimPeer.h"
 #include "tests/session/RecordingView.h"
 
@@ -247,6 +249,114 @@ TEST_F(SessionTest, StartAndStop) {
     }
     // Only the soft-key panel repeats the stored quality at Start.
     EXPECT_EQ(sent, std::vector<std::string>{"KEYP:QUAL:NORM"});
+}
+
+// Over USB the engine's reader thread raises the response-ready flag through the owner.
+class UsbSession : public SessionTest {
+  protected:
+    struct Forward : DevOwner {
+        SessionController* session = nullptr;
+        void OnResponseReady(int flag) override {
+            if (session != nullptr) {
+                session->OnResponseReady(flag);
+            }
+        }
+    };
+
+    std::unique_ptr<SessionController> MakeUsb(PanelTraits traits, int method = 2) {
+        Store(method, "127.0.0.1", "::1");
+        usb_.SetReadTimeout(300ms);
+        engine_.SetUsbBackend(&usb_);
+        store_ = std::make_unique<SettingsStore>(ini_);
+        auto c = std::make_unique<SessionController>(engine_, *store_, view_, std::move(traits),
+                                                     &owner_);
+        owner_.session = c.get();
+        c->logFolder = dir_.path().toStdString();
+        // Short real waits: the reader thread must get its turn.
+        c->sleep = [](std::chrono::milliseconds) { std::this_thread::sleep_for(5ms); };
+        c->Create();
+        return c;
+    }
+    void TearDown() override {
+        engine_.CloseUsb();
+        SessionTest::TearDown();
+    }
+
+    sim::SimInstrument instrument_;
+    sim::SimUsbBackend usb_{instrument_};
+    Forward owner_;
+};
+
+TEST_F(UsbSession, ConnectsAndStreamsUnknownMethodsToo) {
+    // A stored method outside 1 to 3 connects by USB.
+    for (const int method : {2, 7}) {
+        SCOPED_TRACE(method);
+        auto c = MakeUsb(PanelTraits::SoftKey(), method);
+        EXPECT_EQ(view_.Pane(3), "USB");
+        c->ConnectNow();
+        EXPECT_EQ(LogMessages(), std::vector<std::string>{"USB Connected"});
+        EXPECT_EQ(view_.Messages(), std::vector<std::string>{"Connected"});
+        EXPECT_EQ(view_.Pane(1), "Connected");
+        EXPECT_EQ(c->ModelKind(), kModelKindTouch);
+        EXPECT_EQ(engine_.IsConnected(), 1);
+        EXPECT_EQ(c->ActiveMethod(), kMethodUsb);
+        EXPECT_EQ(c->responseReady().load(), 1);
+        // Disconnect clears the flags only; the device stays open until the next open.
+        c->Disconnect();
+        EXPECT_TRUE(engine_.UsbIsOpen());
+        c->Close(nullptr);
+        view_.Reset();
+    }
+}
+
+TEST_F(UsbSession, Failures) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::SimUsbBackend&, sim::SimInstrument&)> arrange;
+        std::string log;
+        std::string message;
+        bool disconnected;  // the Disconnected state is set again
+    };
+    const Case cases[] = {
+        {"no device", [](auto& u, auto&) { u.ClearInterfaces(); }, "Error! Do not connect",
+         "reason 2", false},
+        {"silent device",
+         [](auto& u, auto&) {
+             sim::SimUsbFaults f;
+             f.stallRead = true;
+             u.SetFaults(f);
+         },
+         "Connect USB Timeout.", "Timeout", false},
+        {"empty answer",
+         [](auto&, auto& i) { i.SetAnswer(REQ_EQINFO, std::vector<std::uint8_t>{}); },
+         "Connection Failed", "reason 2", true},
+    };
+    for (const bool soft : {false, true}) {
+        for (const Case& fc : cases) {
+            SCOPED_TRACE(std::string(fc.name) + (soft ? " soft" : " hard"));
+            fc.arrange(usb_, instrument_);
+            auto c = MakeUsb(soft ? PanelTraits::SoftKey() : PanelTraits::HardKey());
+            view_.Reset();
+            c->ConnectNow();
+            EXPECT_EQ(LogMessages(), std::vector<std::string>{fc.log});
+            EXPECT_EQ(view_.Messages(), std::vector<std::string>{fc.message});
+            EXPECT_EQ(engine_.IsConnected(), 0);
+            EXPECT_TRUE(view_.Timers().empty());
+            // The buttons are as before the attempt: Connect usable again.
+            EXPECT_TRUE(view_.Enabled(ids::kCmdConnect));
+            EXPECT_FALSE(view_.Enabled(ids::kCmdStart));
+            if (fc.disconnected) {
+                EXPECT_EQ(view_.Pane(1), "Disconnected");
+            }
+            c->Close(nullptr);
+            engine_.CloseUsb();
+            // Back to a healthy device for the next case.
+            usb_.ClearInterfaces();
+            usb_.AddInterface(kUsbClassVista, sim::SimUsbBackend::kDefaultPath);
+            usb_.SetFaults({});
+            instrument_.SetAnswer(REQ_EQINFO, std::nullopt);
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,73 @@
+// What the USB device classes need of the system: the present interfaces of a device class,
+// and blocking transfers on their two bulk directions. The product uses the system backend;
+// tests join the engine to the simulator through their own.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv {
+
+using UsbHandle = int;
+inline constexpr UsbHandle kInvalidUsbHandle = -1;
+
+// Device-interface classes of the two device generations.
+inline constexpr std::string_view kUsbClassXp = "{0DF82E02-6A7B-4A0C-BCAD-F2FC6A191D67}";
+inline constexpr std::string_view kUsbClassVista = "{B3F1DCDB-95D5-49D5-98E1-57C0F89511F6}";
+
+// Pipes under a device path, joined to it with one backslash.
+inline constexpr std::string_view kUsbReadPipe = "PIPE01";
+inline constexpr std::string_view kUsbWritePipe = "PIPE00";
+
+inline constexpr std::size_t kUsbBlockSize = 4096;
+inline constexpr std::size_t kUsbXpWriteSize = 64;
+
+// A read that sees no data for this long returns with nothing, so a silent instrument never
+// holds a thread for good.
+inline constexpr std::chrono::milliseconds kUsbReadTimeout{3000};
+
+// System error codes the device classes print.
+inline constexpr unsigned kUsbErrorNoMoreItems = 259;
+inline constexpr unsigned kUsbErrorInsufficientBuffer = 122;
+inline constexpr unsigned kUsbErrorFileNotFound = 2;
+inline constexpr unsigned kUsbErrorAccessDenied = 5;
+inline constexpr unsigned kUsbErrorSharingViolation = 32;
+inline constexpr unsigned kUsbErrorDeviceGone = 1167;
+
+enum class UsbShare { None, ReadWrite };
+
+class UsbBackend {
+  public:
+    virtual ~UsbBackend() = default;
+
+    // Device paths of the present interfaces of the class, first to last. False, with the
+    // system code in error, when the list cannot be made.
+    virtual bool ListInterfaces(std::string_view classGuid, std::vector<std::string>& paths,
+                                unsigned& error) = 0;
+    // Opens a device path (both directions) or "<device path>\\PIPE01" / "\\PIPE00".
+    // UsbShare::None fails while anything else holds the device open.
+    virtual UsbHandle Open(const std::string& path, UsbShare share, unsigned& error) = 0;
+    // One transfer of up to length bytes; blocks until data, kUsbReadTimeout, or Close of
+    // the handle from another thread.
+    virtual bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length,
+                      std::size_t& got) = 0;
+    virtual bool Write(UsbHandle handle, const std::uint8_t* data, std::size_t length,
+                       std::size_t& written) = 0;
+    // Safe while another thread is inside Read or Write on the handle: that call returns
+    // false. Handle numbers are never reused.
+    virtual void Close(UsbHandle handle) = 0;
+
+    // The backend the product uses (libusb on Linux).
+    static UsbBackend& System();
+
+  protected:
+    UsbBackend() = default;
+    UsbBackend(const UsbBackend&) = default;
+    UsbBackend& operator=(const UsbBackend&) = default;
+};
+
+}  // namespace qv
