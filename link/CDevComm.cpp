@@ -336,25 +336,33 @@ int CDevComm::Poll() {
         const FrameView frame{
             FrameHeader{lastFrame_.cmd, lastFrame_.code, lastFrame_.count, lastFrame_.index},
             std::span<const std::uint8_t>(lastFrame_.payload.data(), lastFrame_.length)};
-        const AnswerJoiner::Step step = joiner_.Add(frame);
-        TerminateData();
-        switch (step.outcome) {
-            case AnswerJoiner::Outcome::ErrorSequence:
-                SetErrorText("Communication Error!");
-                return -1;
-            case AnswerJoiner::Outcome::ErrorOverflow:
-                SetErrorText("STR_ERROR_PACKET");
-                return -1;
-            case AnswerJoiner::Outcome::Complete:
-                return 100;
-            case AnswerJoiner::Outcome::Progress:
-                break;
+        const int progress = JoinFrame(frame);
+        if (progress < 0 || progress >= 100) {
+            return progress;
         }
         // A frame taken from bytes already read: move on to the next one at once.
         if (r != 1) {
-            return step.progress;
+            return progress;
         }
     }
+}
+
+int CDevComm::JoinFrame(const FrameView& frame) {
+    const AnswerJoiner::Step step = joiner_.Add(frame);
+    TerminateData();
+    switch (step.outcome) {
+        case AnswerJoiner::Outcome::ErrorSequence:
+            SetErrorText("Communication Error!");
+            return -1;
+        case AnswerJoiner::Outcome::ErrorOverflow:
+            SetErrorText("STR_ERROR_PACKET");
+            return -1;
+        case AnswerJoiner::Outcome::Complete:
+            return 100;
+        case AnswerJoiner::Outcome::Progress:
+            break;
+    }
+    return step.progress;
 }
 
 const FileEntry* CDevComm::GetEntry(int i) const {

@@ -146,6 +146,8 @@ class CDevComm {
     int SendFrame(std::uint8_t cmd, std::uint8_t code, std::uint8_t count, std::uint8_t index,
                   std::span<const std::uint8_t> payload, bool resetAnswer);
     void ResetAnswer();
+    // Adds a frame to the answer: -1 (error text set), 100 when complete, else the progress.
+    int JoinFrame(const FrameView& frame);
     void EnsureBuffers();
     int ReadSocket();
     void UploadWorker(std::uint8_t code, std::vector<std::uint8_t> data);

@@ -248,19 +248,9 @@ int CDevComm::UsbReceive() {
             lastFrame_.code = frame.header.code;
             lastFrame_.count = frame.header.count;
             lastFrame_.index = frame.header.index;
-            const AnswerJoiner::Step step = joiner_.Add(frame);
-            TerminateData();
-            switch (step.outcome) {
-                case AnswerJoiner::Outcome::ErrorSequence:
-                    SetErrorText("Communication Error!");
-                    return -1;
-                case AnswerJoiner::Outcome::ErrorOverflow:
-                    SetErrorText("STR_ERROR_PACKET");
-                    return -1;
-                case AnswerJoiner::Outcome::Complete:
-                    return 100;
-                case AnswerJoiner::Outcome::Progress:
-                    break;
+            const int progress = JoinFrame(frame);
+            if (progress < 0 || progress >= 100) {
+                return progress;
             }
             took = true;
         }
