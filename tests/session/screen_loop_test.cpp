@@ -219,6 +219,11 @@ TEST_F(Streaming, KeysDuringScreensArriveInOrderAndLeaveScreensIntact) {
         keys.SendKey(i % 2 ? "KEYP:RIGH" : "KEYP:NUM" + std::to_string(i % 10));
     }
     ASSERT_TRUE(peer_.server.instrument().WaitForCommands(100, 5s));
+    // The keys may all be out before the first screen is drawn.
+    const auto until = Clock::now() + 5s;
+    while (drawn_.load() < 1 && Clock::now() < until) {
+        std::this_thread::sleep_for(10ms);
+    }
     stop = true;
     screens.join();
     const auto commands = peer_.server.instrument().Commands();
