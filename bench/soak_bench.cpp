@@ -42,19 +42,6 @@ class CountingView : public qv::SessionView {
     std::atomic<int> failures{0};
 };
 
-long RssKb() {
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    while (in >> key) {
-        if (key == "VmRSS:") {
-            long kb = 0;
-            in >> kb;
-            return kb;
-        }
-    }
-    return 0;
-}
-
 qv::sim::SimFaults FaultNumber(int n) {
     qv::sim::SimFaults f;
     switch (n % 5) {
@@ -162,7 +149,7 @@ int main(int argc, char** argv) {
         if (now >= nextReport) {
             std::printf("  %5.1f min: %6d frames, %5d keys, RSS %ld KB\n",
                         std::chrono::duration<double>(now - start).count() / 60.0, drawn.load(),
-                        sent, RssKb());
+                        sent, qv::bench::RssKb());
             std::fflush(stdout);
             nextReport += std::chrono::minutes(1);
         }
@@ -174,6 +161,6 @@ int main(int argc, char** argv) {
         "soak: %d frames, %d keys sent, %zu received, %d faults, %d recovered, %d links "
         "lost, final RSS %ld KB\n",
         drawn.load(), sent, server.instrument().Commands().size(), faults, recovered,
-        view.lost.load(), RssKb());
+        view.lost.load(), qv::bench::RssKb());
     return 0;
 }

@@ -43,19 +43,6 @@ class NullView : public qv::SessionView {
     void Repaint() override {}
 };
 
-long RssKb() {
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    while (in >> key) {
-        if (key == "VmRSS:") {
-            long kb = 0;
-            in >> kb;
-            return kb;
-        }
-    }
-    return 0;
-}
-
 double CpuSeconds() {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
@@ -178,7 +165,7 @@ void CyclesAndKeys(qv::sim::SimServer& server, const std::string& folder) {
     for (int i = 1; i <= 1000; ++i) {
         loop.RunCycle();
         if (i == 100) {
-            rss100 = RssKb();
+            rss100 = qv::bench::RssKb();
         }
     }
     const double cpu = CpuSeconds() - cpu0;
@@ -186,7 +173,8 @@ void CyclesAndKeys(qv::sim::SimServer& server, const std::string& folder) {
         "1,000 whole cycles at 85 %% (wire, file, decode, scale, scaled copy): %d drawn,"
         " %.2f ms CPU per frame (simulator included), %.2f ms wall per frame\n",
         drawn, cpu * 1000.0 / 1000, Ms(Clock::now() - t0) / 1000);
-    std::printf("  RSS after 100 frames %ld KB, after 1,000 frames %ld KB\n", rss100, RssKb());
+    std::printf("  RSS after 100 frames %ld KB, after 1,000 frames %ld KB\n", rss100,
+                qv::bench::RssKb());
 
     // Key to wire while a screen exchange runs all the time.
     std::atomic<bool> stop{false};
