@@ -1,16 +1,9 @@
 // A plain panel window around the session: the live screen area, the status bar and the
-// right-button menu (Connect, Disconnect, Start, Stop, Communication). The skinned front
-// panels replace it; it stays as the simplest complete window for tests and diagnosis.
+// right-button menu. The skinned front panels replace it; it stays as the simplest complete
+// window for tests and diagnosis.
 #pragma once
 
-#include <memory>
-
-#include "link/CDevComm.h"
-#include "panels/FrameRenderer.h"
-#include "session/KeySender.h"
-#include "session/ScreenLoop.h"
-#include "session/SessionController.h"
-#include "session/SettingsStore.h"
+#include "panels/PanelSession.h"
 #include "widgets/CRemoteDlg.h"
 
 class CPanelSessionView;
@@ -28,15 +21,15 @@ class CBasicPanelDlg : public CRemoteDlg {
     void OnResponseReady(int flag) override;
     void SendKey(std::string text) override;
 
-    qv::SessionController& session() { return *session_; }
-    qv::CDevComm& engine() { return engine_; }
-    CPanelSessionView& view() { return *view_; }
-    CScreenView& screen() { return *screen_; }
-    qv::KeySender& keys() { return *keys_; }
-    qv::ScreenRect screenRect() const;
-    QMenu& menu() { return *menu_; }
+    qv::SessionController& session() { return panel_->session(); }
+    qv::CDevComm& engine() { return panel_->engine(); }
+    CPanelSessionView& view() { return panel_->view(); }
+    CScreenView& screen() { return panel_->screen(); }
+    qv::KeySender& keys() { return panel_->keys(); }
+    qv::ScreenRect screenRect() const { return panel_->screenRect(); }
+    QMenu& menu() { return panel_->menu(); }
     // Runs a menu command by its id, as the menu would.
-    void Command(int id);
+    void Command(int id) { panel_->Command(id); }
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -45,16 +38,5 @@ class CBasicPanelDlg : public CRemoteDlg {
     void done(int result) override;
 
   private:
-    void Shutdown();
-
-    qv::CDevComm engine_;
-    qv::SettingsStore& store_;
-    CPanelSessionView* view_;
-    QMenu* menu_;
-    CScreenView* screen_;
-    std::unique_ptr<qv::SessionController> session_;
-    std::unique_ptr<qv::KeySender> keys_;
-    std::unique_ptr<qv::ScreenLoop> loop_;
-    qv::FrameRenderer renderer_;
-    bool closed_ = false;
+    PanelSession* panel_;
 };

@@ -1,0 +1,108 @@
+// What every panel window holds around its session: the engine, the session controller, the
+// status bar view, the key sender, the screen loop with its renderer, the screen picture and
+// the right-button menu with the commands both panels share (Connect, Disconnect, Start, Stop,
+// quality, Communication, Infomation). The panel keeps its own keys, layout and skin.
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/CDevComm.h"
+#include "panels/FrameRenderer.h"
+#include "session/KeySender.h"
+#include "session/ScreenLoop.h"
+#include "session/ScreenRect.h"
+#include "session/SessionController.h"
+#include "session/SettingsStore.h"
+
+class CPanelSessionView;
+class CRemoteDlg;
+class CScreenView;
+class QAction;
+class QMenu;
+class QStatusBar;
+
+class PanelSession : public QObject {
+    Q_OBJECT
+  public:
+    struct Options {
+        qv::PanelTraits traits;
+        QSize screenSize{800, 600};  // the picture control's size at 100 %
+        bool scaleItems = false;     // the menu offers 100 %, 85 %, 70 %
+        std::uint16_t port = 0;      // 0 keeps the instrument's port 66
+        bool networkUp = true;       // false after a failed socket start-up: no connecting
+    };
+
+    // window: the panel; the status bar, the screen picture and the menu become its children.
+    // store outlives the window.
+    PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options options);
+    ~PanelSession() override;
+
+    // The session's share of the window's initialisation: log, response flag and engine
+    // owner, settings, status bar and link text. The panel lays itself out after this.
+    void Init();
+    // The last initialisation step: the screen loop's worker.
+    void StartWorker();
+    // Window close: waits for a connect in progress, stops remote control, the worker and
+    // the link. Safe to call twice.
+    void Shutdown();
+
+    qv::SessionController& session() { return *session_; }
+    qv::CDevComm& engine() { return engine_; }
+    qv::SettingsStore& store() { return store_; }
+    CPanelSessionView& view() { return *view_; }
+    CScreenView& screen() { return *screen_; }
+    qv::KeySender& keys() { return *keys_; }
+    QStatusBar* statusBar() const;
+    QMenu& menu() { return *menu_; }
+    bool networkUp() const { return options_.networkUp; }
+
+    // The picture's place in client pixels; frames are drawn there and touches map from it.
+    void SetScreenRect(const qv::ScreenRect& rect);
+    qv::ScreenRect screenRect() const { return screenRect_; }
+    // Scale setting 0, 1, 2 (100, 85, 70 %) for the frame drawing and the touch mapping.
+    void SetScale(int scaleSetting);
+    int scale() const { return scale_; }
+    // Places the status bar along the bottom of the client area (pane 0 takes what is left).
+    void PlaceStatusBar(int clientWidth, int clientHeight);
+
+    // Sends a command text through the one send path.
+    void SendKey(std::string text);
+    // A left press at a client point: sends the touch command when it maps onto the screen.
+    void Touch(QPoint clientPoint, bool hideKeys);
+
+    // Sets every item's enabled and checked state and opens the menu at a global position.
+    void PopupMenu(QPoint globalPos, bool screenMode);
+    void UpdateMenu(bool screenMode);
+    QAction* Action(int id) const;
+
+    // Runs a shared command by id. Returns false for ids the panel handles itself (screen
+    // mode, scale); those are handed to onPanelCommand when they come from the menu.
+    bool Command(int id);
+    std::function<void(int id)> onPanelCommand;
+
+  private:
+    void BuildMenu();
+    void ChooseQuality(int index);
+
+    CRemoteDlg& window_;
+    qv::SettingsStore& store_;
+    Options options_;
+    qv::CDevComm engine_;
+    CPanelSessionView* view_;
+    CScreenView* screen_;
+    QMenu* menu_;
+    std::unique_ptr<qv::SessionController> session_;
+    std::unique_ptr<qv::KeySender> keys_;
+    std::unique_ptr<qv::ScreenLoop> loop_;
+    qv::FrameRenderer renderer_;
+    qv::ScreenRect screenRect_{};
+    int scale_ = 0;
+    int quality_ = 0;
+    bool workerStarted_ = false;
+    bool closed_ = false;
+};
