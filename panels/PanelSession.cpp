@@ -234,6 +234,8 @@ void PanelSession::ChooseQuality(int index) {
     SendKey(kQuality[index].command);
     quality_ = index;
     store_.StoreInt(qv::kSetQuality, index);
+    // Start repeats the stored quality: the session must see the new choice.
+    session_->ReloadSettings();
 }
 
 bool PanelSession::Command(int id) {

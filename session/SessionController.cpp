@@ -61,16 +61,17 @@ SessionController::~SessionController() {
 }
 
 void SessionController::Create() {
-    responseReady_.store(1);
-    engine_.Init(owner_);
-    abort_.store(1);
-    settings_ = store_.Load();
-    activeMethod_.store(settings_.LinkMethod());
+    // The log first, so that whatever follows can write to it.
     if (logFolder.empty()) {
         ActivityLog::Instance().Open();
     } else {
         ActivityLog::Instance().Open(logFolder);
     }
+    responseReady_.store(1);
+    engine_.Init(owner_);
+    abort_.store(1);
+    settings_ = store_.Load();
+    activeMethod_.store(settings_.LinkMethod());
     view_.SetPaneText(0, " ");
     view_.SetPaneText(2, kTextStopped);
     SetDisconnectedState();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "link/CDevComm.h"
+#include "link/ModelTable.h"
 #include "session/SessionView.h"
 #include "session/SettingsStore.h"
 
@@ -121,7 +122,7 @@ class SessionController {
     std::atomic<int> responseReady_{1};
     std::atomic<int> streaming_{0};
     std::atomic<int> abort_{1};
-    std::atomic<int> modelKind_{0};
+    std::atomic<int> modelKind_{kModelKindInitial};  // until the instrument names itself
     std::atomic<int> activeMethod_{kMethodUsb};
     std::atomic<bool> connectedState_{false};
     std::atomic<bool> connecting_{false};

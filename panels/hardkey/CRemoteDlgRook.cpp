@@ -187,6 +187,7 @@ bool CRemoteDlgRook::PreTranslateKey(QKeyEvent* key) {
     }
     if (down) {
         ShowKeySet(id, true);
+        held_.insert(id);
         return true;
     }
     // A held key repeats its press; only the real release sends.
@@ -194,7 +195,11 @@ bool CRemoteDlgRook::PreTranslateKey(QKeyEvent* key) {
         return true;
     }
     ShowKeySet(id, false);
-    OnKey(id);
+    // A release whose press went to another window (Enter on a message box) is not a key
+    // press on the instrument.
+    if (held_.erase(id) != 0) {
+        OnKey(id);
+    }
     return true;
 }
 

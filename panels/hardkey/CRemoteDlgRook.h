@@ -6,6 +6,7 @@
 #include <QSize>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include "panels/PanelSession.h"
@@ -82,4 +83,5 @@ class CRemoteDlgRook : public CRemoteDlg {
     CKnobButton* knob_ = nullptr;
     bool screenMode_ = false;
     qv::hardkey::ScanCodes scanCodes_;
+    std::set<int> held_;  // panel keys whose PC key went down in this window
 };
