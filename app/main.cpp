@@ -4,22 +4,13 @@
 //   --settings FILE   use this settings file instead of the user's store
 //   --port N          connect to port N instead of 66
 //   --start           connect at once and start remote control
-#include <QApplication>
 #include <QCommandLineParser>
-#include <QIcon>
-#include <QTimer>
 #include <cstdio>
-#include <memory>
 
-#include "panels/CBasicPanelDlg.h"
-#include "resources/ids.h"
-#include "session/SettingsStore.h"
+#include "app/CRemoteApp.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("QVRemote"));
-    QApplication::setOrganizationName(QStringLiteral("Orvane"));
-    QApplication::setApplicationVersion(QStringLiteral("2.1"));
+    CRemoteApp app(argc, argv);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Remote control for handheld RF analysers"));
@@ -36,7 +27,7 @@ int main(int argc, char** argv) {
     parser.addOptions({settingsOption, portOption, startOption});
     parser.process(app);
 
-    std::uint16_t port = 0;
+    CRemoteApp::Launch launch;
     if (parser.isSet(portOption)) {
         bool ok = false;
         const uint value = parser.value(portOption).toUInt(&ok);
@@ -44,27 +35,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "qvremote: --port wants a number from 1 to 65535\n");
             return 2;
         }
-        port = static_cast<std::uint16_t>(value);
+        launch.port = static_cast<std::uint16_t>(value);
     }
-    auto store =
-        parser.isSet(settingsOption)
-            ? std::make_unique<qv::SettingsStore>(parser.value(settingsOption).toStdString())
-            : std::make_unique<qv::SettingsStore>();
-
-    CBasicPanelDlg panel(*store, qv::PanelTraits::SoftKey(), nullptr, port);
-    panel.show();
-    if (parser.isSet(startOption)) {
-        QTimer::singleShot(0, &panel, [&panel] { panel.Command(qv::ids::kCmdConnect); });
-        // Start once the connect has finished.
-        auto* poll = new QTimer(&panel);
-        QObject::connect(poll, &QTimer::timeout, &panel, [&panel, poll] {
-            if (!panel.session().Connecting() && panel.session().IsConnectedState()) {
-                panel.Command(qv::ids::kCmdStart);
-                poll->stop();
-            }
-        });
-        poll->start(100);
-    }
-    QObject::connect(&panel, &QDialog::finished, &app, &QApplication::quit);
-    return QApplication::exec();
+    launch.settingsFile = parser.value(settingsOption).toStdString();
+    launch.start = parser.isSet(startOption);
+    app.CloseOnQuitSignals();
+    app.InitInstance(launch);
+    return 0;
 }

@@ -1,0 +1,316 @@
+// Start-up of the program: the model-line dialog's answers, the panel each line opens, the
+// system checks and a failed socket start-up.
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <atomic>
+
+#include "app/CRemoteApp.h"
+#include "dialogs/CDlgModel.h"
+#include "platform/SystemVersion.h"
+#include "resources/ids.h"
+#include "session/SettingsStore.h"
+#include "sim/SimServer.h"
+#include "widgets/CRemoteDlg.h"
+
+class TestRemoteApp : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void systemClasses_data();
+    void systemClasses();
+    void dpiAdvice_data();
+    void dpiAdvice();
+    void enterAtOnceOpensTheSoftKeyPanel();
+    void linesOpenTheirPanels_data();
+    void linesOpenTheirPanels();
+    void exitEndsWithoutAPanel();
+    void adviceShownOnceOnAnOldSystem();
+    void failedSocketStartLeavesNoWayToConnect();
+    void closingEndsPromptlyInEveryState_data();
+    void closingEndsPromptlyInEveryState();
+
+  private:
+    CRemoteApp& app() { return *static_cast<CRemoteApp*>(QCoreApplication::instance()); }
+    // Presses a key on the model dialog as soon as it is up, then lets exec run.
+    static void PressOnModelDialog(int key);
+    void UseFakePanel();
+
+    QTemporaryDir dir_;
+    QString ini_;
+    QStringList messages_;
+    QList<int> madeFor_;
+    QList<bool> madeWithNetwork_;
+};
+
+void TestRemoteApp::initTestCase() {
+    QVERIFY(dir_.isValid());
+    qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
+}
+
+void TestRemoteApp::init() {
+    ini_ = dir_.filePath("settings.ini");
+    QFile::remove(ini_);
+    messages_.clear();
+    madeFor_.clear();
+    madeWithNetwork_.clear();
+    app().message = [this](const QString& text) { messages_ << text; };
+    app().systemClass = [] { return 9; };
+    app().screenDpi = [] { return QSize(96, 96); };
+    app().startNetwork = [] { return true; };
+    app().runModelDialog = [](CDlgModel& dlg) { return dlg.exec(); };
+    app().makePanel = &CRemoteApp::MakePanel;
+    app().runPanel = [](CRemoteDlg&) {};
+}
+
+void TestRemoteApp::PressOnModelDialog(int key) {
+    QTimer::singleShot(0, [key] {
+        QWidget* dlg = QApplication::activeModalWidget();
+        QVERIFY(qobject_cast<CDlgModel*>(dlg));
+        QTest::keyClick(dlg, static_cast<Qt::Key>(key));
+    });
+}
+
+void TestRemoteApp::UseFakePanel() {
+    app().makePanel = [this](int model, qv::SettingsStore&, std::uint16_t, bool networkUp) {
+        madeFor_ << model;
+        madeWithNetwork_ << networkUp;
+        return std::make_unique<CRemoteDlg>(model == 0 ? qv::ids::kDlgSoftKeyPanel
+                                                       : qv::ids::kDlgHardKeyPanel);
+    };
+}
+
+void TestRemoteApp::systemClasses_data() {
+    QTest::addColumn<int>("platform");
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("expected");
+    const int w9x = qv::kPlatformWin32Windows;
+    const int nt = qv::kPlatformWin32Nt;
+    QTest::newRow("95") << w9x << 4 << 0 << 1;
+    QTest::newRow("98") << w9x << 4 << 10 << 2;
+    QTest::newRow("Me") << w9x << 4 << 90 << 3;
+    QTest::newRow("9x other") << w9x << 4 << 50 << -1;
+    QTest::newRow("9x major 5") << w9x << 5 << 0 << -1;
+    QTest::newRow("NT 3.51") << nt << 3 << 51 << 4;
+    QTest::newRow("NT 4") << nt << 4 << 0 << 4;
+    QTest::newRow("2000") << nt << 5 << 0 << 5;
+    QTest::newRow("XP") << nt << 5 << 1 << 9;
+    QTest::newRow("Vista") << nt << 6 << 0 << 9;
+    QTest::newRow("7") << nt << 6 << 1 << 6;
+    QTest::newRow("8") << nt << 6 << 2 << 7;
+    QTest::newRow("8.1") << nt << 6 << 3 << 8;
+    QTest::newRow("10") << nt << 10 << 0 << 9;
+    QTest::newRow("other platform") << 3 << 6 << 1 << -1;
+}
+
+void TestRemoteApp::systemClasses() {
+    QFETCH(int, platform);
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(int, expected);
+    QCOMPARE(qv::ClassifySystem({platform, major, minor}), expected);
+}
+
+void TestRemoteApp::dpiAdvice_data() {
+    QTest::addColumn<int>("systemClass");
+    QTest::addColumn<QSize>("dpi");
+    QTest::addColumn<bool>("advice");
+    QTest::newRow("7 at 120") << 6 << QSize(120, 120) << true;
+    QTest::newRow("7 at 96") << 6 << QSize(96, 96) << false;
+    QTest::newRow("7, only vertical off") << 6 << QSize(96, 120) << true;
+    QTest::newRow("unknown at 120") << -1 << QSize(120, 120) << true;
+    QTest::newRow("8 at 120") << 7 << QSize(120, 120) << false;
+    QTest::newRow("class 9 at 144") << 9 << QSize(144, 144) << false;
+}
+
+void TestRemoteApp::dpiAdvice() {
+    QFETCH(int, systemClass);
+    QFETCH(QSize, dpi);
+    QFETCH(bool, advice);
+    QCOMPARE(CRemoteApp::NeedsDpiAdvice(systemClass, dpi), advice);
+}
+
+void TestRemoteApp::enterAtOnceOpensTheSoftKeyPanel() {
+    UseFakePanel();
+    PressOnModelDialog(Qt::Key_Return);
+    CRemoteApp::Launch launch;
+    launch.settingsFile = ini_.toStdString();
+    QCOMPARE(app().InitInstance(launch), false);
+    QCOMPARE(app().chosenModel(), 0);
+    QCOMPARE(madeFor_, QList<int>{0});
+    QCOMPARE(app().panelTemplate(), qv::ids::kDlgSoftKeyPanel);
+    QVERIFY(messages_.isEmpty());
+}
+
+void TestRemoteApp::linesOpenTheirPanels_data() {
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("panel");
+    QTest::newRow("380A/B, 390A/B") << 0 << qv::ids::kDlgSoftKeyPanel;
+    QTest::newRow("360C") << 1 << qv::ids::kDlgHardKeyPanel;
+    QTest::newRow("HN7700") << 2 << qv::ids::kDlgHardKeyPanel;
+}
+
+void TestRemoteApp::linesOpenTheirPanels() {
+    QFETCH(int, line);
+    QFETCH(int, panel);
+    // The real panels, constructed and closed without being run.
+    app().runModelDialog = [line](CDlgModel& dlg) {
+        QTimer::singleShot(0, &dlg, [&dlg, line] {
+            auto* radio = dlg.findChild<QAbstractButton*>(
+                QStringLiteral("ctrl%1").arg(qv::ids::kModelLine0 + line));
+            QVERIFY(radio);
+            QTest::mouseClick(radio, Qt::LeftButton);
+            auto* ok = dlg.findChild<QPushButton*>(QStringLiteral("ctrl%1").arg(qv::ids::kIdOk));
+            QVERIFY(ok);
+            QTest::mouseClick(ok, Qt::LeftButton);
+        });
+        return dlg.exec();
+    };
+    int ranTemplate = 0;
+    app().runPanel = [&ranTemplate](CRemoteDlg& p) { ranTemplate = p.TemplateId(); };
+    CRemoteApp::Launch launch;
+    launch.settingsFile = ini_.toStdString();
+    app().InitInstance(launch);
+    QCOMPARE(app().chosenModel(), line);
+    QCOMPARE(ranTemplate, panel);
+}
+
+void TestRemoteApp::exitEndsWithoutAPanel() {
+    UseFakePanel();
+    for (const int key : {int(Qt::Key_Escape), 0}) {
+        if (key != 0) {
+            PressOnModelDialog(key);
+        } else {
+            app().runModelDialog = [](CDlgModel& dlg) {
+                QTimer::singleShot(0, &dlg, [&dlg] {
+                    auto* exit = dlg.findChild<QPushButton*>(
+                        QStringLiteral("ctrl%1").arg(qv::ids::kIdCancel));
+                    QVERIFY(exit);
+                    QCOMPARE(exit->text(), QStringLiteral("EXIT"));
+                    QTest::mouseClick(exit, Qt::LeftButton);
+                });
+                return dlg.exec();
+            };
+        }
+        CRemoteApp::Launch launch;
+        launch.settingsFile = ini_.toStdString();
+        QCOMPARE(app().InitInstance(launch), false);
+        QCOMPARE(app().chosenModel(), -1);
+    }
+    QVERIFY(madeFor_.isEmpty());
+    // Nothing was stored either.
+    QVERIFY(!QFile::exists(ini_));
+}
+
+void TestRemoteApp::adviceShownOnceOnAnOldSystem() {
+    UseFakePanel();
+    app().systemClass = [] { return 6; };
+    app().screenDpi = [] { return QSize(120, 120); };
+    PressOnModelDialog(Qt::Key_Return);
+    CRemoteApp::Launch launch;
+    launch.settingsFile = ini_.toStdString();
+    app().InitInstance(launch);
+    QCOMPARE(messages_, QStringList{QString::fromLatin1(CRemoteApp::kDpiAdvice)});
+    // Start-up went on to the panel all the same.
+    QCOMPARE(madeFor_, QList<int>{0});
+}
+
+void TestRemoteApp::failedSocketStartLeavesNoWayToConnect() {
+    app().startNetwork = [] { return false; };
+    QList<bool> connectEnabled;
+    app().runPanel = [&connectEnabled](CRemoteDlg& panel) {
+        for (QAction* a : panel.findChildren<QAction*>()) {
+            if (a->data().toInt() == qv::ids::kCmdConnect) {
+                connectEnabled << a->isEnabled();
+                a->trigger();  // even a forced trigger starts nothing
+            }
+        }
+    };
+    for (const int key : {int(Qt::Key_Return)}) {
+        PressOnModelDialog(key);
+        CRemoteApp::Launch launch;
+        launch.settingsFile = ini_.toStdString();
+        launch.start = true;
+        app().InitInstance(launch);
+    }
+    QCOMPARE(messages_, QStringList{QString::fromLatin1(CRemoteApp::kNetworkError)});
+    QCOMPARE(connectEnabled, QList<bool>{false});
+}
+
+void TestRemoteApp::closingEndsPromptlyInEveryState_data() {
+    QTest::addColumn<int>("line");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<bool>("start");
+    QTest::newRow("soft-key, connecting to a silent instrument") << 0 << true << false;
+    QTest::newRow("soft-key, streaming") << 0 << false << true;
+    QTest::newRow("hard-key, connecting to a silent instrument") << 1 << true << false;
+    QTest::newRow("hard-key, streaming") << 1 << false << true;
+}
+
+void TestRemoteApp::closingEndsPromptlyInEveryState() {
+    QFETCH(int, line);
+    QFETCH(bool, silent);
+    QFETCH(bool, start);
+    qv::sim::SimServer sim(800, line == 0 ? 600 : 480);
+    if (silent) {
+        qv::sim::SimFaults faults;
+        faults.silent = true;
+        sim.instrument().SetFaults(faults);
+    }
+    std::atomic<int> requests{0};
+    sim.onRequest = [&requests](std::uint8_t) { ++requests; };
+    QVERIFY(sim.Start("127.0.0.1", 0));
+    {
+        QSettings s(ini_, QSettings::IniFormat);
+        s.setValue("Connection/Method", 1);
+        s.setValue("Connection/IP", "127.0.0.1");
+    }
+    app().runModelDialog = [line](CDlgModel& dlg) {
+        dlg.m_nModel = line;
+        return int(QDialog::Accepted);
+    };
+    // Boxes the session opens ("Connected") are answered at once.
+    QTimer dismisser;
+    connect(&dismisser, &QTimer::timeout, [] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (w && !w->inherits("CRemoteDlg")) {
+            w->close();
+        }
+    });
+    dismisser.start(20);
+    QElapsedTimer closing;
+    app().runPanel = [&](CRemoteDlg& panel) {
+        QTimer::singleShot(start ? 1500 : 300, &panel, [&panel, &closing] {
+            closing.start();
+            panel.close();
+        });
+        panel.exec();
+    };
+    CRemoteApp::Launch launch;
+    launch.settingsFile = ini_.toStdString();
+    launch.port = sim.port();
+    launch.start = true;
+    app().InitInstance(launch);
+    QVERIFY(closing.isValid());
+    QVERIFY2(closing.elapsed() < 5000, qPrintable(QString::number(closing.elapsed())));
+    if (!silent) {
+        // It was streaming when it closed: screens beyond the model query.
+        QVERIFY2(requests.load() >= 3, qPrintable(QString::number(requests.load())));
+    }
+}
+
+int main(int argc, char** argv) {
+    CRemoteApp app(argc, argv);
+    TestRemoteApp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_remote_app.moc"
