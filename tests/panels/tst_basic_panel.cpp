@@ -12,6 +12,7 @@
 #include "panels/CPanelSessionView.h"
 #include "resources/ids.h"
 #include "sim/SimServer.h"
+#include "tests/panels/PanelRig.h"
 
 class TestBasicPanel : public QObject {
     Q_OBJECT
@@ -27,53 +28,25 @@ class TestBasicPanel : public QObject {
 
   private:
     std::unique_ptr<CBasicPanelDlg> MakePanel();
-    // Closes every modal box as it opens and remembers its title and text.
-    void StartDismisser();
 
-    QTemporaryDir dir_;
-    std::unique_ptr<qv::SettingsStore> store_;
-    std::unique_ptr<qv::sim::SimServer> sim_;
-    QTimer dismisser_;
-    QStringList dismissed_;
+    PanelRig rig_;
 };
 
 void TestBasicPanel::initTestCase() {
-    QVERIFY(dir_.isValid());
-    qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
-    QApplication::setApplicationName("QVRemote");
-    connect(&dismisser_, &QTimer::timeout, this, [this] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            dismissed_ << w->metaObject()->className();
-            if (auto* d = qobject_cast<QDialog*>(w)) {
-                d->done(QDialog::Accepted);
-            } else {
-                w->close();
-            }
-        }
-    });
-    dismisser_.start(20);
+    QVERIFY(rig_.Prepare());
 }
 
 void TestBasicPanel::init() {
-    dismissed_.clear();
-    const QString ini = dir_.filePath("settings.ini");
-    QFile::remove(ini);
-    QSettings s(ini, QSettings::IniFormat);
-    s.setValue("Connection/Method", 1);
-    s.setValue("Connection/IP", "127.0.0.1");
-    s.sync();
-    store_ = std::make_unique<qv::SettingsStore>(ini.toStdString());
-    sim_ = std::make_unique<qv::sim::SimServer>();
-    QVERIFY(sim_->Start("127.0.0.1", 0));
+    QVERIFY(rig_.Reset());
 }
 
 void TestBasicPanel::cleanup() {
-    sim_.reset();
+    rig_.Release();
 }
 
 std::unique_ptr<CBasicPanelDlg> TestBasicPanel::MakePanel() {
-    auto panel = std::make_unique<CBasicPanelDlg>(*store_, qv::PanelTraits::HardKey(), nullptr,
-                                                  sim_->port());
+    auto panel = std::make_unique<CBasicPanelDlg>(*rig_.store, qv::PanelTraits::HardKey(), nullptr,
+                                                  rig_.sim->port());
     panel->show();
     return panel;
 }
@@ -81,7 +54,7 @@ std::unique_ptr<CBasicPanelDlg> TestBasicPanel::MakePanel() {
 void TestBasicPanel::connectKeepsTheWindowResponsive() {
     qv::sim::SimFaults silent;
     silent.silent = true;
-    sim_->instrument().SetFaults(silent);
+    rig_.sim->instrument().SetFaults(silent);
     auto panel = MakePanel();
     QCOMPARE(panel->view().PaneText(3), QStringLiteral("TCP/IP : 127.0.0.1"));
 
@@ -98,9 +71,9 @@ void TestBasicPanel::connectKeepsTheWindowResponsive() {
     // The silent instrument held the sequence for seconds; the event loop kept turning.
     QVERIFY(clock.elapsed() >= 2000);
     QVERIFY2(ticks > 50, qPrintable(QString::number(ticks)));
-    QTRY_COMPARE(dismissed_, QStringList{"CDlgMsg"});
+    QTRY_COMPARE(rig_.dismissed, QStringList{"CDlgMsg"});
     QCOMPARE(panel->view().PaneText(1), QStringLiteral("Disconnected"));
-    QCOMPARE(sim_->connections(), 1);
+    QCOMPARE(rig_.sim->connections(), 1);
 }
 
 void TestBasicPanel::watchdogEndsALostLink() {
@@ -108,7 +81,7 @@ void TestBasicPanel::watchdogEndsALostLink() {
     panel->Command(qv::ids::kCmdConnect);
     QTRY_COMPARE(panel->view().PaneText(1), QStringLiteral("Connected"));
     QVERIFY(panel->view().TimerActive(qv::ids::kTimerWatchdog));
-    dismissed_.clear();
+    rig_.dismissed.clear();
     QElapsedTimer clock;
     clock.start();
     panel->engine().SetConnected(0);  // a frame could not be received
@@ -116,7 +89,7 @@ void TestBasicPanel::watchdogEndsALostLink() {
     // Within one watchdog period, give or take a busy machine.
     QVERIFY2(clock.elapsed() < 400, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!panel->view().TimerActive(qv::ids::kTimerWatchdog));
-    QTRY_COMPARE(dismissed_, QStringList{"QMessageBox"});
+    QTRY_COMPARE(rig_.dismissed, QStringList{"QMessageBox"});
 }
 
 void TestBasicPanel::reconnectKeepsOneWatchdog() {
@@ -129,7 +102,7 @@ void TestBasicPanel::reconnectKeepsOneWatchdog() {
         QCOMPARE(panel->view().PaneText(1), QStringLiteral("Disconnected"));
         QCOMPARE(panel->view().TimerCount(), 0);
     }
-    QCOMPARE(sim_->connections(), 3);
+    QCOMPARE(rig_.sim->connections(), 3);
 }
 
 void TestBasicPanel::menuFollowsTheState() {

@@ -14,6 +14,7 @@
 #include "panels/hardkey/HardKeyboardMap.h"
 #include "resources/ids.h"
 #include "sim/SimServer.h"
+#include "tests/panels/PanelRig.h"
 #include "widgets/CKnobButton.h"
 #include "widgets/CTqButton.h"
 #include "widgets/SkinCatalogue.h"
@@ -67,52 +68,27 @@ class TestHardKeyPanel : public QObject {
   private:
     std::unique_ptr<CRemoteDlgRook> MakePanel();
     void StartRemote(CRemoteDlgRook& panel);
-    std::size_t CommandCount() const { return sim_->instrument().Commands().size(); }
+    std::size_t CommandCount() const { return rig_.sim->instrument().Commands().size(); }
     // Nothing reaches the instrument within a short while.
     void ExpectNoCommandSince(std::size_t before);
 
-    QTemporaryDir dir_;
-    QString ini_;
-    std::unique_ptr<qv::SettingsStore> store_;
-    std::unique_ptr<qv::sim::SimServer> sim_;
-    QTimer dismisser_;
+    PanelRig rig_;
 };
 
 void TestHardKeyPanel::initTestCase() {
-    QVERIFY(dir_.isValid());
-    qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
-    QApplication::setApplicationName("QVRemote");
-    // Message boxes ("Connected", "Disconnected") close as soon as they open.
-    connect(&dismisser_, &QTimer::timeout, this, [] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            if (auto* d = qobject_cast<QDialog*>(w)) {
-                d->done(QDialog::Accepted);
-            } else {
-                w->close();
-            }
-        }
-    });
-    dismisser_.start(20);
+    QVERIFY(rig_.Prepare());
 }
 
 void TestHardKeyPanel::init() {
-    ini_ = dir_.filePath("settings.ini");
-    QFile::remove(ini_);
-    QSettings s(ini_, QSettings::IniFormat);
-    s.setValue("Connection/Method", 1);
-    s.setValue("Connection/IP", "127.0.0.1");
-    s.sync();
-    store_ = std::make_unique<qv::SettingsStore>(ini_.toStdString());
-    sim_ = std::make_unique<qv::sim::SimServer>(800, 480);
-    QVERIFY(sim_->Start("127.0.0.1", 0));
+    QVERIFY(rig_.Reset(800, 480));
 }
 
 void TestHardKeyPanel::cleanup() {
-    sim_.reset();
+    rig_.Release();
 }
 
 std::unique_ptr<CRemoteDlgRook> TestHardKeyPanel::MakePanel() {
-    auto panel = std::make_unique<CRemoteDlgRook>(*store_, nullptr, sim_->port());
+    auto panel = std::make_unique<CRemoteDlgRook>(*rig_.store, nullptr, rig_.sim->port());
     panel->keys().sleep = [](std::chrono::milliseconds) {};
     panel->show();
     if (!QTest::qWaitForWindowExposed(panel.get())) {
@@ -207,8 +183,8 @@ void TestHardKeyPanel::everyKeySendsItsCommand() {
 
     const std::size_t before = CommandCount();
     QTest::mouseClick(key, Qt::LeftButton, {}, key->rect().center());
-    QVERIFY(sim_->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
-    QCOMPARE(QString::fromStdString(sim_->instrument().LastCommand()), command);
+    QVERIFY(rig_.sim->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
+    QCOMPARE(QString::fromStdString(rig_.sim->instrument().LastCommand()), command);
     ExpectNoCommandSince(before + 1);
 }
 
@@ -257,8 +233,8 @@ void TestHardKeyPanel::knobTurnsFromItsCentre() {
     QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(70, 10));
     QTest::mouseMove(knob, QPoint(130, 70));  // 3 o'clock: three steps clockwise
     QTest::mouseRelease(knob, Qt::LeftButton, {}, QPoint(130, 70));
-    QVERIFY(sim_->instrument().WaitForCommands(before + 3, std::chrono::seconds(2)));
-    const auto commands = sim_->instrument().Commands();
+    QVERIFY(rig_.sim->instrument().WaitForCommands(before + 3, std::chrono::seconds(2)));
+    const auto commands = rig_.sim->instrument().Commands();
     QCOMPARE(commands.size(), before + 3);
     for (std::size_t i = before; i < commands.size(); ++i) {
         QCOMPARE(QString::fromStdString(commands[i].text), QStringLiteral("KEYP:RIGHT"));
@@ -305,8 +281,8 @@ void TestHardKeyPanel::pcKeySendsOnRelease() {
     ExpectNoCommandSince(before);
     QTest::keyRelease(panel.get(), Qt::Key(key), mods);
     QCOMPARE(shown(), normal);
-    QVERIFY(sim_->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
-    QCOMPARE(QString::fromStdString(sim_->instrument().LastCommand()), command);
+    QVERIFY(rig_.sim->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
+    QCOMPARE(QString::fromStdString(rig_.sim->instrument().LastCommand()), command);
     QVERIFY(panel->isVisible());  // Esc and Enter are keys here, not dialog actions
     ExpectNoCommandSince(before + 1);
 }
@@ -327,8 +303,9 @@ void TestHardKeyPanel::heldPcKeySendsOnce() {
     }
     ExpectNoCommandSince(before);
     send(QEvent::KeyRelease, false);
-    QVERIFY(sim_->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
-    QCOMPARE(QString::fromStdString(sim_->instrument().LastCommand()), QStringLiteral("KEYP:ENTR"));
+    QVERIFY(rig_.sim->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
+    QCOMPARE(QString::fromStdString(rig_.sim->instrument().LastCommand()),
+             QStringLiteral("KEYP:ENTR"));
     ExpectNoCommandSince(before + 1);
 }
 
@@ -436,7 +413,7 @@ void TestHardKeyPanel::screenModeTwiceRestores() {
             .arg(visible);
     };
     const auto stored = [&] {
-        QSettings s(ini_, QSettings::IniFormat);
+        QSettings s(rig_.ini, QSettings::IniFormat);
         return s.value("Connection/HideKeyBtn").toInt();
     };
     const QString normal = snapshot();
@@ -494,12 +471,12 @@ void TestHardKeyPanel::storedScaleKeptButDrawnFull() {
     QFETCH(int, stored);
     QFETCH(int, kept);
     {
-        QSettings s(ini_, QSettings::IniFormat);
+        QSettings s(rig_.ini, QSettings::IniFormat);
         s.setValue("Connection/Scale", stored);
     }
     auto panel = MakePanel();
     {
-        QSettings s(ini_, QSettings::IniFormat);
+        QSettings s(rig_.ini, QSettings::IniFormat);
         QCOMPARE(s.value("Connection/Scale").toInt(), kept);
     }
     QCOMPARE(panel->scale(), 0);
@@ -553,8 +530,8 @@ void TestHardKeyPanel::touch() {
         ExpectNoCommandSince(before);
         return;
     }
-    QVERIFY(sim_->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
-    QCOMPARE(QString::fromStdString(sim_->instrument().LastCommand()), command);
+    QVERIFY(rig_.sim->instrument().WaitForCommands(before + 1, std::chrono::seconds(2)));
+    QCOMPARE(QString::fromStdString(rig_.sim->instrument().LastCommand()), command);
     ExpectNoCommandSince(before + 1);
 }
 
@@ -562,7 +539,7 @@ void TestHardKeyPanel::keyWhileTheLinkDrops() {
     auto panel = MakePanel();
     StartRemote(*panel);
     QTRY_VERIFY_WITH_TIMEOUT(panel->screen().framesShown() >= 1, 5000);
-    sim_->Stop();
+    rig_.sim->Stop();
     QTRY_COMPARE_WITH_TIMEOUT(panel->view().PaneText(1), QStringLiteral("Disconnected"), 5000);
     CTqButton* mode = panel->Key(1073);
     QTest::mouseClick(mode, Qt::LeftButton, {}, mode->rect().center());

@@ -17,6 +17,7 @@
 #include "resources/ids.h"
 #include "session/KeySender.h"
 #include "sim/SimServer.h"
+#include "tests/panels/PanelRig.h"
 #include "widgets/CKnobButton.h"
 #include "widgets/CSkinButton.h"
 #include "widgets/SkinLibrary.h"
@@ -62,48 +63,23 @@ class TestSoftKeyPanel : public QObject {
     // Sends a known command and returns everything the instrument received up to it.
     QStringList CommandsUpToMarker(CRemoteDlgWren& panel);
 
-    QTemporaryDir dir_;
-    QString ini_;
-    std::unique_ptr<qv::SettingsStore> store_;
-    std::unique_ptr<qv::sim::SimServer> sim_;
-    QTimer dismisser_;
+    PanelRig rig_;
 };
 
 void TestSoftKeyPanel::initTestCase() {
-    QVERIFY(dir_.isValid());
-    qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
-    QApplication::setApplicationName("QVRemote");
-    // "Connected" and friends are modal boxes: close each as it opens.
-    connect(&dismisser_, &QTimer::timeout, this, [] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            if (auto* d = qobject_cast<QDialog*>(w)) {
-                d->done(QDialog::Accepted);
-            } else {
-                w->close();
-            }
-        }
-    });
-    dismisser_.start(20);
+    QVERIFY(rig_.Prepare());
 }
 
 void TestSoftKeyPanel::init() {
-    ini_ = dir_.filePath("settings.ini");
-    QFile::remove(ini_);
-    QSettings s(ini_, QSettings::IniFormat);
-    s.setValue("Connection/Method", 1);
-    s.setValue("Connection/IP", "127.0.0.1");
-    s.sync();
-    store_ = std::make_unique<qv::SettingsStore>(ini_.toStdString());
-    sim_ = std::make_unique<qv::sim::SimServer>();
-    QVERIFY(sim_->Start("127.0.0.1", 0));
+    QVERIFY(rig_.Reset());
 }
 
 void TestSoftKeyPanel::cleanup() {
-    sim_.reset();
+    rig_.Release();
 }
 
 std::unique_ptr<CRemoteDlgWren> TestSoftKeyPanel::MakePanel() {
-    auto panel = std::make_unique<CRemoteDlgWren>(*store_, nullptr, sim_->port());
+    auto panel = std::make_unique<CRemoteDlgWren>(*rig_.store, nullptr, rig_.sim->port());
     panel->show();
     return panel;
 }
@@ -118,16 +94,16 @@ void TestSoftKeyPanel::GoLive(CRemoteDlgWren& panel, bool start) {
 }
 
 QVariant TestSoftKeyPanel::Stored(const char* name) const {
-    QSettings s(ini_, QSettings::IniFormat);
+    QSettings s(rig_.ini, QSettings::IniFormat);
     return s.value(QStringLiteral("Connection/") + QLatin1String(name));
 }
 
 QStringList TestSoftKeyPanel::CommandsUpToMarker(CRemoteDlgWren& panel) {
-    const std::size_t before = sim_->instrument().Commands().size();
+    const std::size_t before = rig_.sim->instrument().Commands().size();
     panel.OnKeyCommand(1022);  // Mode: never sent by the cases below
-    sim_->instrument().WaitForCommands(before + 1, 3s);
+    rig_.sim->instrument().WaitForCommands(before + 1, 3s);
     QStringList out;
-    for (const auto& c : sim_->instrument().Commands()) {
+    for (const auto& c : rig_.sim->instrument().Commands()) {
         out << QString::fromStdString(c.text);
     }
     if (!out.isEmpty() && out.back() == QLatin1String("KEYP:MODE")) {
@@ -153,7 +129,7 @@ void TestSoftKeyPanel::keysReachTheInstrument() {
     QFETCH(QString, command);
     auto panel = MakePanel();
     GoLive(*panel);
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     if (id == ids::kSoftKnob) {
         // Grab the knob at the top, turn it a third of the way to three o'clock: one detent.
         CKnobButton* knob = panel->knob();
@@ -176,9 +152,9 @@ void TestSoftKeyPanel::keysReachTheInstrument() {
         QVERIFY(key->isEnabled());
         QTest::mouseClick(key, Qt::LeftButton, {}, key->rect().center());
     }
-    QVERIFY(sim_->instrument().WaitForCommands(1, 3s));
-    QCOMPARE(QString::fromStdString(sim_->instrument().LastCommand()), command);
-    QCOMPARE(sim_->instrument().Commands().size(), std::size_t{1});
+    QVERIFY(rig_.sim->instrument().WaitForCommands(1, 3s));
+    QCOMPARE(QString::fromStdString(rig_.sim->instrument().LastCommand()), command);
+    QCOMPARE(rig_.sim->instrument().Commands().size(), std::size_t{1});
 }
 
 void TestSoftKeyPanel::keysFollowRemoteControl() {
@@ -231,8 +207,8 @@ void TestSoftKeyPanel::layoutAtEveryScale() {
     QFETCH(QSize, client);
     QFETCH(QRect, screen);
     QFETCH(int, background);
-    QVERIFY(store_->StoreInt(qv::kSetScale, scale) == 1);
-    QVERIFY(store_->StoreInt(qv::kSetHideKeyBtn, screenMode ? 1 : 0) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetScale, scale) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetHideKeyBtn, screenMode ? 1 : 0) == 1);
     auto panel = MakePanel();
     QCOMPARE(panel->scale(), scale);
     QCOMPARE(panel->screenMode(), screenMode);
@@ -272,7 +248,7 @@ void TestSoftKeyPanel::keyPlacesAndImages() {
     QFETCH(QRect, place);
     QFETCH(int, normalImage);
     QFETCH(QSize, imageSize);
-    QVERIFY(store_->StoreInt(qv::kSetScale, scale) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetScale, scale) == 1);
     auto panel = MakePanel();
     CSkinButton* b = id == ids::kSoftKnob ? panel->knob() : panel->Key(id);
     QCOMPARE(b->geometry(), place);
@@ -306,10 +282,10 @@ void TestSoftKeyPanel::scaleChangeRelaysOutAndStores() {
 }
 
 void TestSoftKeyPanel::currentScaleWritesNothing() {
-    QVERIFY(store_->StoreInt(qv::kSetScale, 1) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetScale, 1) == 1);
     auto panel = MakePanel();
     {
-        QSettings s(ini_, QSettings::IniFormat);
+        QSettings s(rig_.ini, QSettings::IniFormat);
         s.remove(QStringLiteral("Connection/Scale"));
     }
     const QRect before = panel->Key(1013)->geometry();
@@ -339,7 +315,7 @@ void TestSoftKeyPanel::menuChecksScaleAndMode() {
 }
 
 void TestSoftKeyPanel::screenModeTogglesBack() {
-    QVERIFY(store_->StoreInt(qv::kSetScale, 2) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetScale, 2) == 1);
     auto panel = MakePanel();
     const QSize size = panel->size();
     const QPoint corner = panel->pos();
@@ -366,10 +342,10 @@ void TestSoftKeyPanel::touchMapsToInstrumentPixels() {
     QCOMPARE(qv::KeySender::SoftKeyTouch(28 + 560, 27, rect, 2), std::string("KEYP 800,0"));
     QCOMPARE(qv::KeySender::SoftKeyTouch(28 + 561, 27 + 600, rect, 2), std::string("KEYP 800,600"));
 
-    QVERIFY(store_->StoreInt(qv::kSetScale, 2) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetScale, 2) == 1);
     auto panel = MakePanel();
     GoLive(*panel);
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     const qv::ScreenRect r = panel->screenRect();
     QTest::mouseClick(panel.get(), Qt::LeftButton, {}, QPoint(r.left + 558, r.top + 10));
     QTest::mouseClick(panel.get(), Qt::LeftButton, {}, QPoint(r.right, r.top + 10));  // edge
@@ -389,11 +365,11 @@ void TestSoftKeyPanel::modelKindGatesTouch_data() {
 void TestSoftKeyPanel::modelKindGatesTouch() {
     QFETCH(QString, model);
     QFETCH(int, kind);
-    sim_->instrument().SetModel(model.toStdString());
+    rig_.sim->instrument().SetModel(model.toStdString());
     auto panel = MakePanel();
     GoLive(*panel);
     QCOMPARE(panel->ModelKind(), kind);
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     const qv::ScreenRect r = panel->screenRect();
     QTest::mouseClick(panel.get(), Qt::LeftButton, {}, QPoint(r.left + 100, r.top + 50));
     const QStringList expected = kind == 6 ? QStringList{"KEYP 100,50"} : QStringList{};
@@ -438,7 +414,7 @@ void TestSoftKeyPanel::pcKeysPressAndRelease() {
     auto panel = MakePanel();
     // Connected but stopped: the keys are disabled, their commands still go out.
     GoLive(*panel, false);
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     const auto mods = Qt::KeyboardModifiers(modifiers);
     // Keys reach the panel through whichever control has the focus.
     QWidget* target = panel->Key(1014);
@@ -461,7 +437,7 @@ void TestSoftKeyPanel::pcKeysPressAndRelease() {
 void TestSoftKeyPanel::heldKeySendsOnce() {
     auto panel = MakePanel();
     GoLive(*panel, false);
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     QWidget* target = panel.get();
     QTest::keyPress(target, Qt::Key_F3);
     // Auto-repeat arrives as release and press pairs.
@@ -478,7 +454,7 @@ void TestSoftKeyPanel::heldKeySendsOnce() {
 }
 
 void TestSoftKeyPanel::pressedLookFollowsScale() {
-    QVERIFY(store_->StoreInt(qv::kSetScale, 1) == 1);
+    QVERIFY(rig_.store->StoreInt(qv::kSetScale, 1) == 1);
     auto panel = MakePanel();
     QTest::keyPress(panel.get(), Qt::Key_Escape);
     QCOMPARE(panel->Key(1013)->Image(CSkinButton::kNormal), qv::SkinImage(449));
@@ -502,19 +478,19 @@ void TestSoftKeyPanel::qualityItemsSendAndStore() {
     QFETCH(int, stored);
     auto panel = MakePanel();
     GoLive(*panel, false);
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     panel->Command(id);
     QCOMPARE(CommandsUpToMarker(*panel), QStringList{command});
     QCOMPARE(Stored(qv::kSetQuality).toInt(), stored);
     // Start repeats a stored Medium or Low.
-    sim_->instrument().ClearRecords();
+    rig_.sim->instrument().ClearRecords();
     panel->Command(ids::kCmdStart);
     const QStringList again = stored == 0 ? QStringList{} : QStringList{command};
     QCOMPARE(CommandsUpToMarker(*panel), again);
 }
 
 void TestSoftKeyPanel::replayAndLiveExcludeEachOther() {
-    const QString folder = dir_.filePath("frames");
+    const QString folder = rig_.dir.filePath("frames");
     QVERIFY(QDir().mkpath(folder));
     for (int i = 0; i < 3; ++i) {
         QImage frame(800, 600, QImage::Format_RGB32);
