@@ -231,7 +231,12 @@ void TqButtonTest::reloadManyTimesDoesNotGrow() {
     const long before = ResidentKb();
     cycle(600);
     const long grown = ResidentKb() - before;
+#if !defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer keeps freed memory in quarantine; there its leak check stands in.
     QVERIFY2(grown < 2048, qPrintable(QStringLiteral("grew by %1 KB").arg(grown)));
+#else
+    static_cast<void>(grown);
+#endif
     // The button holds the skin's shared image, not a copy per load.
     QCOMPARE(key.Image(CTqButton::kNormal).cacheKey(), qv::SkinImage(ids[0]).cacheKey());
 }
