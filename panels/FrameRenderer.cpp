@@ -29,11 +29,16 @@ std::optional<QImage> FrameRenderer::Render(const std::string& path) const {
         ActivityLog::Instance().Write("Image Load Failed");
         return std::nullopt;
     }
-    if (!softKey_ || scale_ == 0) {
-        return ImageServices::Scaled(*decoded, DrawnSize(), false);
+    // One scale for the whole frame, even if the window changes it meanwhile.
+    const int scale = scale_.load();
+    const double s = KeySender::ScaleFactor(scale);
+    const QSize size =
+        softKey_ ? QSize(static_cast<int>(800 * s), static_cast<int>(600 * s)) : QSize(800, 480);
+    if (!softKey_ || scale == 0) {
+        return ImageServices::Scaled(*decoded, size, false);
     }
-    QImage scaled = ImageServices::Scaled(*decoded, DrawnSize(), true);
-    ImageServices::Save(scaled, QString::fromStdString(ScaledCopyPath(path, scale_)));
+    QImage scaled = ImageServices::Scaled(*decoded, size, true);
+    ImageServices::Save(scaled, QString::fromStdString(ScaledCopyPath(path, scale)));
     return scaled;
 }
 

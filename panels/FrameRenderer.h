@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -14,7 +15,8 @@ class FrameRenderer {
     // softKey: the soft-key panel's 800x600 frames at its scale; else 800x480.
     explicit FrameRenderer(bool softKey) : softKey_(softKey) {}
 
-    void SetScale(int scaleSetting) { scale_ = scaleSetting; }
+    // From the window thread while the worker renders.
+    void SetScale(int scaleSetting) { scale_.store(scaleSetting); }
     QSize DrawnSize() const;
     // The finished frame, or nothing ("Image Load Failed" logged).
     std::optional<QImage> Render(const std::string& path) const;
@@ -23,7 +25,7 @@ class FrameRenderer {
 
   private:
     bool softKey_;
-    int scale_ = 0;
+    std::atomic<int> scale_{0};
 };
 
 }  // namespace qv
