@@ -34,6 +34,8 @@ CDlgCommNew::CDlgCommNew(qv::SettingsStore& store, QWidget* parent)
     ipv4_ = new CIpAddressCtrl(this);
     ipv6Radio_ = new QRadioButton(QStringLiteral("TCP/IP (IPv6)"), this);
     ipv6_ = new QLineEdit(this);
+    // No longer than the settings keep: what is confirmed here is what the next start finds.
+    ipv6_->setMaxLength(static_cast<int>(qv::kMaxSettingText));
     usbRadio_ = new QRadioButton(QStringLiteral("USB"), this);
     ok_ = new QPushButton(QStringLiteral("OK"), this);
 
@@ -103,6 +105,8 @@ void CDlgCommNew::OnInitDialog() {
     }
     radios_->button(radio)->setChecked(true);
     ApplyMethod(radio);
+    // The current method has the focus: the arrow keys change it, Tab goes on to its address.
+    radios_->button(radio)->setFocus(Qt::OtherFocusReason);
 }
 
 void CDlgCommNew::OnOK() {

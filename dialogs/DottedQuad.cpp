@@ -54,6 +54,40 @@ Quad ParseDottedQuad(std::string_view text) {
     return quad;
 }
 
+std::optional<std::uint8_t> ParseStrictField(std::string_view text) {
+    if (text.empty() || text.size() > 3) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value > 255) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+std::optional<Quad> ParseStrictDottedQuad(std::string_view text) {
+    Quad quad{};
+    for (std::size_t i = 0; i < quad.size(); ++i) {
+        const std::size_t dot = i < 3 ? text.find('.') : text.size();
+        if (dot == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto field = ParseStrictField(text.substr(0, dot));
+        if (!field) {
+            return std::nullopt;
+        }
+        quad[i] = *field;
+        text = text.substr(i < 3 ? dot + 1 : dot);
+    }
+    return quad;
+}
+
 std::string FormatDottedQuad(const Quad& quad) {
     char text[16];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", quad[0], quad[1], quad[2], quad[3]);

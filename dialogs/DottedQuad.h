@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,12 @@ using Quad = std::array<std::uint8_t, 4>;
 // blanks and one sign allowed, 0 without digits) reduced to its low 8 bits.
 // "192.168.1" gives 192.168.0.1, "300.1.2.3" gives 44.1.2.3.
 Quad ParseDottedQuad(std::string_view text);
+
+// Strict parse of what a user pastes: exactly four fields of one to three digits, each at most
+// 255, nothing else. Nothing when the text is not such an address.
+std::optional<Quad> ParseStrictDottedQuad(std::string_view text);
+// One to three digits, at most 255.
+std::optional<std::uint8_t> ParseStrictField(std::string_view text);
 
 // "%d.%d.%d.%d".
 std::string FormatDottedQuad(const Quad& quad);

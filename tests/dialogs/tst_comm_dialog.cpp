@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -12,6 +13,23 @@
 #include "session/SettingsStore.h"
 
 namespace {
+
+// Types text one key at a time into whatever has the focus, as a keyboard does.
+void Type(const QString& text) {
+    for (const QChar c : text) {
+        QWidget* target = QApplication::focusWidget();
+        QVERIFY(target != nullptr);
+        QTest::keyClicks(target, QString(c));
+    }
+}
+
+QString Shown(CIpAddressCtrl& ctrl) {
+    QStringList fields;
+    for (int i = 0; i < 4; ++i) {
+        fields << ctrl.Field(i)->text();
+    }
+    return fields.join('.');
+}
 
 // On its indicator: the label alone may not fill the button's box.
 void ClickRadio(QRadioButton* radio) {
@@ -35,6 +53,11 @@ class CommDialogTest : public QObject {
     void closeBoxCancels();
     void usbReturnsMethodTwoAndBothTexts();
     void okButtonReadsTypedAddress();
+    void typingAnAddress_data();
+    void typingAnAddress();
+    void pasteFillsEveryField();
+    void backspaceAcrossADot();
+    void tabWalksTheFieldsAndLeaves();
 
   private:
     // Shown, waiting for the initialisation to have run.
@@ -235,6 +258,128 @@ void CommDialogTest::okButtonReadsTypedAddress() {
     QCOMPARE(dlg->result(), int(QDialog::Accepted));
     QCOMPARE(dlg->m_nMethod, 1);
     QCOMPARE(dlg->m_strIpv4, std::string("192.168.10.250"));
+}
+
+// How the user reaches the first field before typing.
+enum class Entry { Click, Tab, SelectAll };
+Q_DECLARE_METATYPE(Entry)
+
+void CommDialogTest::typingAnAddress_data() {
+    QTest::addColumn<QString>("old");
+    QTest::addColumn<Entry>("entry");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("address");
+    for (const auto& [name, entry] :
+         {std::pair{"click", Entry::Click}, std::pair{"tab", Entry::Tab}}) {
+        for (const char* typed : {"127.0.0.1", "192.168.1.20", "10.0.0.5"}) {
+            QTest::addRow("%s %s", name, typed) << "0.0.0.0" << entry << typed << typed;
+        }
+    }
+    QTest::newRow("over an old address") << "192.168.100.200" << Entry::SelectAll << "1.2.3.4"
+                                         << "1.2.3.4";
+    QTest::newRow("click over an old address") << "172.16.254.3" << Entry::Click << "10.0.0.5"
+                                               << "10.0.0.5";
+    QTest::newRow("three digits then the dot") << "0.0.0.0" << Entry::Click << "192.168.001.020"
+                                               << "192.168.1.20";
+    QTest::newRow("three digits, no dots") << "0.0.0.0" << Entry::Tab << "192168001020"
+                                           << "192.168.1.20";
+    QTest::newRow("over 255 shows 255") << "0.0.0.0" << Entry::Click << "300.1.2.3"
+                                        << "255.1.2.3";
+}
+
+void CommDialogTest::typingAnAddress() {
+    QFETCH(QString, old);
+    QFETCH(Entry, entry);
+    QFETCH(QString, typed);
+    QFETCH(QString, address);
+    Seed("Method", 1);
+    Seed("IP", old);
+    auto dlg = Open("0.0.0.0", "::1", 1);
+    auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
+    QCOMPARE(Shown(*ipv4), old);
+    switch (entry) {
+        case Entry::Click: {
+            // Anywhere in the first field: the click lands left of or on its digits.
+            QLineEdit* first = ipv4->Field(0);
+            QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(first->width() / 2 + 2, 5));
+            break;
+        }
+        case Entry::Tab:
+            Ctrl<QRadioButton>(*dlg, 1104)->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            break;
+        case Entry::SelectAll:
+            ipv4->Field(0)->setFocus();
+            QTest::keyClick(ipv4->Field(0), Qt::Key_A, Qt::ControlModifier);
+            break;
+    }
+    QCOMPARE(QApplication::focusWidget(), ipv4->Field(0));
+    Type(typed);
+    QCOMPARE(QString::fromStdString(qv::FormatDottedQuad(ipv4->GetAddress())), address);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+    QCOMPARE(QString::fromStdString(dlg->m_strIpv4), address);
+    // What the fields show once left is the address itself, nothing carried into another field.
+    QCOMPARE(Shown(*ipv4), address);
+}
+
+void CommDialogTest::pasteFillsEveryField() {
+    Seed("Method", 1);
+    auto dlg = Open("0.0.0.0", "::1", 1);
+    auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
+    for (int field = 0; field < 4; ++field) {
+        ipv4->SetAddress(qv::Quad{9, 9, 9, 9});
+        QApplication::clipboard()->setText(" 10.0.0.5\n");
+        ipv4->Field(field)->setFocus();
+        QTest::keyClick(ipv4->Field(field), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(Shown(*ipv4), QString("10.0.0.5"));
+    }
+    // Not an address: nothing changes.
+    for (const char* junk : {"10.0.0", "10.0.0.256", "fe80::1", "hello"}) {
+        QApplication::clipboard()->setText(junk);
+        QTest::keyClick(ipv4->Field(1), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(Shown(*ipv4), QString("10.0.0.5"));
+    }
+    // One field's number goes into that field.
+    QApplication::clipboard()->setText("42");
+    ipv4->Field(2)->setFocus();
+    QTest::keyClick(ipv4->Field(2), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(Shown(*ipv4), QString("10.0.42.5"));
+}
+
+void CommDialogTest::backspaceAcrossADot() {
+    Seed("Method", 1);
+    auto dlg = Open("0.0.0.0", "::1", 1);
+    auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
+    ipv4->ClearAddress();
+    ipv4->Field(0)->setFocus();
+    Type("192.16");
+    QCOMPARE(QApplication::focusWidget(), ipv4->Field(1));
+    // Two take "16" away, the third crosses the dot, the fourth deletes the "2".
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    }
+    QCOMPARE(QApplication::focusWidget(), ipv4->Field(0));
+    Type("3.7.8.9");
+    QCOMPARE(QString::fromStdString(qv::FormatDottedQuad(ipv4->GetAddress())),
+             QString("193.7.8.9"));
+}
+
+void CommDialogTest::tabWalksTheFieldsAndLeaves() {
+    Seed("Method", 1);
+    auto dlg = Open("0.0.0.0", "::1", 1);
+    auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
+    ipv4->Field(0)->setFocus();
+    for (int i = 1; i < 4; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), ipv4->Field(i));
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QVERIFY(!ipv4->isAncestorOf(QApplication::focusWidget()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), ipv4->Field(3));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), ipv4->Field(2));
 }
 
 QTEST_MAIN(CommDialogTest)
