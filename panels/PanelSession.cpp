@@ -8,6 +8,7 @@
 
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CDlgCommNew.h"
+#include "dialogs/CDlgIP.h"
 #include "panels/CPanelSessionView.h"
 #include "panels/CScreenView.h"
 #include "resources/ids.h"
@@ -233,9 +234,8 @@ void PanelSession::PopupMenu(QPoint globalPos, bool screenMode) {
 void PanelSession::ChooseQuality(int index) {
     SendKey(kQuality[index].command);
     quality_ = index;
-    store_.StoreInt(qv::kSetQuality, index);
-    // Start repeats the stored quality: the session must see the new choice.
-    session_->ReloadSettings();
+    // Start repeats the chosen quality, stored or not.
+    session_->SetQuality(index);
 }
 
 bool PanelSession::Command(int id) {
@@ -269,8 +269,20 @@ bool PanelSession::Command(int id) {
             return true;
         case ids::kCmdCommunication: {
             CDlgCommNew dlg(store_, &window_);
+            const qv::Settings& link = session_->settings();
+            dlg.m_strIpv4 = link.ip;
+            dlg.m_strIpv6 = link.ipv6;
+            dlg.m_nMethod = link.method;
             if (dlg.exec() == QDialog::Accepted) {
-                session_->ReloadSettings();
+                session_->SetLink(dlg.m_nMethod, dlg.m_strIpv4, dlg.m_strIpv6);
+            }
+            return true;
+        }
+        case ids::kCmdIpAddress: {
+            CDlgIP dlg(&window_);
+            dlg.m_strIp = session_->settings().ip;
+            if (dlg.exec() == QDialog::Accepted) {
+                session_->SetIpv4(dlg.m_strIp, options_.traits.softKey ? "TCP/IP : " : "IP : ");
             }
             return true;
         }

@@ -78,9 +78,27 @@ void SessionController::Create() {
     view_.SetPaneText(3, LinkText());
 }
 
-void SessionController::ReloadSettings() {
-    settings_ = store_.Load();
+void SessionController::SetLink(int method, const std::string& ip, const std::string& ipv6) {
+    settings_.method = method;
+    settings_.ipv6 = ipv6;
+    if (method == kMethodTcp) {
+        settings_.ip = ip;
+    }
+    store_.StoreCommunication(method, ip, ipv6);
+    // Also on first use, when the settings were only now created: the pane names the link
+    // the next Connect will use.
     view_.SetPaneText(3, LinkText());
+}
+
+void SessionController::SetIpv4(const std::string& ip, const std::string& panePrefix) {
+    settings_.ip = ip;
+    store_.StoreText(kSetIp, ip);
+    view_.SetPaneText(3, panePrefix + ip);
+}
+
+void SessionController::SetQuality(int index) {
+    settings_.quality = index;
+    store_.StoreInt(kSetQuality, index);
 }
 
 std::string SessionController::LinkText() const {

@@ -72,8 +72,15 @@ class SessionController {
     // Window close. stopWorker ends the screen loop (sets its exit flag and waits for it).
     void Close(const std::function<void()>& stopWorker);
 
-    // Re-reads method and addresses (after the communication dialog) and rewrites pane 3.
-    void ReloadSettings();
+    // The communication dialog's OK: takes the method and the IPv6 text, and the IPv4 text for
+    // method 1; stores them (creating the settings on first use) and rewrites pane 3. The
+    // next Connect uses them; an open link is not touched.
+    void SetLink(int method, const std::string& ip, const std::string& ipv6);
+    // The IP address dialog's OK: the new IPv4 address, stored where settings exist; pane 3
+    // shows panePrefix and the address.
+    void SetIpv4(const std::string& ip, const std::string& panePrefix);
+    // A quality chosen in the menu: kept for Start even where it cannot be stored.
+    void SetQuality(int index);
     std::string LinkText() const;
 
     std::atomic<int>& responseReady() { return responseReady_; }

@@ -110,6 +110,49 @@ TEST_F(SessionTest, TcpConnectsBothFamilies) {
     }
 }
 
+// A machine that never stored settings: the communication dialog's choice is taken, shown,
+// stored (creating the settings) and used by the next Connect; a quality choice is kept for
+// Start even though nothing could store it before the settings existed.
+TEST_F(SessionTest, FirstUseTakesTheChosenLinkAndKeepsChoices) {
+    SimPeer peer(kLoopV4);
+    ASSERT_TRUE(peer.started());
+    std::vector<std::string> sent;
+    auto c = Make(PanelTraits::SoftKey(), peer.server.port());
+    c->sendKey = [&](const std::string& text) { sent.push_back(text); };
+    ASSERT_FALSE(store_->KeyExists());
+    EXPECT_EQ(view_.Pane(3), "USB");
+    c->SetQuality(2);  // before the settings exist: not stored, still used
+    EXPECT_FALSE(store_->KeyExists());
+
+    c->SetLink(1, "127.0.0.1", "fe80::9");
+    EXPECT_EQ(view_.Pane(3), "TCP/IP : 127.0.0.1");
+    ASSERT_TRUE(store_->KeyExists());
+    const Settings stored = store_->Load();
+    EXPECT_EQ(stored.method, 1);
+    EXPECT_EQ(stored.ip, "127.0.0.1");
+
+    c->ConnectNow();
+    EXPECT_EQ(view_.Pane(1), "Connected");
+    c->Start();
+    EXPECT_EQ(sent, std::vector<std::string>{"KEYP:QUAL:LOW"});
+    c->Stop();
+    c->Disconnect();
+
+    // The address dialog changes the IPv4 address only; the pane prefix is the panel's.
+    c->SetIpv4("10.0.0.5", "IP : ");
+    EXPECT_EQ(view_.Pane(3), "IP : 10.0.0.5");
+    EXPECT_EQ(store_->Load().ip, "10.0.0.5");
+    EXPECT_EQ(store_->Load().method, 1);
+    // IPv6 and USB keep the IPv4 address the session holds.
+    c->SetLink(3, "1.2.3.4", "::1");
+    EXPECT_EQ(view_.Pane(3), "IPv6 : ::1");
+    c->SetLink(2, "1.2.3.4", "::1");
+    EXPECT_EQ(view_.Pane(3), "USB");
+    EXPECT_EQ(c->settings().ip, "10.0.0.5");
+    EXPECT_EQ(store_->Load().ip, "10.0.0.5");
+    c->Close(nullptr);
+}
+
 struct FailureCase {
     const char* name;
     bool softKey;
