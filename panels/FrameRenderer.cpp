@@ -2,7 +2,7 @@
 
 #include "panels/ImageServices.h"
 #include "session/ActivityLog.h"
-#include "session/KeySender.h"
+#include "session/DisplayScale.h"
 
 namespace qv {
 
@@ -10,8 +10,8 @@ QSize FrameRenderer::DrawnSize() const {
     if (!softKey_) {
         return {800, 480};
     }
-    const double s = KeySender::ScaleFactor(scale_);
-    return {static_cast<int>(800 * s), static_cast<int>(600 * s)};
+    const int scale = scale_.load();
+    return {ScaledLength(800, scale), ScaledLength(600, scale)};
 }
 
 std::string FrameRenderer::ScaledCopyPath(const std::string& path, int scaleSetting) {
@@ -31,9 +31,8 @@ std::optional<QImage> FrameRenderer::Render(const std::string& path) const {
     }
     // One scale for the whole frame, even if the window changes it meanwhile.
     const int scale = scale_.load();
-    const double s = KeySender::ScaleFactor(scale);
     const QSize size =
-        softKey_ ? QSize(static_cast<int>(800 * s), static_cast<int>(600 * s)) : QSize(800, 480);
+        softKey_ ? QSize(ScaledLength(800, scale), ScaledLength(600, scale)) : QSize(800, 480);
     if (!softKey_ || scale == 0) {
         return ImageServices::Scaled(*decoded, size, false);
     }

@@ -6,6 +6,7 @@
 #include "link/CommandSet.h"
 #include "link/ModelTable.h"
 #include "session/ActivityLog.h"
+#include "session/DisplayScale.h"
 
 namespace qv {
 namespace {
@@ -59,17 +60,6 @@ int KeySender::SendUsb(const std::string& line) {
     return engine_.UsbSendText(line);
 }
 
-double KeySender::ScaleFactor(int scaleSetting) {
-    switch (scaleSetting) {
-        case 1:
-            return 0.85;
-        case 2:
-            return 0.70;
-        default:
-            return 1.0;
-    }
-}
-
 std::string KeySender::HardKeyTouch(int x, int y, const ScreenRect& screen, bool hideKeys) {
     if (hideKeys) {
         return TouchText(x - screen.left, y - screen.top);
@@ -78,7 +68,7 @@ std::string KeySender::HardKeyTouch(int x, int y, const ScreenRect& screen, bool
 }
 
 std::string KeySender::SoftKeyTouch(int x, int y, const ScreenRect& screen, int scaleSetting) {
-    const double s = ScaleFactor(scaleSetting);
+    const double s = ScaleFactor(scaleSetting);  // the single-precision factor, widened
     // Truncated toward zero, then held to the instrument's screen.
     const int tx = static_cast<int>(static_cast<double>(x - screen.left) / s);
     const int ty = static_cast<int>(static_cast<double>(y - screen.top) / s);

@@ -38,7 +38,6 @@ class KeySender {
 
     static std::string HardKeyTouch(int x, int y, const ScreenRect& screen, bool hideKeys);
     static std::string SoftKeyTouch(int x, int y, const ScreenRect& screen, int scaleSetting);
-    static double ScaleFactor(int scaleSetting);
 
     // Replaces the hard-key panel's pause (tests and benchmarks).
     std::function<void(std::chrono::milliseconds)> sleep = [](std::chrono::milliseconds d) {

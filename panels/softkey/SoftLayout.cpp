@@ -1,5 +1,7 @@
 #include "panels/softkey/SoftLayout.h"
 
+#include "session/DisplayScale.h"
+
 namespace {
 
 namespace skin = qv::skin;
@@ -26,19 +28,8 @@ int ValidScale(int scale) {
 SoftLayout::SoftLayout(int scale, bool screenMode)
     : scale_(ValidScale(scale)), screenMode_(screenMode) {}
 
-float SoftLayout::Factor(int scale) {
-    switch (scale) {
-        case 1:
-            return 0.85f;
-        case 2:
-            return 0.7f;
-        default:
-            return 1.0f;
-    }
-}
-
 int SoftLayout::Scaled(int length) const {
-    return static_cast<int>(static_cast<double>(length) * static_cast<double>(Factor(scale_)));
+    return qv::ScaledLength(length, scale_);
 }
 
 QRect SoftLayout::Place(int x, int y, int w, int h) const {

@@ -18,13 +18,10 @@ class SoftLayout {
     // scale: 0, 1, 2 for 100, 85 and 70 %; any other value lays out at 100 %.
     SoftLayout(int scale, bool screenMode);
 
-    // Single precision on purpose: 0.7f lies below 0.7, so 800 x 0.7f truncates to 559.
-    static float Factor(int scale);
-
     int scale() const { return scale_; }
     bool screenMode() const { return screenMode_; }
 
-    // trunc(length x factor), the product formed in double precision.
+    // The design length at this scale (qv::ScaledLength).
     int Scaled(int length) const;
     QRect Place(int x, int y, int w, int h) const;
     QRect Place(const qv::skin::KeySkin& key) const;

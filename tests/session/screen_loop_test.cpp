@@ -406,8 +406,10 @@ TEST_P(Touches, MapClicksToCommands) {
     KeySender keys(engine_, *session_, c.softKey);
     session_->Start();
     // The soft-key screen sits at (41, 39); the hard-key frame at (111, 25) unless hidden.
-    const double s = KeySender::ScaleFactor(c.scale);
-    const ScreenRect soft{41, 39, 41 + static_cast<int>(800 * s), 39 + static_cast<int>(600 * s)};
+    // The drawn frame: 800 x 600, 680 x 510, 559 x 419.
+    constexpr int kWidth[] = {800, 680, 559};
+    constexpr int kHeight[] = {600, 510, 419};
+    const ScreenRect soft{41, 39, 41 + kWidth[c.scale], 39 + kHeight[c.scale]};
     const ScreenRect hard = c.hideKeys ? ScreenRect{0, 0, 800, 480} : ScreenRect{111, 25, 911, 505};
     const auto touch = keys.Touch(c.x, c.y, c.softKey ? soft : hard, c.scale, c.hideKeys);
     if (*c.expected == '\0') {
@@ -420,8 +422,12 @@ TEST_P(Touches, MapClicksToCommands) {
 
 const TouchCase kTouches[] = {
     {"SoftFullScale", true, 0, false, 41 + 400, 39 + 300, "KEYP 400,300"},
-    {"Soft085", true, 1, false, 41 + 340, 39 + 255, "KEYP 400,300"},
-    {"Soft070At560", true, 2, false, 41 + 560 - 1, 39, "KEYP 798,0"},
+    // 0.85 in single precision lies just above 0.85: 340 / 0.85f is 399.99998.
+    {"Soft085", true, 1, false, 41 + 340, 39 + 255, "KEYP 399,299"},
+    {"Soft085Centre", true, 1, false, 41 + 341, 39 + 256, "KEYP 401,301"},
+    // The 70 % frame is 559 wide: its last column is 558.
+    {"Soft070LastColumn", true, 2, false, 41 + 558, 39, "KEYP 797,0"},
+    {"Soft070RightEdgeOutside", true, 2, false, 41 + 559, 39, ""},
     {"Soft070Truncates", true, 2, false, 41 + 7, 39 + 7, "KEYP 10,10"},
     {"SoftRightEdgeOutside", true, 2, false, 41 + 560, 39 + 10, ""},
     {"SoftBottomEdgeOutside", true, 0, false, 41 + 10, 39 + 600, ""},
