@@ -20,6 +20,7 @@
 #include "resources/ids.h"
 #include "session/SettingsStore.h"
 #include "widgets/CRemoteDlg.h"
+#include "widgets/SkinLibrary.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ CRemoteApp::CRemoteApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("Orvane"));
     setApplicationVersion(QString::fromLatin1(kVersion));
     setDesktopFileName(QStringLiteral("qvremote"));
+    setWindowIcon(qv::AppIcon());
 
     systemClass = [] { return qv::SystemClass(); };
     screenDpi = [] {

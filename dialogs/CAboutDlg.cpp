@@ -1,6 +1,5 @@
 #include "dialogs/CAboutDlg.h"
 
-#include <QApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -8,6 +7,7 @@
 
 #include "dialogs/DialogUnits.h"
 #include "resources/ids.h"
+#include "widgets/SkinLibrary.h"
 
 namespace ids = qv::ids;
 
@@ -56,7 +56,7 @@ void CAboutDlg::showEvent(QShowEvent* event) {
 void CAboutDlg::OnInitDialog() {
     setWindowTitle(QString::asprintf("QV%s Infomation", kProduct));
     version_->setText(QString::asprintf("QV%s, Version %s", kProduct, kVersion));
-    // The program puts icon 128 on the application; show whatever it holds.
-    const QIcon icon = QApplication::windowIcon();
+    // Icon 128 itself, as the skin holds it: not whatever icon the application was given.
+    const QIcon icon = qv::SkinIcon(ids::kIconApp);
     icon_->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(kIconPixels, kIconPixels));
 }

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -10,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 #include "dialogs/CDlgMsg.h"
 #include "resources/ids.h"
@@ -58,7 +61,26 @@ CPanelSessionView::CPanelSessionView(QWidget* window)
     panes_[1]->setText(QStringLiteral("Disconnected"));
     panes_[2]->setText(QStringLiteral("Remote Control Stopped"));
     panes_[3]->setText(QStringLiteral("0.0.0.0"));
+    FitFont();
     SetLinkIcon(qv::ids::kIconDisconnected);
+}
+
+void CPanelSessionView::FitFont() {
+    // The panes have fixed widths; the longest fixed text must fit its pane whatever the
+    // desktop's font, so the bar's font shrinks until it does.
+    QLabel* pane = panes_[2];
+    const int room = kPaneWidths[2] - 2 * pane->frameWidth() - 2 * pane->margin() - 2;
+    const auto widest = [](const QFont& font) {
+        const QFontMetrics m(font);
+        return std::max(m.horizontalAdvance(QStringLiteral("Remote Control Started")),
+                        m.horizontalAdvance(QStringLiteral("Remote Control Stopped")));
+    };
+    QFont font = statusBar_->font();
+    font.setPixelSize(QFontInfo(font).pixelSize());
+    while (widest(font) > room && font.pixelSize() > 7) {
+        font.setPixelSize(font.pixelSize() - 1);
+    }
+    statusBar_->setFont(font);
 }
 
 void CPanelSessionView::SetClientWidth(int width) {

@@ -48,6 +48,7 @@ class CPanelSessionView : public QObject, public qv::SessionView {
 
   private:
     void OnWindowThread(const std::function<void()>& call);
+    void FitFont();
 
     QWidget* window_;
     QStatusBar* statusBar_;

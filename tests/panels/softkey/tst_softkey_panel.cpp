@@ -3,6 +3,7 @@
 // the model kind, and the menu's scale and quality items store what they should.
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QSettings>
 #include <QStatusBar>
@@ -38,6 +39,7 @@ class TestSoftKeyPanel : public QObject {
     void keysFollowRemoteControl();
     void layoutAtEveryScale_data();
     void layoutAtEveryScale();
+    void statusTextsFitTheirPanes();
     void keyPlacesAndImages_data();
     void keyPlacesAndImages();
     void scaleChangeRelaysOutAndStores();
@@ -222,6 +224,27 @@ void TestSoftKeyPanel::layoutAtEveryScale() {
     // The status bar runs along the bottom of the client area.
     QCOMPARE(panel->panel().statusBar()->geometry(),
              QRect(0, client.height() - 20, client.width(), 20));
+}
+
+void TestSoftKeyPanel::statusTextsFitTheirPanes() {
+    // A desktop with a large font: the fixed-width panes still show their texts whole.
+    const QFont before = QApplication::font();
+    QFont large = before;
+    large.setPointSize(14);
+    QApplication::setFont(large);
+    for (int scale : {0, 1, 2}) {
+        QVERIFY(rig_.store->StoreInt(qv::kSetScale, scale) == 1);
+        auto panel = MakePanel();
+        auto* pane = panel->panel().statusBar()->findChild<QLabel*>(QStringLiteral("pane2"));
+        QVERIFY(pane != nullptr);
+        QTRY_VERIFY(pane->isVisible());
+        for (const char* text : {"Remote Control Stopped", "Remote Control Started"}) {
+            QVERIFY2(pane->fontMetrics().horizontalAdvance(QString::fromLatin1(text)) <=
+                         pane->contentsRect().width(),
+                     text);
+        }
+    }
+    QApplication::setFont(before);
 }
 
 void TestSoftKeyPanel::keyPlacesAndImages_data() {
