@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/CDevComm.h"
+#include "tools/qvctl/Target.h"
 
 namespace {
 
@@ -26,49 +27,8 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | "
                  "watch N\n"
-                 "  HOST is an IPv4 address or name, or an IPv6 address (\"[::1]:PORT\" with a "
-                 "port); PORT defaults to 66\n");
-}
-
-struct Target {
-    std::string host;
-    std::uint16_t port = 66;
-};
-
-bool ParsePort(const std::string& text, std::uint16_t& port) {
-    if (text.empty() || text.size() > 5 ||
-        text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
-    if (value == 0 || value > 65535) {
-        return false;
-    }
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
-bool ParseTarget(const std::string& text, Target& target) {
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find(']');
-        if (close == std::string::npos) {
-            return false;
-        }
-        target.host = text.substr(1, close - 1);
-        if (close + 1 == text.size()) {
-            return !target.host.empty();
-        }
-        return text[close + 1] == ':' && ParsePort(text.substr(close + 2), target.port) &&
-               !target.host.empty();
-    }
-    const auto colon = text.find(':');
-    // More than one colon: a bare IPv6 address without a port.
-    if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
-        target.host = text;
-        return !text.empty();
-    }
-    target.host = text.substr(0, colon);
-    return !target.host.empty() && ParsePort(text.substr(colon + 1), target.port);
+                 "  HOST is an IPv4 address or name, or an IPv6 address (::1, fe80::1%%eth0, "
+                 "\"[::1]:PORT\" with a port); PORT defaults to 66\n");
 }
 
 // Polls until the answer is whole or failed.
@@ -158,8 +118,8 @@ int main(int argc, char** argv) {
         Usage();
         return kExitUsage;
     }
-    Target target;
-    if (!ParseTarget(args[0], target)) {
+    qvctl::Target target;
+    if (!qvctl::ParseTarget(args[0], target)) {
         std::fprintf(stderr, "qvctl: bad address \"%s\"\n", args[0].c_str());
         return kExitUsage;
     }
@@ -189,6 +149,8 @@ int main(int argc, char** argv) {
     dev.Init(nullptr);
     dev.SetAddress(target.host);
     dev.SetPort(target.port);
+    // An IPv6 literal needs no --ipv6; the flag still sends a name through the IPv6 connect.
+    ipv6 = ipv6 || target.ipv6;
     if ((ipv6 ? dev.ConnectTcp6() : dev.ConnectTcp()) != 1) {
         std::fprintf(stderr, "qvctl: cannot connect to %s port %u\n", target.host.c_str(),
                      target.port);
