@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The whole program on a real X server: pick the first line in the model dialog, connect to
-# the simulator and start, click a key and the screen picture, and check what the simulator
-# received and what the screen picture shows.
+# The whole program on a real X server, as a new user meets it: an empty home, no settings
+# file. Everything is reached through the program's own dialogs and menus:
+#   Select Model -> right-click -> Communication -> TCP/IP (IPv4 or IPv6) -> typed address ->
+#   OK -> Connect -> OK -> Start -> frames, a key and a touch reach the simulator;
+#   then the program ends (SIGTERM) and starts again, and Connect alone connects.
+# Run for the soft-key panel over IPv4 and IPv6 and for the hard-key panel.
 #   desktop_e2e.sh QVREMOTE QVSIM QVCTL
 set -euo pipefail
-qvremote=$1 qvsim=$2 qvctl=$3
+qvremote=$1 qvsim=$2
 for tool in Xvfb xdotool import compare convert; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing"; exit 1; }
 done
@@ -19,9 +22,10 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   [[ -n ${DISPLAY:-} ]] && import -window root "$work/shot.png" 2>/dev/null || true
-  echo "e2e: FAIL: $*"
-  echo "--- simulator"; tail -n 20 "$work/sim.log" || true
+  echo "e2e: FAIL ($flow): $*"
+  echo "--- simulator"; tail -n 20 "$simlog" || true
   echo "--- program"; tail -n 40 "$work/app.log" || true
+  echo "--- settings"; cat "$home/.config/Orvane/QVRemote.conf" 2>/dev/null || echo "(none)"
   [[ -f "$work/shot.png" ]] && cp "$work/shot.png" "${TMPDIR:-/tmp}/qvremote-e2e-fail.png" &&
     echo "e2e: last screenshot kept in ${TMPDIR:-/tmp}/qvremote-e2e-fail.png"
   exit 1
@@ -35,82 +39,165 @@ wait_for() {
   done
   return 1
 }
+flow=start simlog=/dev/null home=/nonexistent
 
 Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 wait_for 100 test -s "$work/display" || fail "the X server did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"
+unset XDG_CONFIG_HOME XDG_STATE_HOME
 
-"$qvsim" --bind 127.0.0.1 --port 0 --size 800x600 >"$work/sim.log" 2>&1 &
-pids+=($!)
-wait_for 100 grep -q "listening on" "$work/sim.log" || fail "the simulator did not start"
-port=$(sed -n 's/.*listening on .* port \([0-9]*\) .*/\1/p' "$work/sim.log")
+# A window by its exact title, or nothing.
+window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+# The program's windows besides the panel: its popup menu or one of its boxes.
+popups() { xdotool search --onlyvisible --classname '^qvremote$' 2>/dev/null | grep -vx "$panel" || true; }
+popup_up() { [[ -n $(popups) ]]; }
+popup_gone() { ! popup_up; }
+count() { grep -c "$1" "$simlog" || true; }
 
-printf '[Connection]\nMethod=1\nIP=127.0.0.1\n' >"$work/settings.ini"
-mkdir -p "$work/tmp"
-TMPDIR="$work/tmp" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb \
-  "$qvremote" --settings "$work/settings.ini" --port "$port" --start >"$work/app.log" 2>&1 &
-app=$!
-pids+=("$app")
+# Starts the program and picks a line in the model dialog with the keys in $1 (OK has the
+# focus: Enter takes the first line; Tab Tab Right reaches the second).
+launch() {
+  TMPDIR="$work/tmp" HOME="$home" QT_QPA_PLATFORM=xcb "$qvremote" --port "$port" \
+    >>"$work/app.log" 2>&1 &
+  app=$!
+  pids+=("$app")
+  local dialog
+  dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Select Model$' | head -n 1) ||
+    fail "no model dialog"
+  xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+  # shellcheck disable=SC2086
+  xdotool key $1
+  panel=$(timeout 30 xdotool search --sync --onlyvisible --name '^QVRemote 2\.1$' | head -n 1) ||
+    fail "no panel window"
+}
 
-# The model dialog: Enter takes the preselected first line.
-dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Select Model$' | head -n 1) ||
-  fail "no model dialog"
-xdotool windowfocus --sync "$dialog" 2>/dev/null || true
-xdotool key Return
+# Right-click on the screen picture, then $1 Down presses and Enter. Disabled items are
+# skipped by the keyboard, so the count follows the menu's state.
+menu() {
+  xdotool mousemove --window "$panel" "$menu_x" "$menu_y" click 3
+  wait_for 50 popup_up || fail "no menu"
+  local id
+  id=$(popups | head -n 1)
+  for ((i = 0; i < $1; i++)); do xdotool key Down; done
+  xdotool key Return
+  wait_for 50 bash -c "! xdotool search --onlyvisible --classname '^qvremote$' | grep -qx $id" ||
+    fail "the menu did not close"
+}
 
-panel=$(timeout 30 xdotool search --sync --onlyvisible --name '^QVRemote 2\.1$' | head -n 1) ||
-  fail "no panel window"
-echo "e2e: panel window $panel, simulator on port $port"
+# OKs the box the session shows ("Connected").
+ok_box() {
+  wait_for 200 popup_up || fail "no \"$1\" box"
+  xdotool windowfocus --sync "$(popups | head -n 1)" 2>/dev/null || true
+  xdotool key Return
+  wait_for 50 popup_gone || fail "the \"$1\" box did not close"
+}
 
-# The link reports itself with a "Connected" box; OK it as a user would.
-box=$(timeout 20 xdotool search --sync --onlyvisible --name '^QVRemote$' | head -n 1) ||
-  fail "no \"Connected\" box"
-xdotool windowfocus --sync "$box" 2>/dev/null || true
-xdotool key Return
+# Ends the program as a desktop session does at logout; it must be gone within 2 s.
+stop_program() {
+  kill -TERM "$app"
+  wait_for 20 bash -c "! kill -0 $app 2>/dev/null" || fail "the program did not end within 2 s"
+  local status=0
+  wait "$app" || status=$?
+  [[ $status -eq 0 ]] || fail "the program ended with status $status"
+}
 
-# Remote control runs once the simulator serves screens.
-streaming() { [[ $(grep -c "qvsim: request" "$work/sim.log") -ge 5 ]]; }
-wait_for 300 streaming || fail "no screens were streamed"
-sleep 1
+# One new user's path. $1 panel (soft|hard), $2 ipv4|ipv6, $3 address to type.
+run_flow() {
+  local line="Return" family=$2 address=$3
+  [[ $1 == hard ]] && line="Tab Tab Right Return"
+  flow="$1-key panel, $family"
+  home="$work/home-$1-$family"
+  simlog="$work/sim-$1-$family.log"
+  mkdir -p "$home" "$work/tmp"
+  : >"$work/app.log"
+  local bind=127.0.0.1 radio_up=2
+  [[ $family == ipv6 ]] && bind=::1 radio_up=1
+  "$qvsim" --bind "$bind" --port 0 --size "$size" >"$simlog" 2>&1 &
+  local sim=$!
+  pids+=("$sim")
+  wait_for 100 grep -q "listening on" "$simlog" || fail "the simulator did not start"
+  port=$(sed -n 's/.*listening on .* port \([0-9]*\) .*/\1/p' "$simlog")
 
-eval "$(xdotool getwindowgeometry --shell "$panel")"
-shoot() { import -window root "$work/shot.png"; }
-# The screen picture sits at (41, 39), 800 x 600, in the panel's client area.
-crop() { convert "$work/shot.png" -crop "800x600+$((X + 41))+$((Y + 39))" +repage "$1"; }
+  launch "$line"
+  echo "e2e: $flow: panel window $panel, simulator on [$bind]:$port"
+  [[ ! -e $home/.config/Orvane/QVRemote.conf ]] || fail "a settings file exists before any choice"
 
-# 1. The picture shows the simulator's screen: close to the last frame the program received
-#    (its frame file), far from an empty picture.
-shoot
-crop "$work/picture.png"
-frame=$(ls -t "$work"/tmp/*.jpg 2>/dev/null | head -n 1)
-[[ -n $frame ]] || fail "no frame file was written"
-cp "$frame" "$work/direct.jpg"
-convert -size 800x600 xc:black "$work/black.png"
-rmse() { { compare -metric RMSE "$1" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'; }
-near=$(rmse "$work/picture.png" "$work/direct.jpg")
-far=$(rmse "$work/picture.png" "$work/black.png")
-echo "e2e: picture against the simulator's screen RMSE $near, against black $far"
-awk -v n="$near" -v f="$far" 'BEGIN { exit !(n < 0.12 && f > 0.05 && n < f) }' ||
-  fail "the screen picture does not show the simulator's frame"
+  # Communication: the method is USB on a new machine; its radio has the focus. Up to the
+  # wanted method, Tab into its address, type it, Enter.
+  menu "$comm_item"
+  local dlg
+  dlg=$(timeout 20 xdotool search --sync --onlyvisible --name '^Communication$' | head -n 1) ||
+    fail "no Communication dialog"
+  xdotool windowfocus --sync "$dlg" 2>/dev/null || true
+  for ((i = 0; i < radio_up; i++)); do xdotool key Up; done
+  xdotool key Tab
+  xdotool type --delay 40 "$address"
+  xdotool key Return
+  wait_for 50 bash -c "[[ -z \$(xdotool search --onlyvisible --name '^Communication$') ]]" ||
+    fail "the Communication dialog did not close"
+  wait_for 20 grep -q "Method=$([[ $family == ipv6 ]] && echo 3 || echo 1)" \
+    "$home/.config/Orvane/QVRemote.conf" || fail "the link was not stored"
 
-# 2. A real key: Enter on the numeric pad, centre of (1096, 669) 153 x 45.
-enters() { grep -c "qvsim: command KEYP:ENTR" "$work/sim.log" || true; }
-before=$(enters)
-xdotool mousemove --window "$panel" 1172 691 click 1
-entered() { [[ $(enters) -eq $((before + 1)) ]]; }
-wait_for 50 entered || fail "Enter did not reach the instrument once"
+  menu 1  # Connect
+  ok_box Connected
+  menu 2  # Start
+  streaming() { [[ $(count "qvsim: request 96") -ge 3 ]]; }
+  wait_for 300 streaming || fail "no screens were streamed"
 
-# 3. A touch on the screen picture: client (441, 339) is instrument (400, 300).
-xdotool mousemove --window "$panel" 441 339 click 1
-wait_for 50 grep -q "qvsim: command KEYP 400,300" "$work/sim.log" ||
-  fail "the touch did not reach the instrument"
+  # The picture shows the simulator's screen: close to the last frame received, far from black.
+  wait_for 50 bash -c "ls '$work'/tmp/*.jpg" || fail "no frame file was written"
+  sleep 0.6  # one more frame is drawn after the file was found
+  eval "$(xdotool getwindowgeometry --shell "$panel")"
+  import -window root "$work/shot.png"
+  convert "$work/shot.png" -crop "${screen_size}+$((X + screen_x))+$((Y + screen_y))" +repage \
+    "$work/picture.png"
+  cp "$(ls -t "$work"/tmp/*.jpg | head -n 1)" "$work/direct.jpg"
+  convert "$work/direct.jpg" -resize "${screen_size}!" "$work/direct.png"
+  convert -size "$screen_size" xc:black "$work/black.png"
+  rmse() { { compare -metric RMSE "$1" "$2" null: 2>&1 || true; } | sed 's/.*(\(.*\))/\1/'; }
+  local near far
+  near=$(rmse "$work/picture.png" "$work/direct.png")
+  far=$(rmse "$work/picture.png" "$work/black.png")
+  echo "e2e: $flow: picture against the simulator's screen RMSE $near, against black $far"
+  awk -v n="$near" -v f="$far" 'BEGIN { exit !(n < 0.12 && f > 0.05 && n < f) }' ||
+    fail "the screen picture does not show the simulator's frame"
 
-# 4. Asked to end while streaming (as a desktop session does at logout), the program closes
-#    its window, stops the link and exits cleanly within a few seconds.
-kill -TERM "$app"
-wait_for 100 bash -c "! kill -0 $app 2>/dev/null" || fail "the program did not end"
-status=0
-wait "$app" || status=$?
-[[ $status -eq 0 ]] || fail "the program ended with status $status"
+  # A real key: Enter of the panel.
+  local before
+  before=$(count "qvsim: command KEYP:ENTR")
+  xdotool mousemove --window "$panel" "$enter_x" "$enter_y" click 1
+  entered() { [[ $(count "qvsim: command KEYP:ENTR") -eq $((before + 1)) ]]; }
+  wait_for 50 entered || fail "Enter did not reach the instrument once"
+  # A touch on the screen picture.
+  xdotool mousemove --window "$panel" "$((screen_x + 400))" "$((screen_y + 300))" click 1
+  wait_for 50 grep -q "qvsim: command KEYP 400,300" "$simlog" ||
+    fail "the touch did not reach the instrument"
+  stop_program
+
+  # The next start finds the stored link: Connect alone connects.
+  local asked
+  asked=$(count "qvsim: request 80")
+  launch "$line"
+  menu 1  # Connect
+  ok_box Connected
+  [[ $(count "qvsim: request 80") -eq $((asked + 1)) ]] || fail "the stored link was not used"
+  stop_program
+  kill "$sim" 2>/dev/null || true
+  wait "$sim" 2>/dev/null || true
+  echo "e2e: $flow: PASS"
+}
+
+# The soft-key panel: screen picture at (41, 39), 800 x 600; Enter at (1096, 669) 153 x 45.
+# Menu while disconnected: Connect, Scale, Quality, Screen mode, Communication, ...
+size=800x600 screen_x=41 screen_y=39 screen_size=800x600 enter_x=1172 enter_y=691
+menu_x=441 menu_y=339 comm_item=5
+run_flow soft ipv4 127.0.0.1
+run_flow soft ipv6 ::1
+
+# The hard-key panel: screen picture at (111, 25), 800 x 480; Enter at (452, 619) 230 x 40.
+# Menu while disconnected: Connect, Quality, Screen mode, Communication, ...
+size=800x480 screen_x=111 screen_y=25 screen_size=800x480 enter_x=567 enter_y=639
+menu_x=511 menu_y=265 comm_item=4
+run_flow hard ipv4 127.0.0.1
 echo "e2e: PASS"
