@@ -11,11 +11,10 @@
 #include <string>
 #include <thread>
 
+#include "bench/BenchSession.h"
 #include "bench/BenchStats.h"
 #include "panels/FrameRenderer.h"
 #include "session/ActivityLog.h"
-#include "session/KeySender.h"
-#include "session/ScreenLoop.h"
 #include "session/SessionController.h"
 #include "sim/SimServer.h"
 
@@ -23,24 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using qv::bench::Clock;
-
-class CountingView : public qv::SessionView {
-  public:
-    void SetPaneText(int, const std::string&) override {}
-    void SetLinkIcon(int) override {}
-    void EnableControl(int, bool) override {}
-    void MessageBox(const std::string& text) override {
-        if (text == "Disconnected") {
-            ++lost;
-        }
-    }
-    void FailureMessage(int) override { ++failures; }
-    void StartTimer(int, int) override {}
-    void KillTimer(int) override {}
-    void Repaint() override {}
-    std::atomic<int> lost{0};
-    std::atomic<int> failures{0};
-};
 
 qv::sim::SimFaults FaultNumber(int n) {
     qv::sim::SimFaults f;
@@ -67,6 +48,7 @@ qv::sim::SimFaults FaultNumber(int n) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     int minutes = 30;
     int faultEvery = 180;
     int keyCount = 5000;
@@ -86,31 +68,26 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "soak_bench: %s\n", server.error().c_str());
         return 1;
     }
-    QSettings ini(QString::fromStdString(folder + "/s.ini"), QSettings::IniFormat);
-    ini.setValue("Connection/Method", 1);
-    ini.setValue("Connection/IP", "127.0.0.1");
-    ini.sync();
     qv::SettingsStore store(folder + "/s.ini");
     qv::CDevComm dev;
     dev.SetPort(server.port());
-    CountingView view;
-    qv::SessionController session(dev, store, view, qv::PanelTraits::SoftKey(), nullptr);
+    qv::SessionController session(dev, store, qv::PanelTraits::SoftKey());
+    int lost = 0;
+    QObject::connect(&session, &qv::SessionController::message,
+                     [&](const QString& text) { lost += text == QLatin1String("Disconnected"); });
     session.logFolder = folder;
     session.Create();
-    std::mutex frameLock;
-    qv::ScreenLoop loop(dev, session, true, frameLock);
+    session.SetLink(qv::kMethodTcp, "127.0.0.1", "::1");
     qv::FrameRenderer renderer(true);
     renderer.SetScale(1);
     std::atomic<int> drawn{0};
-    loop.draw = [&](const std::string& path) {
+    session.StartWorkers([&](const std::string& path) {
         const bool ok = renderer.Render(path).has_value();
         drawn += ok;
         return ok;
-    };
-    loop.Start();
-    session.ConnectNow();
+    });
+    qv::bench::ConnectAndWait(session);
     session.Start();
-    qv::KeySender keys(dev, session, true);
 
     const auto start = Clock::now();
     const auto end = start + std::chrono::minutes(minutes);
@@ -126,11 +103,10 @@ int main(int argc, char** argv) {
     std::printf("soak: %d min, a fault every %d s, %d keys\n", minutes, faultEvery, keyCount);
     while (Clock::now() < end) {
         const auto now = Clock::now();
-        session.OnTimer(200);  // the watchdog, every 100 ms
         if (!session.IsConnectedState()) {
             // Recover as a user would: clear the fault, connect again.
             server.instrument().SetFaults({});
-            session.ConnectNow();
+            qv::bench::ConnectAndWait(session);
             if (session.IsConnectedState() && faulted) {
                 ++recovered;
                 faulted = false;
@@ -142,7 +118,7 @@ int main(int argc, char** argv) {
             nextFault += std::chrono::seconds(faultEvery);
         }
         while (sent < keyCount && Clock::now() >= nextKey) {
-            keys.SendKey(sent % 2 ? "KEYP:RIGH" : "KEYP:LEFT");
+            session.SendKey(sent % 2 ? "KEYP:RIGH" : "KEYP:LEFT");
             ++sent;
             nextKey += keyGap;
         }
@@ -153,14 +129,14 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             nextReport += std::chrono::minutes(1);
         }
-        std::this_thread::sleep_for(100ms);
+        qv::bench::Pump(100ms);  // the watchdog runs meanwhile
     }
-    session.Close([&] { loop.Stop(); });
+    session.Close();
     server.Stop();
     std::printf(
         "soak: %d frames, %d keys sent, %zu received, %d faults, %d recovered, %d links "
         "lost, final RSS %ld KB\n",
-        drawn.load(), sent, server.instrument().Commands().size(), faults, recovered,
-        view.lost.load(), qv::bench::RssKb());
+        drawn.load(), sent, server.instrument().Commands().size(), faults, recovered, lost,
+        qv::bench::RssKb());
     return 0;
 }

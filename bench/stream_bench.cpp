@@ -13,13 +13,13 @@
 #include <string>
 #include <thread>
 
+#include "bench/BenchSession.h"
 #include "bench/BenchStats.h"
 #include "link/CDevComm.h"
 #include "panels/FrameRenderer.h"
 #include "panels/ImageServices.h"
 #include "session/ActivityLog.h"
 #include "session/FrameFile.h"
-#include "session/KeySender.h"
 #include "session/ScreenLoop.h"
 #include "session/SessionController.h"
 #include "sim/SimServer.h"
@@ -30,18 +30,6 @@ using namespace std::chrono_literals;
 using qv::bench::Clock;
 using qv::bench::Ms;
 using qv::bench::Percentile;
-
-class NullView : public qv::SessionView {
-  public:
-    void SetPaneText(int, const std::string&) override {}
-    void SetLinkIcon(int) override {}
-    void EnableControl(int, bool) override {}
-    void MessageBox(const std::string&) override {}
-    void FailureMessage(int) override {}
-    void StartTimer(int, int) override {}
-    void KillTimer(int) override {}
-    void Repaint() override {}
-};
 
 double CpuSeconds() {
     rusage u{};
@@ -136,29 +124,25 @@ void DecodeAndScale() {
 void CyclesAndKeys(qv::sim::SimServer& server, const std::string& folder) {
     qv::sim::SimInstrument screens(800, 600);
     server.instrument().SetScreenOverride(screens.RenderScreen());
-    QSettings ini(QString::fromStdString(folder + "/s.ini"), QSettings::IniFormat);
-    ini.setValue("Connection/Method", 1);
-    ini.setValue("Connection/IP", "127.0.0.1");
-    ini.sync();
     qv::SettingsStore store(folder + "/s.ini");
     qv::CDevComm dev;
     dev.SetPort(server.port());
-    NullView view;
-    qv::SessionController session(dev, store, view, qv::PanelTraits::SoftKey(), nullptr);
+    qv::SessionController session(dev, store, qv::PanelTraits::SoftKey());
     session.logFolder = folder;
     session.Create();
-    session.ConnectNow();
-    if (!session.IsConnectedState()) {
+    session.SetLink(qv::kMethodTcp, "127.0.0.1", "::1");
+    // The writer for the keys; the session's own loop adds two exchanges a second.
+    session.StartWorkers({});
+    if (!qv::bench::ConnectAndWait(session)) {
         std::printf("cycles: cannot connect\n");
         return;
     }
-    std::mutex frameLock;
-    qv::ScreenLoop loop(dev, session, true, frameLock);
+    qv::ScreenLoop loop(dev, session, true);
     qv::FrameRenderer renderer(true);
     renderer.SetScale(1);
     int drawn = 0;
     loop.draw = [&](const std::string& path) { return renderer.Render(path) && ++drawn; };
-    session.Start();
+    session.Start();  // makes the frame file's name
     long rss100 = 0;
     const double cpu0 = CpuSeconds();
     const auto t0 = Clock::now();
@@ -183,12 +167,11 @@ void CyclesAndKeys(qv::sim::SimServer& server, const std::string& folder) {
             loop.RunCycle();
         }
     });
-    qv::KeySender keys(dev, session, true);
     std::vector<double> toWire;
     for (int i = 0; i < 200; ++i) {
         server.instrument().ClearRecords();
         const auto sent = Clock::now();
-        keys.SendKey("KEYP:NUM" + std::to_string(i % 10));
+        session.SendKey("KEYP:NUM" + std::to_string(i % 10));
         if (!server.instrument().WaitForCommands(1, 2s)) {
             break;
         }
@@ -199,12 +182,13 @@ void CyclesAndKeys(qv::sim::SimServer& server, const std::string& folder) {
     streaming.join();
     std::printf("key to wire while streaming, 200 keys\n");
     Row("SendKey", toWire);
-    session.Close([&] { loop.Stop(); });
+    session.Close();
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
     qv::ActivityLog::Instance().Open(folder);

@@ -261,6 +261,11 @@ int CDevComm::ReceiveFrame() {
             pendingCount_ = 0;
             got = static_cast<int>(input.size());
         } else {
+            // A link closed here (Disconnect from another thread) has nothing more to give.
+            if (!transport_.IsOpen()) {
+                SetErrorText("STR_ERROR_TIMEOUT");
+                return -1;
+            }
             got = ReadSocket();
             socketRead = true;
             if (got > 0) {

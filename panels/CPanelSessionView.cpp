@@ -1,20 +1,14 @@
 #include "panels/CPanelSessionView.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QStyle>
-#include <QThread>
-#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 
-#include "dialogs/CDlgMsg.h"
 #include "resources/ids.h"
 
 namespace {
@@ -87,106 +81,28 @@ void CPanelSessionView::SetClientWidth(int width) {
     panes_[0]->setFixedWidth(std::max(0, width - kFixedPanesWidth));
 }
 
-void CPanelSessionView::OnWindowThread(const std::function<void()>& call) {
-    if (QThread::currentThread() == thread()) {
-        call();
-        return;
+void CPanelSessionView::SetPaneText(int pane, const QString& text) {
+    if (const auto it = panes_.find(pane); it != panes_.end()) {
+        it->second->setText(text);
     }
-    if (shutdown_.load()) {
-        return;
-    }
-    QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
-}
-
-void CPanelSessionView::SetPaneText(int pane, const std::string& text) {
-    OnWindowThread([this, pane, text] {
-        if (const auto it = panes_.find(pane); it != panes_.end()) {
-            it->second->setText(QString::fromStdString(text));
-        }
-    });
 }
 
 void CPanelSessionView::SetLinkIcon(int iconId) {
-    OnWindowThread([this, iconId] {
-        iconId_ = iconId;
-        // The skin supplies the real icons; until one is installed a standard one stands in.
-        QIcon icon = QIcon(QStringLiteral(":/skin/%1.png").arg(iconId));
-        if (icon.isNull() || icon.availableSizes().isEmpty()) {
-            icon = window_->style()->standardIcon(iconId == qv::ids::kIconConnected
-                                                      ? QStyle::SP_DialogApplyButton
-                                                      : QStyle::SP_DialogCancelButton);
-        }
-        icon_->setPixmap(icon.pixmap(16, 16));
-    });
-}
-
-void CPanelSessionView::EnableControl(int id, bool enabled) {
-    OnWindowThread([this, id, enabled] {
-        if (auto* w = window_->findChild<QWidget*>(QStringLiteral("ctrl%1").arg(id))) {
-            w->setEnabled(enabled);
-        }
-        if (const auto it = actions_.find(id); it != actions_.end()) {
-            it->second->setEnabled(enabled);
-        }
-    });
-}
-
-void CPanelSessionView::MessageBox(const std::string& text) {
-    OnWindowThread([this, text] {
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
-                        QString::fromStdString(text), QMessageBox::Ok, window_);
-        box.exec();
-    });
-}
-
-void CPanelSessionView::FailureMessage(int reason) {
-    OnWindowThread([this, reason] {
-        CDlgMsg dlg(reason, window_);
-        dlg.exec();
-    });
-}
-
-void CPanelSessionView::StartTimer(int id, int periodMs) {
-    OnWindowThread([this, id, periodMs] {
-        QTimer*& timer = timers_[id];
-        if (timer == nullptr) {
-            timer = new QTimer(this);
-            connect(timer, &QTimer::timeout, this, [this, id] {
-                if (onTimer) {
-                    onTimer(id);
-                }
-            });
-        }
-        timer->start(periodMs);
-    });
-}
-
-void CPanelSessionView::KillTimer(int id) {
-    OnWindowThread([this, id] {
-        if (const auto it = timers_.find(id); it != timers_.end()) {
-            it->second->stop();
-        }
-    });
-}
-
-void CPanelSessionView::Repaint() {
-    OnWindowThread([this] { window_->repaint(); });
+    if (iconId == iconId_) {
+        return;
+    }
+    iconId_ = iconId;
+    // The skin supplies the real icons; until one is installed a standard one stands in.
+    QIcon icon = QIcon(QStringLiteral(":/skin/%1.png").arg(iconId));
+    if (icon.isNull() || icon.availableSizes().isEmpty()) {
+        icon = window_->style()->standardIcon(iconId == qv::ids::kIconConnected
+                                                  ? QStyle::SP_DialogApplyButton
+                                                  : QStyle::SP_DialogCancelButton);
+    }
+    icon_->setPixmap(icon.pixmap(16, 16));
 }
 
 QString CPanelSessionView::PaneText(int pane) const {
     const auto it = panes_.find(pane);
     return it == panes_.end() ? QString() : it->second->text();
-}
-
-bool CPanelSessionView::TimerActive(int id) const {
-    const auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
-}
-
-int CPanelSessionView::TimerCount() const {
-    int n = 0;
-    for (const auto& [id, timer] : timers_) {
-        n += timer->isActive();
-    }
-    return n;
 }

@@ -1,17 +1,19 @@
 #include "panels/PanelSession.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QStatusBar>
-#include <QThread>
 
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CDlgCommNew.h"
 #include "dialogs/CDlgIP.h"
+#include "dialogs/CDlgMsg.h"
 #include "panels/CPanelSessionView.h"
 #include "panels/CScreenView.h"
 #include "resources/ids.h"
+#include "session/Controls.h"
 #include "widgets/CRemoteDlg.h"
 
 namespace {
@@ -66,52 +68,37 @@ PanelSession::~PanelSession() {
 }
 
 void PanelSession::Init() {
-    const bool softKey = options_.traits.softKey;
-    session_ =
-        std::make_unique<qv::SessionController>(engine_, store_, *view_, options_.traits, &window_);
-    session_->sendKey = [this](const std::string& text) { SendKey(text); };
-    view_->onTimer = [this](int id) { session_->OnTimer(id); };
+    session_ = std::make_unique<qv::SessionController>(engine_, store_, options_.traits);
+    connect(session_.get(), &qv::SessionController::stateChanged, this, &PanelSession::ApplyState);
+    connect(session_.get(), &qv::SessionController::paneText, view_,
+            &CPanelSessionView::SetPaneText);
+    connect(session_.get(), &qv::SessionController::message, this, &PanelSession::ShowMessage);
+    connect(session_.get(), &qv::SessionController::failure, this, &PanelSession::ShowFailure);
     session_->Create();
     quality_ = session_->settings().quality;
-    keys_ = std::make_unique<qv::KeySender>(engine_, *session_, softKey);
-    loop_ = std::make_unique<qv::ScreenLoop>(engine_, *session_, softKey, window_.FrameLock());
-    loop_->draw = [this](const std::string& path) {
+}
+
+void PanelSession::StartWorker() {
+    if (!session_) {
+        return;
+    }
+    session_->StartWorkers([this](const std::string& path) {
         auto frame = renderer_.Render(path);
         if (frame) {
             screen_->PostFrame(std::move(*frame));
         }
         return frame.has_value();
-    };
-    if (!options_.networkUp) {
-        // No sockets: nothing may start a connection.
-        view_->EnableControl(ids::kCmdConnect, false);
-    }
-}
-
-void PanelSession::StartWorker() {
-    if (loop_ && !workerStarted_) {
-        loop_->Start();
-        workerStarted_ = true;
-    }
+    });
 }
 
 void PanelSession::Shutdown() {
-    if (closed_ || !session_) {
-        closed_ = true;
+    if (closed_) {
         return;
     }
     closed_ = true;
-    // A connect thread waiting for this window must finish before the session closes.
-    view_->Shutdown();
-    while (session_->Connecting()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
+    if (session_) {
+        session_->Close();
     }
-    session_->Close([this] {
-        if (workerStarted_) {
-            loop_->Stop();
-        }
-    });
 }
 
 QStatusBar* PanelSession::statusBar() const {
@@ -136,19 +123,75 @@ void PanelSession::PlaceStatusBar(int clientWidth, int clientHeight) {
 }
 
 void PanelSession::SendKey(std::string text) {
-    if (keys_) {
-        keys_->SendKey(std::move(text));
+    if (session_) {
+        session_->SendKey(std::move(text));
     }
 }
 
 void PanelSession::Touch(QPoint clientPoint, bool hideKeys) {
-    if (!keys_) {
+    if (!session_) {
         return;
     }
     if (const auto touch =
-            keys_->Touch(clientPoint.x(), clientPoint.y(), screenRect_, scale_, hideKeys)) {
+            session_->Touch(clientPoint.x(), clientPoint.y(), screenRect_, scale_, hideKeys)) {
         SendKey(*touch);
     }
+}
+
+void PanelSession::ShowMessage(const QString& text) {
+    // Opened, not run: no worker and no nested loop waits for the user's OK.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
+                                QMessageBox::Ok, &window_);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void PanelSession::ShowFailure(int reason) {
+    auto* dlg = new CDlgMsg(reason, &window_);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->open();
+}
+
+void PanelSession::ApplyState() {
+    if (!session_) {
+        return;
+    }
+    const qv::LinkState link = session_->linkState();
+    const bool streaming = session_->Streaming();
+    const qv::ControlStates c = qv::ControlsFor(link, streaming, options_.networkUp);
+    const auto set = [this](int id, const qv::ControlStates::Item& item) {
+        if (QAction* a = Action(id)) {
+            a->setEnabled(item.enabled);
+            a->setChecked(item.checked);
+        }
+    };
+    set(ids::kCmdConnect, c.connect);
+    set(ids::kCmdDisconnect, c.disconnect);
+    set(ids::kCmdStart, c.start);
+    set(ids::kCmdStop, c.stop);
+    for (int i = 0; i < 3; ++i) {
+        set(kQuality[i].id, {c.quality, quality_ == i});
+    }
+    for (const int id : options_.keyControls) {
+        if (auto* w = window_.findChild<QWidget*>(QStringLiteral("ctrl%1").arg(id))) {
+            w->setEnabled(c.keys);
+        }
+    }
+    switch (link) {
+        case qv::LinkState::Connected:
+            view_->SetPaneText(1, QString::fromUtf8(qv::kTextConnected));
+            view_->SetLinkIcon(ids::kIconConnected);
+            break;
+        case qv::LinkState::Connecting:
+            view_->SetPaneText(1, QString::fromUtf8(qv::kTextConnecting));
+            break;
+        case qv::LinkState::Disconnected:
+            view_->SetPaneText(1, QString::fromUtf8(qv::kTextDisconnected));
+            view_->SetLinkIcon(ids::kIconDisconnected);
+            break;
+    }
+    view_->SetPaneText(2, QString::fromUtf8(streaming ? qv::kTextStarted : qv::kTextStopped));
+    window_.update();
 }
 
 void PanelSession::BuildMenu() {
@@ -163,13 +206,11 @@ void PanelSession::BuildMenu() {
         });
         return action;
     };
-    const auto track = [this](int id, QAction* action) { view_->AddAction(id, action); };
-
-    track(ids::kCmdConnect, add(*menu_, ids::kCmdConnect, "Connect"));
-    track(ids::kCmdDisconnect, add(*menu_, ids::kCmdDisconnect, "Disconnect"));
+    add(*menu_, ids::kCmdConnect, "Connect");
+    add(*menu_, ids::kCmdDisconnect, "Disconnect");
     menu_->addSeparator();
-    track(ids::kCmdStart, add(*menu_, ids::kCmdStart, "Start"));
-    track(ids::kCmdStop, add(*menu_, ids::kCmdStop, "Stop"));
+    add(*menu_, ids::kCmdStart, "Start");
+    add(*menu_, ids::kCmdStop, "Stop");
     menu_->addSeparator();
     if (options_.scaleItems) {
         QMenu* scale = menu_->addMenu(QStringLiteral("Scale"));
@@ -201,28 +242,19 @@ QAction* PanelSession::Action(int id) const {
 }
 
 void PanelSession::UpdateMenu(bool screenMode) {
-    const bool connected = session_ && session_->IsConnectedState();
-    const bool running = session_ && session_->streaming().load() == 1;
-    const bool canConnect = options_.networkUp && session_ && !session_->Connecting();
-    const auto set = [this](int id, bool enabled, bool checked) {
-        if (QAction* a = Action(id)) {
-            a->setEnabled(enabled);
-            a->setChecked(checked);
-        }
-    };
-    set(ids::kCmdConnect, !connected && canConnect, connected);
-    set(ids::kCmdDisconnect, connected && !running, !connected);
-    set(ids::kCmdStart, connected && !running, running);
-    set(ids::kCmdStop, connected && running, !running);
-    for (int i = 0; i < 3; ++i) {
-        set(kQuality[i].id, connected, quality_ == i);
-    }
+    ApplyState();
     if (options_.scaleItems) {
         for (int i = 0; i < 3; ++i) {
-            set(kScale[i].id, true, scale_ == i);
+            if (QAction* a = Action(kScale[i].id)) {
+                a->setEnabled(true);
+                a->setChecked(scale_ == i);
+            }
         }
     }
-    set(ids::kCmdScreenMode, true, screenMode);
+    if (QAction* a = Action(ids::kCmdScreenMode)) {
+        a->setEnabled(true);
+        a->setChecked(screenMode);
+    }
 }
 
 void PanelSession::PopupMenu(QPoint globalPos, bool screenMode) {
@@ -236,6 +268,7 @@ void PanelSession::ChooseQuality(int index) {
     quality_ = index;
     // Start repeats the chosen quality, stored or not.
     session_->SetQuality(index);
+    ApplyState();
 }
 
 bool PanelSession::Command(int id) {

@@ -10,11 +10,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "link/CDevComm.h"
 #include "panels/FrameRenderer.h"
-#include "session/KeySender.h"
-#include "session/ScreenLoop.h"
 #include "session/ScreenRect.h"
 #include "session/SessionController.h"
 #include "session/SettingsStore.h"
@@ -31,10 +30,11 @@ class PanelSession : public QObject {
   public:
     struct Options {
         qv::PanelTraits traits;
-        QSize screenSize{800, 600};  // the picture control's size at 100 %
-        bool scaleItems = false;     // the menu offers 100 %, 85 %, 70 %
-        std::uint16_t port = 0;      // 0 keeps the instrument's port 66
-        bool networkUp = true;       // false after a failed socket start-up: no connecting
+        std::vector<int> keyControls;  // the panel's keys and knob: usable while streaming
+        QSize screenSize{800, 600};    // the picture control's size at 100 %
+        bool scaleItems = false;       // the menu offers 100 %, 85 %, 70 %
+        std::uint16_t port = 0;        // 0 keeps the instrument's port 66
+        bool networkUp = true;         // false after a failed socket start-up: no connecting
     };
 
     // window: the panel; the status bar, the screen picture and the menu become its children.
@@ -45,10 +45,10 @@ class PanelSession : public QObject {
     // The session's share of the window's initialisation: log, response flag and engine
     // owner, settings, status bar and link text. The panel lays itself out after this.
     void Init();
-    // The last initialisation step: the screen loop's worker.
+    // The last initialisation step: the screen loop's worker and the command writer.
     void StartWorker();
-    // Window close: waits for a connect in progress, stops remote control, the worker and
-    // the link. Safe to call twice.
+    // Window close: the session closes its link and joins its threads, bounded. Safe to
+    // call twice.
     void Shutdown();
 
     qv::SessionController& session() { return *session_; }
@@ -56,7 +56,6 @@ class PanelSession : public QObject {
     qv::SettingsStore& store() { return store_; }
     CPanelSessionView& view() { return *view_; }
     CScreenView& screen() { return *screen_; }
-    qv::KeySender& keys() { return *keys_; }
     QStatusBar* statusBar() const;
     QMenu& menu() { return *menu_; }
     bool networkUp() const { return options_.networkUp; }
@@ -78,6 +77,8 @@ class PanelSession : public QObject {
     // Sets every item's enabled and checked state and opens the menu at a global position.
     void PopupMenu(QPoint globalPos, bool screenMode);
     void UpdateMenu(bool screenMode);
+    // Buttons, keys, menu items and panes 1 and 2 as the session's state says.
+    void ApplyState();
     QAction* Action(int id) const;
 
     // Runs a shared command by id. Returns false for ids the panel handles itself (screen
@@ -88,6 +89,8 @@ class PanelSession : public QObject {
   private:
     void BuildMenu();
     void ChooseQuality(int index);
+    void ShowMessage(const QString& text);
+    void ShowFailure(int reason);
 
     CRemoteDlg& window_;
     qv::SettingsStore& store_;
@@ -97,12 +100,9 @@ class PanelSession : public QObject {
     CScreenView* screen_;
     QMenu* menu_;
     std::unique_ptr<qv::SessionController> session_;
-    std::unique_ptr<qv::KeySender> keys_;
-    std::unique_ptr<qv::ScreenLoop> loop_;
     qv::FrameRenderer renderer_;
     qv::ScreenRect screenRect_{};
     int scale_ = 0;
     int quality_ = 0;
-    bool workerStarted_ = false;
     bool closed_ = false;
 };

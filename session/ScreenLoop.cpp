@@ -6,6 +6,7 @@
 #include "link/CommandSet.h"
 #include "session/ActivityLog.h"
 #include "session/FrameFile.h"
+#include "session/SessionController.h"
 
 namespace qv {
 namespace {
@@ -16,17 +17,20 @@ constexpr int kAborted = -2;
 
 }  // namespace
 
-ScreenLoop::ScreenLoop(CDevComm& engine, SessionController& session, bool softKey,
-                       std::mutex& frameLock)
-    : engine_(engine), session_(session), softKey_(softKey), frameLock_(frameLock) {}
+ScreenLoop::ScreenLoop(CDevComm& engine, SessionController& session, bool softKey)
+    : engine_(engine), session_(session), softKey_(softKey) {}
 
 ScreenLoop::~ScreenLoop() {
-    Stop();
+    RequestExit();
+    Join();
 }
 
 bool ScreenLoop::Start() {
-    exit_.store(0);
-    session_.streaming().store(0);
+    {
+        std::lock_guard hold(exitLock_);
+        exit_ = false;
+        ended_ = false;
+    }
     try {
         worker_ = std::thread(&ScreenLoop::Loop, this);
     } catch (const std::system_error&) {
@@ -35,45 +39,53 @@ bool ScreenLoop::Start() {
     return true;
 }
 
-void ScreenLoop::Stop() {
-    exit_.store(1);
+void ScreenLoop::RequestExit() {
+    {
+        std::lock_guard hold(exitLock_);
+        exit_ = true;
+    }
+    exitChanged_.notify_all();
+}
+
+bool ScreenLoop::WaitEnded(std::chrono::milliseconds timeout) {
+    std::unique_lock hold(exitLock_);
+    return !worker_.joinable() || exitChanged_.wait_for(hold, timeout, [this] { return ended_; });
+}
+
+void ScreenLoop::Join() {
     if (worker_.joinable()) {
         worker_.join();
     }
 }
 
-bool ScreenLoop::Pace(Clock::time_point start) {
-    using namespace std::chrono_literals;
-    for (;;) {
-        if (exit_.load()) {
-            return false;
-        }
-        const auto elapsed = Clock::now() - start;
-        if (elapsed > kPeriod) {
-            return true;
-        }
-        // Steps of 50 ms, the last one cut so the cycle ends just past its period.
-        std::this_thread::sleep_for(std::min<Clock::duration>(kStep, kPeriod - elapsed + 1ms));
-    }
+bool ScreenLoop::WaitUntil(Clock::time_point until) {
+    std::unique_lock hold(exitLock_);
+    return !exitChanged_.wait_until(hold, until, [this] { return exit_; });
 }
 
 void ScreenLoop::Loop() {
     for (;;) {
         const auto t0 = Clock::now();
-        if (softKey_) {
-            std::this_thread::sleep_for(kSoftKeyOffset);
+        // The soft-key panel's exchange starts 300 ms into its cycle.
+        if (softKey_ && !WaitUntil(t0 + kSoftKeyOffset)) {
+            break;
         }
-        if (session_.responseReady().load() == 1 && session_.streaming().load() == 1) {
+        if (session_.Streaming() && session_.LinkUp()) {
             RunCycle();
         }
-        if (!Pace(t0)) {
-            return;
+        // The next cycle starts when more than the period has passed since this one began.
+        if (!WaitUntil(t0 + kPeriod + std::chrono::milliseconds(1))) {
+            break;
         }
     }
+    std::lock_guard hold(exitLock_);
+    ended_ = true;
+    exitChanged_.notify_all();
 }
 
 int ScreenLoop::UsbExchange() {
-    // The USB path does not look at the abort flag: a block read always ends.
+    // A block read always ends (the device read has its own time-out, and closing the
+    // device ends it at once), so the USB path needs no abort check of its own.
     if (engine_.UsbRequestFile(REQ_SCREEN, std::string(kScreenFileName)) != 1) {
         return -1;
     }
@@ -88,10 +100,14 @@ int ScreenLoop::UsbExchange() {
 int ScreenLoop::TcpExchange() {
     engine_.RequestFile(kCmdRequest, REQ_SCREEN, std::string(kScreenFileName), kScreenFileSize);
     for (;;) {
-        if (session_.abort().load() == 1) {
+        if (session_.abort_.load() == 1) {
             return kAborted;
         }
         const int p = engine_.Poll();
+        // A poll that failed because the link was closed under it is the abort, not a fault.
+        if (p == -1 && session_.abort_.load() == 1) {
+            return kAborted;
+        }
         if (p == -1 || p >= 100) {
             return p;
         }
@@ -102,24 +118,27 @@ void ScreenLoop::Fail(bool tcp) {
     // The soft-key panel writes its TCP line without the line feed.
     const bool lineFeed = !(softKey_ && tcp);
     ActivityLog::Instance().Write("Receive Fail : " + engine_.ErrorText() + (lineFeed ? "\n" : ""));
+    // The watchdog sees the lost link within its period.
     engine_.SetConnected(0);
-    session_.OnResponseReady(1);
 }
 
 void ScreenLoop::RunCycle() {
-    if (session_.responseReady().load() == 0) {
+    // The equipment request of a connect holds the link: this cycle is skipped.
+    std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
+    if (!exchange.owns_lock() || session_.responseReady_.load() == 0) {
         return;
     }
-    session_.OnResponseReady(0);
+    session_.responseReady_.store(0);
     const auto t1 = Clock::now();
     const bool tcp = session_.ActiveMethod() != kMethodUsb;
     const int result = tcp ? TcpExchange() : UsbExchange();
     if (result == kAborted) {
-        session_.OnResponseReady(1);
+        session_.responseReady_.store(1);
         return;
     }
     if (result == -1) {
         Fail(tcp);
+        session_.responseReady_.store(1);
         return;
     }
     const double seconds =
@@ -136,24 +155,25 @@ void ScreenLoop::RunCycle() {
         ActivityLog::Instance().Write(line.data());
     }
 
+    const std::string path = session_.FramePath();
     int saved = 0;
     {
         std::lock_guard lock(frameLock_);
-        saved = FileSaveBinary(session_.FramePath(), engine_.GetData(),
+        saved = FileSaveBinary(path, engine_.GetData(),
                                static_cast<std::size_t>(engine_.GetDataLength()));
     }
     if (!saved) {
         if (!tcp) {
             ActivityLog::Instance().Write("FileSaveBinary fail");
         }
-        session_.OnResponseReady(1);
+        session_.responseReady_.store(1);
         return;
     }
     if (draw) {
-        draw(session_.FramePath());
+        draw(path);
     }
-    session_.OnResponseReady(1);
-    if (tcp && session_.abort().load() == 1 && engine_.IsConnected()) {
+    session_.responseReady_.store(1);
+    if (tcp && session_.abort_.load() == 1 && engine_.IsConnected()) {
         engine_.Disconnect();
     }
 }

@@ -1,35 +1,40 @@
-// The screen-loop worker: while remote control is on, asks the instrument for its screen
-// again and again, at most about two a second, writes each to the frame file and has it
-// drawn. One exchange at a time; the session's response-ready flag is the token.
+// The screen-loop worker: while remote control is on and the link is up, asks the instrument
+// for its screen again and again, at most about two a second, writes each to the frame file
+// and has it drawn. One exchange at a time on the link; the session's response-ready flag
+// says whether one is outstanding.
 #pragma once
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "link/CDevComm.h"
-#include "session/SessionController.h"
 
 namespace qv {
+
+class SessionController;
 
 class ScreenLoop {
   public:
     static constexpr std::chrono::milliseconds kPeriod{500};
-    static constexpr std::chrono::milliseconds kStep{50};
     static constexpr std::chrono::milliseconds kSoftKeyOffset{300};
 
-    ScreenLoop(CDevComm& engine, SessionController& session, bool softKey, std::mutex& frameLock);
+    ScreenLoop(CDevComm& engine, SessionController& session, bool softKey);
     ~ScreenLoop();
     ScreenLoop(const ScreenLoop&) = delete;
     ScreenLoop& operator=(const ScreenLoop&) = delete;
 
-    // Clears the exit and streaming flags and starts the worker. False when no thread.
+    // Starts the worker. False when no thread could be made.
     bool Start();
-    // Sets the exit flag and waits for the worker to end.
-    void Stop();
+    // Sets the exit flag; the worker ends at its next check (a running exchange first ends).
+    void RequestExit();
+    // Waits up to timeout for the worker to end; true when it has.
+    bool WaitEnded(std::chrono::milliseconds timeout);
+    void Join();
     bool Running() const { return worker_.joinable(); }
 
     // One screen cycle, on the calling thread.
@@ -40,8 +45,8 @@ class ScreenLoop {
 
   private:
     void Loop();
-    // Waits until the period since start has passed; false when the exit flag ends it.
-    bool Pace(std::chrono::steady_clock::time_point start);
+    // Waits until the time is reached; false when the exit flag ends the wait.
+    bool WaitUntil(std::chrono::steady_clock::time_point until);
     int TcpExchange();
     int UsbExchange();
     void Fail(bool tcp);
@@ -49,8 +54,11 @@ class ScreenLoop {
     CDevComm& engine_;
     SessionController& session_;
     const bool softKey_;
-    std::mutex& frameLock_;
-    std::atomic<int> exit_{0};
+    std::mutex frameLock_;  // held while a frame is written to the frame file
+    std::mutex exitLock_;
+    std::condition_variable exitChanged_;
+    bool exit_ = false;
+    bool ended_ = false;
     std::thread worker_;
 };
 

@@ -7,27 +7,16 @@
 #include <cstdio>
 #include <ctime>
 
-#include "link/ModelTable.h"
-#include "resources/ids.h"
+#include "link/CommandSet.h"
 #include "session/ActivityLog.h"
+#include "session/CommandWriter.h"
+#include "session/Commands.h"
+#include "session/ScreenLoop.h"
 
 namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr int kWatchdogPeriodMs = 100;
-constexpr auto kTokenWait = 3000ms;  // longer than one failing screen exchange
-constexpr auto kTokenStep = 10ms;
-constexpr int kCloseTokenChecks = 50;  // 10 s
-
-std::vector<int> Range(int first, int last) {
-    std::vector<int> ids;
-    for (int id = first; id <= last; ++id) {
-        ids.push_back(id);
-    }
-    return ids;
-}
 
 void Log(const std::string& line) {
     ActivityLog::Instance().Write(line);
@@ -35,29 +24,35 @@ void Log(const std::string& line) {
 
 }  // namespace
 
+// What the connect job found; the window's thread applies it.
+struct SessionController::ConnectResult {
+    enum class Outcome {
+        Connected,     // Connected state, watchdog, "Connected" box
+        Failed,        // Disconnected state, failure message
+        FailedAsWas,   // failure message, the state as before the attempt
+        TimeoutAsWas,  // "Timeout" box, the state as before the attempt
+    };
+    Outcome outcome = Outcome::Failed;
+    int reason = 0;
+};
+
 PanelTraits PanelTraits::HardKey() {
-    PanelTraits t;
-    t.softKey = false;
-    t.usbWaitChecks = 101;
-    t.keyControls = Range(ids::kHardKeyFirst, ids::kHardKnob);
-    return t;
+    return PanelTraits{false, 101};
 }
 
 PanelTraits PanelTraits::SoftKey() {
-    PanelTraits t;
-    t.softKey = true;
-    t.usbWaitChecks = 31;
-    t.keyControls = Range(ids::kSoftKeyFirst, ids::kSoftKeyLast);
-    t.keyControls.push_back(ids::kSoftKnob);
-    return t;
+    return PanelTraits{true, 31};
 }
 
-SessionController::SessionController(CDevComm& engine, SettingsStore& settings, SessionView& view,
-                                     PanelTraits traits, DevOwner* owner)
-    : engine_(engine), store_(settings), view_(view), traits_(std::move(traits)), owner_(owner) {}
+SessionController::SessionController(CDevComm& engine, SettingsStore& store, PanelTraits traits,
+                                     QObject* parent)
+    : QObject(parent), engine_(engine), store_(store), traits_(traits) {
+    watchdog_.setInterval(kWatchdogPeriod);
+    connect(&watchdog_, &QTimer::timeout, this, &SessionController::OnWatchdog);
+}
 
 SessionController::~SessionController() {
-    WaitConnect();
+    Close();
 }
 
 void SessionController::Create() {
@@ -68,37 +63,28 @@ void SessionController::Create() {
         ActivityLog::Instance().Open(logFolder);
     }
     responseReady_.store(1);
-    engine_.Init(owner_);
+    engine_.Init(this);
     abort_.store(1);
     settings_ = store_.Load();
     activeMethod_.store(settings_.LinkMethod());
-    view_.SetPaneText(0, " ");
-    view_.SetPaneText(2, kTextStopped);
-    SetDisconnectedState();
-    view_.SetPaneText(3, LinkText());
+    emit paneText(3, QString::fromStdString(LinkText()));
+    emit stateChanged();
 }
 
-void SessionController::SetLink(int method, const std::string& ip, const std::string& ipv6) {
-    settings_.method = method;
-    settings_.ipv6 = ipv6;
-    if (method == kMethodTcp) {
-        settings_.ip = ip;
+void SessionController::StartWorkers(std::function<bool(const std::string& path)> draw) {
+    if (loop_ || closing_) {
+        return;
     }
-    store_.StoreCommunication(method, ip, ipv6);
-    // Also on first use, when the settings were only now created: the pane names the link
-    // the next Connect will use.
-    view_.SetPaneText(3, LinkText());
-}
-
-void SessionController::SetIpv4(const std::string& ip, const std::string& panePrefix) {
-    settings_.ip = ip;
-    store_.StoreText(kSetIp, ip);
-    view_.SetPaneText(3, panePrefix + ip);
-}
-
-void SessionController::SetQuality(int index) {
-    settings_.quality = index;
-    store_.StoreInt(kSetQuality, index);
+    writer_ = std::make_unique<CommandWriter>(
+        [this](const std::string& line) { return SendLine(line); }, [this] { SendFailed(); },
+        traits_.softKey ? 0ms : kHardKeyPause);
+    writer_->Start();
+    loop_ = std::make_unique<ScreenLoop>(engine_, *this, traits_.softKey);
+    loop_->draw = std::move(draw);
+    // Without a worker the window goes on without a screen loop.
+    if (!loop_->Start()) {
+        loop_.reset();
+    }
 }
 
 std::string SessionController::LinkText() const {
@@ -112,70 +98,99 @@ std::string SessionController::LinkText() const {
     }
 }
 
+void SessionController::SetLink(int method, const std::string& ip, const std::string& ipv6) {
+    settings_.method = method;
+    settings_.ipv6 = ipv6;
+    if (method == kMethodTcp) {
+        settings_.ip = ip;
+    }
+    store_.StoreCommunication(method, ip, ipv6);
+    // Also on first use, when the settings were only now created: the pane names the link
+    // the next Connect will use.
+    emit paneText(3, QString::fromStdString(LinkText()));
+}
+
+void SessionController::SetIpv4(const std::string& ip, const std::string& panePrefix) {
+    settings_.ip = ip;
+    store_.StoreText(kSetIp, ip);
+    emit paneText(3, QString::fromStdString(panePrefix + ip));
+}
+
+void SessionController::SetQuality(int index) {
+    settings_.quality = index;
+    store_.StoreInt(kSetQuality, index);
+}
+
+void SessionController::SetLinkState(LinkState state) {
+    linkState_ = state;
+    linkUp_.store(state == LinkState::Connected);
+    emit stateChanged();
+}
+
+bool SessionController::LinkUp() const {
+    return linkUp_.load() && !closing_.load() && engine_.IsConnected() != 0;
+}
+
+void SessionController::OnResponseReady(int flag) {
+    {
+        std::lock_guard hold(waitLock_);
+        responseReady_.store(flag);
+    }
+    waitChanged_.notify_all();
+}
+
+bool SessionController::WaitUnlessClosing(std::chrono::milliseconds timeout,
+                                          const std::function<bool()>& pred) {
+    std::unique_lock hold(waitLock_);
+    waitChanged_.wait_for(hold, timeout, [&] { return closing_.load() || pred(); });
+    return !closing_.load() && pred();
+}
+
 bool SessionController::Connect() {
-    if (connecting_.exchange(true)) {
+    if (closing_ || linkState_ == LinkState::Connecting) {
         return false;
     }
-    if (connectThread_.joinable()) {
-        connectThread_.join();
-    }
-    // Until the sequence ends nothing may start a second one.
-    view_.EnableControl(ids::kCmdConnect, false);
-    view_.SetPaneText(1, kTextConnecting);
+    JoinConnectJob();
+    stateBeforeConnect_ = linkState_;
+    SetLinkState(LinkState::Connecting);
     const Settings link = settings_;
+    const auto job = [this, link] {
+        const ConnectResult result = RunConnect(link);
+        QMetaObject::invokeMethod(
+            this, [this, result] { FinishConnect(result); }, Qt::QueuedConnection);
+    };
     try {
-        connectThread_ = std::thread([this, link] { RunConnect(link); });
+        connectJob_ = std::thread(job);
     } catch (const std::system_error&) {
-        RunConnect(link);
+        job();
     }
     return true;
 }
 
 void SessionController::WaitConnect() {
-    if (connectThread_.joinable()) {
-        connectThread_.join();
+    JoinConnectJob();
+}
+
+void SessionController::JoinConnectJob() {
+    if (connectJob_.joinable()) {
+        connectJob_.join();
     }
 }
 
-void SessionController::ConnectNow() {
-    if (connecting_.exchange(true)) {
-        return;
-    }
-    view_.EnableControl(ids::kCmdConnect, false);
-    view_.SetPaneText(1, kTextConnecting);
-    RunConnect(settings_);
-}
-
-void SessionController::RunConnect(const Settings& link) {
+SessionController::ConnectResult SessionController::RunConnect(const Settings& link) {
     activeMethod_.store(link.LinkMethod());
     switch (link.LinkMethod()) {
         case kMethodTcp:
-            ConnectTcp(link, false);
-            break;
+            return ConnectTcp(link, false);
         case kMethodTcp6:
-            ConnectTcp(link, true);
-            break;
+            return ConnectTcp(link, true);
         default:
-            ConnectUsb();
-            break;
-    }
-    connecting_.store(false);
-}
-
-void SessionController::TakeResponseToken() {
-    const auto until = std::chrono::steady_clock::now() + kTokenWait;
-    int expected = 1;
-    while (!responseReady_.compare_exchange_strong(expected, 0)) {
-        if (std::chrono::steady_clock::now() >= until) {
-            responseReady_.store(0);
-            return;
-        }
-        expected = 1;
-        std::this_thread::sleep_for(kTokenStep);
+            return ConnectUsb();
     }
 }
 
-void SessionController::ConnectTcp(const Settings& link, bool ipv6) {
+SessionController::ConnectResult SessionController::ConnectTcp(const Settings& link, bool ipv6) {
+    using Outcome = ConnectResult::Outcome;
     const std::string prefix = ipv6 ? "TCP(IPv6)" : "TCP";
     engine_.SetAddress(ipv6 ? link.ipv6 : link.ip);
     engine_.SetMethod(ipv6 ? kMethodTcp6 : kMethodTcp);
@@ -183,172 +198,206 @@ void SessionController::ConnectTcp(const Settings& link, bool ipv6) {
         // Both panels react alike, IPv6 included.
         Log(prefix + " Connection Failed");
         engine_.Disconnect();
-        SetDisconnectedState();
-        view_.FailureMessage(kReasonTcpOpen);
-        return;
+        return {Outcome::Failed, kReasonTcpOpen};
     }
-    TakeResponseToken();
-    abort_.store(0);
-    engine_.SendRequest(kCmdRequest, REQ_EQINFO);
-    Log(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
     int p = 0;
-    do {
-        p = engine_.Poll();
-    } while (p != -1 && p < 100);
-    responseReady_.store(1);
-    if (p == -1) {
+    {
+        // A screen exchange still ending after a lost link finishes first.
+        std::lock_guard exchange(exchangeLock_);
+        responseReady_.store(0);
+        abort_.store(0);
+        engine_.SendRequest(kCmdRequest, REQ_EQINFO);
+        Log(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
+        do {
+            p = engine_.Poll();
+        } while (p != -1 && p < 100 && !closing_.load());
+        responseReady_.store(1);
+    }
+    if (p < 100) {
         Log(prefix + " EqupInfo Failed : " + engine_.ErrorText());
         engine_.Disconnect();
-        SetDisconnectedState();
-        view_.FailureMessage(kReasonEqInfo);
-        return;
+        return {Outcome::Failed, kReasonEqInfo};
     }
     if (traits_.softKey) {
-        LookupModel();
+        modelKind_.store(LookupModel());
     }
     Log(prefix + " Connected, Load Equp");
-    view_.MessageBox(kTextConnected);
-    StartWatchdog();
-    SetConnectedState();
+    return {Outcome::Connected, 0};
 }
 
-void SessionController::ConnectUsb() {
+SessionController::ConnectResult SessionController::ConnectUsb() {
+    using Outcome = ConnectResult::Outcome;
     engine_.SetMethod(kMethodUsb);
-    responseReady_.store(0);
-    if (engine_.OpenUsb(owner_) != 1) {
+    OnResponseReady(0);
+    if (engine_.OpenUsb(this) != 1) {
         // Nothing is outstanding on a link that never opened.
         engine_.CloseUsb();
-        responseReady_.store(1);
+        OnResponseReady(1);
         Log("Error! Do not connect");
-        view_.FailureMessage(kReasonUsb);
-        RestoreState();
-        return;
+        return {Outcome::FailedAsWas, kReasonUsb};
     }
     engine_.SetRequestKind(kKindEqInfo);
     engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1);
-    // The reader thread completes the answer and raises the flag through the owner.
-    for (int i = 1; i < traits_.usbWaitChecks && responseReady_.load() != 1; ++i) {
-        sleep(100ms);
-    }
-    if (responseReady_.load() != 1) {
+    // The reader thread completes the answer and raises the flag through OnResponseReady.
+    if (!WaitUnlessClosing(usbWaitStep * (traits_.usbWaitChecks - 1),
+                           [this] { return responseReady_.load() == 1; })) {
         Log("Connect USB Timeout.");
-        view_.MessageBox(kTextTimeout);
-        RestoreState();
-        return;
+        return {Outcome::TimeoutAsWas, 0};
     }
     if (engine_.GetDataLength() > 0) {
         engine_.SetConnected(1);
         Log("USB Connected");
-        view_.MessageBox(kTextConnected);
-        StartWatchdog();
-        SetConnectedState();
         if (traits_.softKey) {
-            LookupModel();
+            modelKind_.store(LookupModel());
         }
-        return;
+        return {Outcome::Connected, 0};
     }
     // The reader cannot be killed; closing the device ends it the same way.
     engine_.CloseUsb();
     engine_.SetConnected(0);
-    SetDisconnectedState();
     Log("Connection Failed");
-    view_.FailureMessage(kReasonUsb);
+    return {Outcome::Failed, kReasonUsb};
 }
 
-void SessionController::CloseUsbLink() {
-    engine_.CloseUsb();
-}
-
-void SessionController::LookupModel() {
-    const auto* data = reinterpret_cast<const char*>(engine_.GetData());
-    modelKind_.store(ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view()));
-}
-
-void SessionController::StartWatchdog() {
-    view_.StartTimer(ids::kTimerWatchdog, kWatchdogPeriodMs);
-}
-
-void SessionController::SetConnectedState() {
-    connectedState_.store(true);
-    view_.EnableControl(ids::kCmdConnect, false);
-    view_.EnableControl(ids::kCmdDisconnect, true);
-    view_.EnableControl(ids::kCmdStart, true);
-    view_.EnableControl(ids::kCmdStop, false);
-    view_.SetPaneText(1, kTextConnected);
-    view_.SetLinkIcon(ids::kIconConnected);
-}
-
-void SessionController::SetDisconnectedState() {
-    connectedState_.store(false);
-    view_.EnableControl(ids::kCmdConnect, true);
-    view_.EnableControl(ids::kCmdDisconnect, false);
-    view_.EnableControl(ids::kCmdStart, false);
-    view_.EnableControl(ids::kCmdStop, false);
-    view_.SetPaneText(1, kTextDisconnected);
-    view_.SetLinkIcon(ids::kIconDisconnected);
-}
-
-void SessionController::RestoreState() {
-    if (connectedState_.load()) {
-        SetConnectedState();
-    } else {
-        SetDisconnectedState();
+void SessionController::FinishConnect(const ConnectResult& result) {
+    using Outcome = ConnectResult::Outcome;
+    JoinConnectJob();
+    if (closing_) {
+        return;
     }
+    switch (result.outcome) {
+        case Outcome::Connected:
+            watchdog_.start();
+            SetLinkState(LinkState::Connected);
+            emit message(QString::fromLatin1(kTextConnected));
+            break;
+        case Outcome::Failed:
+            SetLinkState(LinkState::Disconnected);
+            emit failure(result.reason);
+            break;
+        case Outcome::FailedAsWas:
+            SetLinkState(stateBeforeConnect_);
+            emit failure(result.reason);
+            break;
+        case Outcome::TimeoutAsWas:
+            SetLinkState(stateBeforeConnect_);
+            emit message(QString::fromLatin1(kTextTimeout));
+            break;
+    }
+}
+
+int SessionController::LookupModel() const {
+    const auto* data = reinterpret_cast<const char*>(engine_.GetData());
+    return ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view());
 }
 
 void SessionController::Disconnect() {
-    view_.KillTimer(ids::kTimerWatchdog);
+    if (linkState_ == LinkState::Connecting) {
+        return;
+    }
+    watchdog_.stop();
     abort_.store(1);
     engine_.Disconnect();
     Log("Disconnect");
-    view_.MessageBox(kTextDisconnected);
-    SetDisconnectedState();
-    view_.Repaint();
+    SetLinkState(LinkState::Disconnected);
+    emit message(QString::fromLatin1(kTextDisconnected));
 }
 
-void SessionController::OnTimer(int id) {
-    if (id != ids::kTimerWatchdog || engine_.IsConnected() != 0) {
+void SessionController::OnWatchdog() {
+    if (engine_.IsConnected() != 0) {
         return;
     }
-    view_.KillTimer(ids::kTimerWatchdog);
+    watchdog_.stop();
     abort_.store(1);
     engine_.Disconnect();
-    view_.MessageBox(kTextDisconnected);
-    SetDisconnectedState();
+    SetLinkState(LinkState::Disconnected);
+    emit message(QString::fromLatin1(kTextDisconnected));
 }
 
 void SessionController::Start() {
     streaming_.store(1);
-    for (const int id : traits_.keyControls) {
-        view_.EnableControl(id, true);
-    }
-    view_.EnableControl(ids::kCmdDisconnect, false);
-    view_.EnableControl(ids::kCmdStart, false);
-    view_.EnableControl(ids::kCmdStop, true);
-    view_.SetPaneText(2, kTextStarted);
     {
         std::lock_guard lock(pathLock_);
         framePath_ = MakeFramePath();
     }
-    if (traits_.softKey && sendKey) {
+    emit stateChanged();
+    if (traits_.softKey) {
         if (settings_.quality == 1) {
-            sendKey("KEYP:QUAL:NORM");
+            SendKey("KEYP:QUAL:NORM");
         } else if (settings_.quality == 2) {
-            sendKey("KEYP:QUAL:LOW");
+            SendKey("KEYP:QUAL:LOW");
         }
     }
 }
 
 void SessionController::Stop() {
     streaming_.store(0);
-    for (const int id : traits_.keyControls) {
-        view_.EnableControl(id, false);
+    emit stateChanged();
+}
+
+void SessionController::SendKey(std::string text) {
+    if (closing_) {
+        return;
     }
-    view_.EnableControl(ids::kCmdDisconnect, true);
-    view_.EnableControl(ids::kCmdStart, true);
-    view_.EnableControl(ids::kCmdStop, false);
-    view_.SetPaneText(2, kTextStopped);
-    view_.Repaint();
+    if (traits_.softKey) {
+        text += '\n';
+        Log(text);
+    } else {
+        if (text == "KEYP:RIGH") {
+            text = "KEYP:RIGHT";
+        }
+        Log(text);
+        text += '\n';
+    }
+    // The writer pauses (hard-key panel) and sends; a line it cannot take is lost as a
+    // failed send would be.
+    if (!writer_ || !writer_->Push(std::move(text))) {
+        Log("Send REQ_CMD Error");
+    }
+}
+
+bool SessionController::SendLine(const std::string& line) {
+    switch (activeMethod_.load()) {
+        case kMethodTcp:
+        case kMethodTcp6:
+            return engine_.SendText(kCmdRequest, REQ_CMD, line) == 1;
+        case kMethodUsb:
+            return engine_.UsbSendText(line) == 1;
+        default:
+            return true;
+    }
+}
+
+void SessionController::SendFailed() {
+    Log("Send REQ_CMD Error");
+    // The hard-key panel gives the link up; the watchdog then ends the session.
+    if (!traits_.softKey) {
+        engine_.Disconnect();
+    }
+}
+
+void SessionController::SetCommandPause(std::chrono::milliseconds pause) {
+    if (writer_) {
+        writer_->SetPause(pause);
+    }
+}
+
+bool SessionController::WaitCommandsSent(std::chrono::milliseconds timeout) {
+    return !writer_ || writer_->WaitIdle(timeout);
+}
+
+std::optional<std::string> SessionController::Touch(int x, int y, const ScreenRect& screen,
+                                                    int scaleSetting, bool hideKeys) const {
+    if (!engine_.IsConnected() || streaming_.load() != 1 || !screen.Contains(x, y)) {
+        return std::nullopt;
+    }
+    if (traits_.softKey) {
+        if (modelKind_.load() != kModelKindTouch) {
+            return std::nullopt;
+        }
+        return SoftKeyTouch(x, y, screen, scaleSetting);
+    }
+    return HardKeyTouch(x, y, screen, hideKeys);
 }
 
 std::string SessionController::FramePath() const {
@@ -369,35 +418,35 @@ std::string SessionController::MakeFramePath() {
     return QDir::tempPath().toStdString() + "/" + name.data() + ".jpg";
 }
 
-void SessionController::Close(const std::function<void()>& stopWorker) {
-    WaitConnect();
-    if (traits_.softKey) {
-        if (engine_.IsConnected() && settings_.LinkMethod() == kMethodUsb) {
-            // Every screen cycle returns the token; a dead link must not hold the close.
-            for (int i = 0; i < kCloseTokenChecks && responseReady_.load() != 1; ++i) {
-                sleep(200ms);
-            }
-            streaming_.store(0);
-            abort_.store(1);
-            engine_.Disconnect();
-        }
-        if (stopWorker) {
-            stopWorker();
-        }
-        streaming_.store(0);
-        sleep(200ms);
-    } else {
-        if (stopWorker) {
-            stopWorker();
-        }
-        streaming_.store(0);
-        sleep(200ms);
-        if (engine_.IsConnected()) {
-            abort_.store(1);
-            engine_.Disconnect();
-            CloseUsbLink();
-        }
+void SessionController::Close() {
+    if (closed_) {
+        return;
     }
+    closed_ = true;
+    // No new work: Connect, SendKey and the screen loop's gate all read this.
+    {
+        std::lock_guard hold(waitLock_);
+        closing_.store(true);
+    }
+    waitChanged_.notify_all();
+    watchdog_.stop();
+    abort_.store(1);
+    if (writer_) {
+        writer_->Stop();
+    }
+    if (loop_) {
+        loop_->RequestExit();
+        // A healthy exchange ends at once: the worker ends before the link closes.
+        loop_->WaitEnded(kCloseGrace);
+    }
+    // Closing the link ends any read still blocked, whatever the peer does.
+    engine_.Disconnect();
+    engine_.CloseUsb();
+    JoinConnectJob();
+    if (loop_) {
+        loop_->Join();
+    }
+    streaming_.store(0);
     ActivityLog::Instance().Close();
 }
 

@@ -1,28 +1,41 @@
 // One panel window's session: connects its engine by the chosen link method, watches the
-// link, disconnects, and switches remote control on and off. Runs headless against a
-// SessionView; the connect sequence runs on a thread of its own so the window keeps painting.
+// link, disconnects, switches remote control on and off, and owns the threads that talk to
+// the instrument: the connect job, the screen loop and the command writer.
+//
+// It lives on the window's thread and never waits on I/O there: the connect runs as a job
+// whose result comes back as a queued call, commands go through the writer, screens through
+// the screen loop. It announces what the window shows through its signals; the window never
+// holds a worker, and no worker ever waits for the window.
 #pragma once
 
+#include <QObject>
+#include <QString>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "link/CDevComm.h"
+#include "link/DevOwner.h"
 #include "link/ModelTable.h"
-#include "session/SessionView.h"
+#include "session/ScreenRect.h"
 #include "session/SettingsStore.h"
 
 namespace qv {
 
+class CommandWriter;
+class ScreenLoop;
+
 // Where the two panels differ.
 struct PanelTraits {
     bool softKey = false;
-    int usbWaitChecks = 101;       // response-ready checks, 100 ms apart, after a USB request
-    std::vector<int> keyControls;  // enabled by Start, disabled by Stop
+    int usbWaitChecks = 101;  // response-ready checks, 100 ms apart, after a USB request
 
     static PanelTraits HardKey();
     static PanelTraits SoftKey();
@@ -41,36 +54,43 @@ inline constexpr int kReasonTcpOpen = 1;
 inline constexpr int kReasonUsb = 2;
 inline constexpr int kReasonEqInfo = 3;
 
-class SessionController {
-  public:
-    using Sleeper = std::function<void(std::chrono::milliseconds)>;
+enum class LinkState { Disconnected, Connecting, Connected };
 
-    // owner is handed to the engine (Init, OpenUsb); it forwards OnResponseReady here.
-    SessionController(CDevComm& engine, SettingsStore& settings, SessionView& view,
-                      PanelTraits traits, DevOwner* owner);
-    ~SessionController();
+class SessionController : public QObject, public DevOwner {
+    Q_OBJECT
+  public:
+    SessionController(CDevComm& engine, SettingsStore& store, PanelTraits traits,
+                      QObject* parent = nullptr);
+    ~SessionController() override;
     SessionController(const SessionController&) = delete;
     SessionController& operator=(const SessionController&) = delete;
 
-    // The session's share of window creation: flags, engine owner, settings, log, panes.
+    static constexpr std::chrono::milliseconds kWatchdogPeriod{100};
+    static constexpr std::chrono::milliseconds kHardKeyPause{100};
+    // How long Close lets a healthy screen exchange finish before it closes the link.
+    static constexpr std::chrono::milliseconds kCloseGrace{300};
+
+    // The session's share of window creation: log, flags, engine owner, settings.
     void Create();
+    // Starts the screen loop (drawing each frame file with draw, on its thread) and the
+    // command writer. draw may be empty (nothing is drawn).
+    void StartWorkers(std::function<bool(const std::string& path)> draw);
 
-    // Starts the connect sequence on its own thread. False when one is already running.
+    // Starts the connect job by the current method. False while one runs or after Close.
     bool Connect();
-    // Waits for a running connect sequence to end.
-    void WaitConnect();
-    bool Connecting() const { return connecting_.load(); }
-    // The connect sequence itself, on the calling thread.
-    void ConnectNow();
-
     void Disconnect();
     void Start();
     void Stop();
-    void OnTimer(int id);
-    void OnResponseReady(int flag) { responseReady_.store(flag); }
+    // Window close: stops accepting work, aborts, closes the link (which ends any blocked
+    // read), joins every thread. Bounded; safe to call twice.
+    void Close();
 
-    // Window close. stopWorker ends the screen loop (sets its exit flag and waits for it).
-    void Close(const std::function<void()>& stopWorker);
+    // The one send path for command texts (keys, knob, PC keys, quality, touches).
+    void SendKey(std::string text);
+    // The touch command for a click at (x, y) in the client area, when it must send one.
+    // scaleSetting: the soft-key panel's display scale; hideKeys: hard-key screen mode.
+    std::optional<std::string> Touch(int x, int y, const ScreenRect& screen, int scaleSetting,
+                                     bool hideKeys) const;
 
     // The communication dialog's OK: takes the method and the IPv6 text, and the IPv4 text for
     // method 1; stores them (creating the settings on first use) and rewrites pane 3. The
@@ -81,59 +101,98 @@ class SessionController {
     void SetIpv4(const std::string& ip, const std::string& panePrefix);
     // A quality chosen in the menu: kept for Start even where it cannot be stored.
     void SetQuality(int index);
+
+    // Called by the engine's USB reader when an answer is complete; any thread.
+    void OnResponseReady(int flag) override;
+
+    LinkState linkState() const { return linkState_; }
+    bool IsConnectedState() const { return linkState_ == LinkState::Connected; }
+    bool Connecting() const { return linkState_ == LinkState::Connecting; }
+    bool Streaming() const { return streaming_.load() == 1; }
+    bool WatchdogActive() const { return watchdog_.isActive(); }
     std::string LinkText() const;
-
-    std::atomic<int>& responseReady() { return responseReady_; }
-    std::atomic<int>& streaming() { return streaming_; }
-    std::atomic<int>& abort() { return abort_; }
-    int method() const { return settings_.method; }
-    int LinkMethod() const { return settings_.LinkMethod(); }
-    // Method of the link made by the last connect; the screen loop and key sends use it.
-    int ActiveMethod() const { return activeMethod_.load(); }
     const Settings& settings() const { return settings_; }
-    std::string FramePath() const;
     int ModelKind() const { return modelKind_.load(); }
-    bool IsConnectedState() const { return connectedState_.load(); }
+    // Method of the link made by the last connect.
+    int ActiveMethod() const { return activeMethod_.load(); }
+    std::string FramePath() const;
+    // The flags of one exchange at a time, remote control on, and abandon the exchange.
+    const std::atomic<int>& responseReady() const { return responseReady_; }
+    const std::atomic<int>& streaming() const { return streaming_; }
+    const std::atomic<int>& abort() const { return abort_; }
 
-    // Start's quality command on the soft-key panel goes out through this.
-    std::function<void(const std::string&)> sendKey;
+    // Waits for the connect job to end; tests and benchmarks only.
+    void WaitConnect();
+    // Replaces the hard-key panel's pause between commands; tests and benchmarks only.
+    void SetCommandPause(std::chrono::milliseconds pause);
+    // Waits until the command writer has sent what it holds; tests and benchmarks only.
+    bool WaitCommandsSent(std::chrono::milliseconds timeout);
+
     // Folder of the activity log; empty for the usual place.
     std::string logFolder;
-    // Replaces the 100 ms sleeps of the USB wait (tests).
-    Sleeper sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
+    // The step of the wait for a USB answer (the panel's checks are this far apart); tests
+    // shorten it.
+    std::chrono::milliseconds usbWaitStep{100};
 
     // Makes a frame file path: temporary folder, local time with milliseconds, ".jpg".
     static std::string MakeFramePath();
 
+  signals:
+    // The link state or remote control changed: the window derives its buttons, menu and
+    // panes 1 and 2 from linkState() and Streaming().
+    void stateChanged();
+    // Pane 3 (the link) or pane 0 has a new text.
+    void paneText(int pane, const QString& text);
+    // A plain box with an OK button ("Connected", "Disconnected", "Timeout").
+    void message(const QString& text);
+    // The connection-failed message with its reason number.
+    void failure(int reason);
+
   private:
-    void RunConnect(const Settings& link);
-    void ConnectTcp(const Settings& link, bool ipv6);
-    void ConnectUsb();
-    void SetConnectedState();
-    void SetDisconnectedState();
-    // Puts buttons and pane 1 back as they were before a connect that changed nothing.
-    void RestoreState();
-    void CloseUsbLink();
-    void StartWatchdog();
-    // The TCP equipment exchange must not overlap a screen exchange: take the token.
-    void TakeResponseToken();
-    void LookupModel();
+    friend class ScreenLoop;
+
+    struct ConnectResult;
+    ConnectResult RunConnect(const Settings& link);
+    ConnectResult ConnectTcp(const Settings& link, bool ipv6);
+    ConnectResult ConnectUsb();
+    void FinishConnect(const ConnectResult& result);
+    void JoinConnectJob();
+    void OnWatchdog();
+    void SetLinkState(LinkState state);
+    int LookupModel() const;
+    bool SendLine(const std::string& line);
+    void SendFailed();
+    // Waits up to timeout for pred, or until Close; true when pred held.
+    bool WaitUnlessClosing(std::chrono::milliseconds timeout, const std::function<bool()>& pred);
+    // The screen loop's gate: a link that is up and not being closed.
+    bool LinkUp() const;
 
     CDevComm& engine_;
     SettingsStore& store_;
-    SessionView& view_;
     PanelTraits traits_;
-    DevOwner* owner_;
     Settings settings_;
+    LinkState linkState_ = LinkState::Disconnected;
+    LinkState stateBeforeConnect_ = LinkState::Disconnected;
+    QTimer watchdog_;
 
     std::atomic<int> responseReady_{1};
     std::atomic<int> streaming_{0};
     std::atomic<int> abort_{1};
     std::atomic<int> modelKind_{kModelKindInitial};  // until the instrument names itself
     std::atomic<int> activeMethod_{kMethodUsb};
-    std::atomic<bool> connectedState_{false};
-    std::atomic<bool> connecting_{false};
-    std::thread connectThread_;
+    std::atomic<bool> linkUp_{false};
+    std::atomic<bool> closing_{false};
+    bool closed_ = false;
+
+    // One request/answer exchange at a time on the link: screens and the equipment request.
+    std::mutex exchangeLock_;
+    // Wakes waits for a USB answer and every wait when the session closes.
+    std::mutex waitLock_;
+    std::condition_variable waitChanged_;
+
+    std::thread connectJob_;
+    std::unique_ptr<ScreenLoop> loop_;
+    std::unique_ptr<CommandWriter> writer_;
     mutable std::mutex pathLock_;
     std::string framePath_;
 };

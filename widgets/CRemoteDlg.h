@@ -3,12 +3,9 @@
 #pragma once
 
 #include <QDialog>
-#include <mutex>
 #include <string>
 
-#include "link/DevOwner.h"
-
-class CRemoteDlg : public QDialog, public qv::DevOwner {
+class CRemoteDlg : public QDialog {
     Q_OBJECT
   public:
     // templateId is the panel's dialog number (241 hard-key, 102 soft-key).
@@ -20,12 +17,8 @@ class CRemoteDlg : public QDialog, public qv::DevOwner {
     // Sends one command text to the instrument. Base: does nothing.
     virtual void SendKey(std::string text);
     // Stores the response-ready flag. Base: does nothing. May be called from any thread.
-    void OnResponseReady(int flag) override;
-
-    // Held while a received frame is stored to the frame file.
-    std::mutex& FrameLock() { return frameLock_; }
+    virtual void OnResponseReady(int flag);
 
   private:
     int templateId_;
-    std::mutex frameLock_;
 };

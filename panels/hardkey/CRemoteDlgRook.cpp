@@ -9,6 +9,7 @@
 
 #include "panels/hardkey/HardKeyTable.h"
 #include "resources/ids.h"
+#include "session/Commands.h"
 #include "widgets/CKnobButton.h"
 #include "widgets/CTqButton.h"
 #include "widgets/SkinLibrary.h"
@@ -39,6 +40,9 @@ CRemoteDlgRook::CRemoteDlgRook(qv::SettingsStore& store, QWidget* parent, std::u
       scanCodes_(qv::hardkey::HardKeyboardMap::PlatformScanCodes()) {
     PanelSession::Options options;
     options.traits = qv::PanelTraits::HardKey();
+    for (int id = ids::kHardKeyFirst; id <= ids::kHardKnob; ++id) {
+        options.keyControls.push_back(id);
+    }
     options.screenSize = kPicture;
     options.scaleItems = false;
     options.port = port;

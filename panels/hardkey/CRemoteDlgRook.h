@@ -49,7 +49,6 @@ class CRemoteDlgRook : public CRemoteDlg {
     qv::CDevComm& engine() { return panel_->engine(); }
     CPanelSessionView& view() { return panel_->view(); }
     CScreenView& screen() { return panel_->screen(); }
-    qv::KeySender& keys() { return panel_->keys(); }
     qv::ScreenRect screenRect() const { return panel_->screenRect(); }
     int scale() const { return panel_->scale(); }
     QMenu& menu() { return panel_->menu(); }

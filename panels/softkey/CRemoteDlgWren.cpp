@@ -64,6 +64,10 @@ CRemoteDlgWren::CRemoteDlgWren(qv::SettingsStore& store, QWidget* parent, std::u
 
     PanelSession::Options options;
     options.traits = qv::PanelTraits::SoftKey();
+    for (int id = ids::kSoftKeyFirst; id <= ids::kSoftKeyLast; ++id) {
+        options.keyControls.push_back(id);
+    }
+    options.keyControls.push_back(ids::kSoftKnob);
     options.screenSize = QSize(SoftLayout::kScreenWidth, SoftLayout::kScreenHeight);
     options.scaleItems = true;
     options.port = port;

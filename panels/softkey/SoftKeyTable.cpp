@@ -1,7 +1,7 @@
 #include "panels/softkey/SoftKeyTable.h"
 
 #include "resources/ids.h"
-#include "session/KeySender.h"
+#include "session/Commands.h"
 
 namespace {
 

@@ -89,7 +89,7 @@ void TestHardKeyPanel::cleanup() {
 
 std::unique_ptr<CRemoteDlgRook> TestHardKeyPanel::MakePanel() {
     auto panel = std::make_unique<CRemoteDlgRook>(*rig_.store, nullptr, rig_.sim->port());
-    panel->keys().sleep = [](std::chrono::milliseconds) {};
+    panel->session().SetCommandPause(std::chrono::milliseconds(0));
     panel->show();
     if (!QTest::qWaitForWindowExposed(panel.get())) {
         qWarning("panel not exposed");

@@ -16,7 +16,7 @@
 #include "panels/softkey/CRemoteDlgWren.h"
 #include "panels/softkey/CReplayBar.h"
 #include "resources/ids.h"
-#include "session/KeySender.h"
+#include "session/Commands.h"
 #include "sim/SimServer.h"
 #include "tests/panels/PanelRig.h"
 #include "widgets/CKnobButton.h"
@@ -362,8 +362,8 @@ void TestSoftKeyPanel::screenModeTogglesBack() {
 void TestSoftKeyPanel::touchMapsToInstrumentPixels() {
     // At 70 % the picture is 559 wide: 558 is its last column, 560 maps to 800 and beyond clamps.
     const qv::ScreenRect rect{28, 27, 587, 446};
-    QCOMPARE(qv::KeySender::SoftKeyTouch(28 + 560, 27, rect, 2), std::string("KEYP 800,0"));
-    QCOMPARE(qv::KeySender::SoftKeyTouch(28 + 561, 27 + 600, rect, 2), std::string("KEYP 800,600"));
+    QCOMPARE(qv::SoftKeyTouch(28 + 560, 27, rect, 2), std::string("KEYP 800,0"));
+    QCOMPARE(qv::SoftKeyTouch(28 + 561, 27 + 600, rect, 2), std::string("KEYP 800,600"));
 
     QVERIFY(rig_.store->StoreInt(qv::kSetScale, 2) == 1);
     auto panel = MakePanel();
