@@ -126,6 +126,7 @@ std::unique_ptr<CRemoteDlg> CRemoteApp::MakePanel(int model, qv::SettingsStore& 
 }
 
 bool CRemoteApp::InitInstance(const Launch& launch) {
+    quitting_ = false;
     chosenModel_ = -1;
     panelTemplate_ = 0;
     CDlgModel dlg;

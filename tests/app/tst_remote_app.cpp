@@ -3,19 +3,24 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
+#include <csignal>
 
 #include "app/CRemoteApp.h"
 #include "dialogs/CDlgModel.h"
+#include "dialogs/CDlgMsg.h"
+#include "panels/softkey/CRemoteDlgWren.h"
 #include "platform/SystemVersion.h"
 #include "resources/ids.h"
 #include "session/SettingsStore.h"
 #include "sim/SimServer.h"
+#include "sim/SimUsbBackend.h"
 #include "widgets/CRemoteDlg.h"
 
 class TestRemoteApp : public QObject {
@@ -36,6 +41,8 @@ class TestRemoteApp : public QObject {
     void failedSocketStartLeavesNoWayToConnect();
     void closingEndsPromptlyInEveryState_data();
     void closingEndsPromptlyInEveryState();
+    void quitSignalEndsWithinTwoSecondsInEveryState_data();
+    void quitSignalEndsWithinTwoSecondsInEveryState();
 
   private:
     CRemoteApp& app() { return *static_cast<CRemoteApp*>(QCoreApplication::instance()); }
@@ -52,6 +59,8 @@ class TestRemoteApp : public QObject {
 
 void TestRemoteApp::initTestCase() {
     QVERIFY(dir_.isValid());
+    // SIGTERM reaches the program's own handler, as it does in the real program.
+    app().CloseOnQuitSignals();
     qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
 }
 
@@ -305,6 +314,152 @@ void TestRemoteApp::closingEndsPromptlyInEveryState() {
         // It was streaming when it closed: screens beyond the model query.
         QVERIFY2(requests.load() >= 3, qPrintable(QString::number(requests.load())));
     }
+}
+
+// The moments a quit signal may come: while the link is in each of its states, with each box
+// of the connect up, while a peer trickles a screen, with a USB request outstanding.
+enum class Moment {
+    ConnectingToASilentPeer,
+    ConnectedBoxUp,
+    FailureBoxUp,
+    DisconnectedBoxUp,
+    StreamingFromATricklingPeer,
+    UsbRequestPending,
+    UsbTimeoutBoxUp,
+};
+Q_DECLARE_METATYPE(Moment)
+
+void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState_data() {
+    QTest::addColumn<Moment>("moment");
+    QTest::newRow("connecting to a silent peer") << Moment::ConnectingToASilentPeer;
+    QTest::newRow("\"Connected\" box up") << Moment::ConnectedBoxUp;
+    QTest::newRow("\"Connection Failed\" up") << Moment::FailureBoxUp;
+    QTest::newRow("\"Disconnected\" box up") << Moment::DisconnectedBoxUp;
+    QTest::newRow("streaming from a trickling peer") << Moment::StreamingFromATricklingPeer;
+    QTest::newRow("USB request pending") << Moment::UsbRequestPending;
+    QTest::newRow("USB timeout just passed") << Moment::UsbTimeoutBoxUp;
+}
+
+void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState() {
+    QFETCH(Moment, moment);
+    const bool overUsb = moment == Moment::UsbRequestPending || moment == Moment::UsbTimeoutBoxUp;
+    qv::sim::SimServer sim(800, 600);
+    qv::sim::SimInstrument device;
+    qv::sim::SimUsbBackend usb(device);
+    std::atomic<int> screens{0};
+    sim.onRequest = [&screens](std::uint8_t code) { screens += code == qv::REQ_SCREEN; };
+    qv::sim::SimFaults faults;
+    faults.silent = moment == Moment::ConnectingToASilentPeer;
+    sim.instrument().SetFaults(faults);
+    QVERIFY(sim.Start("127.0.0.1", 0));
+    const std::uint16_t port = sim.port();
+    if (moment == Moment::FailureBoxUp) {
+        sim.Stop();  // refused
+    }
+    if (overUsb) {
+        qv::sim::SimUsbFaults stall;
+        stall.stallRead = true;
+        usb.SetFaults(stall);
+    }
+    if (!overUsb) {
+        QSettings s(ini_, QSettings::IniFormat);
+        s.setValue("Connection/Method", 1);
+        s.setValue("Connection/IP", "127.0.0.1");
+    }
+    app().runModelDialog = [](CDlgModel& dlg) {
+        dlg.m_nModel = 0;
+        return int(QDialog::Accepted);
+    };
+    app().makePanel = [&usb](int model, qv::SettingsStore& store, std::uint16_t p, bool up) {
+        auto panel = CRemoteApp::MakePanel(model, store, p, up);
+        static_cast<CRemoteDlgWren&>(*panel).panel().engine().SetUsbBackend(&usb);
+        return panel;
+    };
+    const auto boxUp = [](const QString& text) {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box && box->isVisible() && box->text() == text) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto failureUp = [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<CDlgMsg*>(w) && w->isVisible()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    QElapsedTimer sinceSignal;
+    bool trickling = false;
+    QElapsedTimer trickleSince;
+    app().runPanel = [&](CRemoteDlg& panel) {
+        auto& wren = static_cast<CRemoteDlgWren&>(panel);
+        auto* watch = new QTimer(&panel);
+        QElapsedTimer since;
+        since.start();
+        QObject::connect(watch, &QTimer::timeout, &panel, [&, watch] {
+            bool now = false;
+            switch (moment) {
+                case Moment::ConnectingToASilentPeer:
+                    now = wren.session().Connecting() && !sim.instrument().Requests().empty();
+                    break;
+                case Moment::ConnectedBoxUp:
+                    now = boxUp(QStringLiteral("Connected"));
+                    break;
+                case Moment::FailureBoxUp:
+                    now = failureUp();
+                    break;
+                case Moment::DisconnectedBoxUp:
+                    if (screens.load() >= 2 && sim.connections() > 0) {
+                        sim.Stop();
+                    }
+                    now = boxUp(QStringLiteral("Disconnected"));
+                    break;
+                case Moment::StreamingFromATricklingPeer:
+                    // Streaming first; then every byte of a screen takes 300 ms.
+                    if (!trickling && screens.load() >= 2) {
+                        qv::sim::SimFaults slow;
+                        slow.splitWrites = 1;
+                        slow.splitGapUs = 300000;
+                        sim.instrument().SetFaults(slow);
+                        trickling = true;
+                        trickleSince.start();
+                    }
+                    // The next exchange starts within a cycle and then trickles.
+                    now = trickling && trickleSince.elapsed() > 1200;
+                    break;
+                case Moment::UsbRequestPending:
+                    now = wren.session().Connecting() && !device.Requests().empty();
+                    break;
+                case Moment::UsbTimeoutBoxUp:
+                    now = boxUp(QStringLiteral("Timeout"));
+                    break;
+            }
+            if (now || since.elapsed() > 20000) {
+                watch->stop();
+                sinceSignal.start();
+                std::raise(SIGTERM);
+            }
+        });
+        watch->start(10);
+        panel.exec();
+    };
+    CRemoteApp::Launch launch;
+    launch.settingsFile = ini_.toStdString();
+    launch.port = port;
+    launch.start = moment == Moment::DisconnectedBoxUp || moment == Moment::ConnectedBoxUp ||
+                   moment == Moment::StreamingFromATricklingPeer ||
+                   moment == Moment::ConnectingToASilentPeer || moment == Moment::FailureBoxUp ||
+                   overUsb;
+    QElapsedTimer whole;
+    whole.start();
+    app().InitInstance(launch);
+    QVERIFY(sinceSignal.isValid());
+    QVERIFY2(whole.elapsed() - sinceSignal.elapsed() < 20000, "the moment never came");
+    QVERIFY2(sinceSignal.elapsed() < 2000, qPrintable(QString::number(sinceSignal.elapsed())));
 }
 
 int main(int argc, char** argv) {
