@@ -167,7 +167,7 @@ void CDevComm::Close() {
 // ---- requests ----
 
 void CDevComm::ResetAnswer() {
-    std::fill(receive_.begin(), receive_.end(), 0);
+    std::memset(receive_.data(), 0, receive_.size());
     pendingCount_ = 0;
     pendingOffset_ = 0;
     assembler_.Reset();
