@@ -8,8 +8,14 @@
 #include <cstdio>
 
 #include "app/CRemoteApp.h"
+#include "link/LinkPlatform.h"
+#include "platform/LibUsbBackend.h"
+#include "platform/SystemVersion.h"
 
 int main(int argc, char** argv) {
+    // The system services the link needs; they outlive the application and its panels.
+    qv::LibUsbBackend usb;
+    qv::InstallLinkPlatform({&usb, &qv::QueryVersionEx, &qv::QueryVersion});
     CRemoteApp app(argc, argv);
 
     QCommandLineParser parser;
@@ -41,5 +47,6 @@ int main(int argc, char** argv) {
     launch.start = parser.isSet(startOption);
     app.CloseOnQuitSignals();
     app.InitInstance(launch);
+    qv::InstallLinkPlatform({});
     return 0;
 }

@@ -8,7 +8,10 @@ AnswerJoiner::Step AnswerJoiner::Add(const FrameView& frame) {
     const int k = frame.header.index + 1;
     const int n = frame.header.count;
     if (k == 1) {
+        // A first frame starts the answer afresh: what an earlier start joined is dropped,
+        // never put in front of the new answer.
         lastAccepted_ = 1;
+        length_ = 0;
     } else if (lastAccepted_ != k - 1) {
         return {Outcome::ErrorSequence, 0};
     } else {

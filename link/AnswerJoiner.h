@@ -1,5 +1,6 @@
 // Joins the frames of one answer into a data buffer and checks their numbering: a frame
-// with index 0 starts the answer, every other must follow the last accepted one.
+// with index 0 starts the answer (again, from an empty buffer, if one was under way), every
+// other must follow the last accepted one.
 // Pure logic, shared by the TCP poll and the USB receive.
 #pragma once
 

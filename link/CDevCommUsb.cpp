@@ -1,82 +1,66 @@
-// The engine's USB operations: the same frames as over TCP, one 4,096-byte block per transfer.
+// The engine's USB operations: the same frames as over TCP, through the USB block transport.
 #include <algorithm>
-#include <cstring>
-#include <system_error>
 
 #include "link/CDevComm.h"
-#include "link/CUsbDeviceVista.h"
-#include "link/CUsbDeviceXP.h"
 #include "link/DevOwner.h"
+#include "link/LinkPlatform.h"
+#include "link/UsbBlockTransport.h"
 
 namespace qv {
 
-namespace {
-
-// What a block read that delivered nothing still holds: the scan rejects it.
-constexpr std::size_t kFillBytes = 35;
-constexpr std::uint8_t kFillByte = 0x34;
-
-}  // namespace
-
-void CDevComm::Sleep(std::chrono::milliseconds time) const {
-    if (sleep_) {
-        sleep_(time);
-    } else {
-        std::this_thread::sleep_for(time);
-    }
-}
-
 bool CDevComm::UsbIsOpen() const {
-    std::shared_lock lock(usbLock_);
-    return (usbXp_ && usbXp_->IsOpen()) || (usbVista_ && usbVista_->IsOpen());
+    const auto transport = ActiveTransport();
+    return transport && transport->Method() == kMethodUsb && transport->IsOpen();
 }
 
 int CDevComm::UsbDeviceGeneration() const {
-    std::shared_lock lock(usbLock_);
-    return usbXp_ ? 1 : usbVista_ ? 2 : 0;
+    const auto transport = ActiveTransport();
+    const auto* usb = dynamic_cast<const UsbBlockTransport*>(transport.get());
+    return usb != nullptr ? usb->Generation() : 0;
 }
 
 int CDevComm::OpenUsb(DevOwner* owner) {
     CloseUsb();
-    owner_ = owner;
-    usbEvents_.Reset();
+    if (owner != nullptr) {
+        SetResponseCallback([owner](int result) {
+            if (result > 0) {
+                owner->OnResponseReady(1);
+            }
+        });
+    } else {
+        SetResponseCallback({});
+    }
     usbBusy_.store(0);
-    OsVersion version;
-    if (!versionEx_(version) && !version_(version)) {
+    StartAnswerDeadline();
+
+    const LinkPlatform installed = InstalledLinkPlatform();
+    const VersionQuery extended = versionsSet_ ? versionEx_ : installed.versionEx;
+    const VersionQuery basic = versionsSet_ ? version_ : installed.version;
+    bool newer = true;  // no query: take the system for a newer one
+    if (extended != nullptr || basic != nullptr) {
+        OsVersion version;
+        if (!(extended != nullptr && extended(version)) && !(basic != nullptr && basic(version))) {
+            return -1;
+        }
+        newer = IsNewerSystem(version);
+    }
+    UsbBackend* backend = usbBackend_ != nullptr ? usbBackend_ : installed.usb;
+    if (backend == nullptr) {
         return -1;
     }
-    const bool vista = version.platformId == kPlatformWin32Nt && version.major >= 6;
-    UsbBackend& backend = usbBackend_ != nullptr ? *usbBackend_ : UsbBackend::System();
     EnsureBuffers();
 
-    std::vector<std::uint8_t> handshake(kUsbBlockSize, 0);
-    std::copy(kUsbHandshake.begin(), kUsbHandshake.end(), handshake.begin());
-    if (vista) {
-        auto device = std::make_unique<CUsbDeviceVista>(backend);
-        if (!device->Open(0)) {
-            return -1;
+    auto usb = std::make_shared<UsbBlockTransport>(*backend, sleep_);
+    // Published before it opens, so that Close ends the older class's handshake delay.
+    Publish(usb);
+    if (!usb->Open(newer) || ActiveTransport() != usb) {
+        if (const auto taken = Unpublish(usb.get())) {
+            taken->Close();
         }
-        std::size_t written = 0;
-        backend.Write(device->WritePipe(), handshake.data(), handshake.size(), written);
-        std::unique_lock lock(usbLock_);
-        usbVista_ = std::move(device);
-    } else {
-        auto device = std::make_unique<CUsbDeviceXP>(backend);
-        if (!device->Open(0)) {
-            return -1;
-        }
-        Sleep(kUsbXpHandshakeDelay);
-        for (std::size_t at = 0; at < kUsbBlockSize; at += kUsbXpWriteSize) {
-            std::size_t written = 0;
-            backend.Write(device->Handle(), handshake.data() + at, kUsbXpWriteSize, written);
-        }
-        std::unique_lock lock(usbLock_);
-        usbXp_ = std::move(device);
+        return -1;
     }
-    transport_.method = kMethodUsb;
-    try {
-        usbReader_ = std::thread(&CDevComm::UsbReaderThread, this);
-    } catch (const std::system_error&) {
+    method_.store(kMethodUsb);
+    if (!EnsureReader()) {
         CloseUsb();
         return -1;
     }
@@ -84,52 +68,15 @@ int CDevComm::OpenUsb(DevOwner* owner) {
 }
 
 void CDevComm::CloseUsb() {
-    // Closing the handles first ends a read another thread is blocked in; then the device
-    // objects can go once nobody uses them.
-    {
-        std::shared_lock lock(usbLock_);
-        if (usbXp_) {
-            usbXp_->Close();
+    const auto current = ActiveTransport();
+    if (current && current->Method() == kMethodUsb) {
+        if (const auto taken = Unpublish(current.get())) {
+            taken->Close();
         }
-        if (usbVista_) {
-            usbVista_->Close();
-        }
-    }
-    {
-        std::unique_lock lock(usbLock_);
-        usbXp_.reset();
-        usbVista_.reset();
     }
     connected_.store(0);
     link_.store(0);
-    usbEvents_.SignalStop();
-    if (usbReader_.joinable()) {
-        if (usbReader_.get_id() == std::this_thread::get_id()) {
-            usbReader_.detach();
-        } else {
-            usbReader_.join();
-        }
-    }
-    usbEvents_.Reset();
-}
-
-bool CDevComm::UsbWriteBlock(const std::uint8_t* block) {
-    std::lock_guard write(writeLock_);
-    if (usbVista_) {
-        std::size_t written = 0;
-        return usbVista_->Backend().Write(usbVista_->WritePipe(), block, kUsbBlockSize, written);
-    }
-    if (usbXp_) {
-        for (std::size_t at = 0; at < kUsbBlockSize; at += kUsbXpWriteSize) {
-            std::size_t written = 0;
-            if (!usbXp_->Backend().Write(usbXp_->Handle(), block + at, kUsbXpWriteSize, written) ||
-                written != kUsbXpWriteSize) {
-                return false;
-            }
-        }
-        return true;
-    }
-    return false;
+    StopReader();
 }
 
 int CDevComm::UsbSendRequest(std::uint8_t code, const std::uint8_t* payload, int length, int wake) {
@@ -146,29 +93,12 @@ int CDevComm::UsbSendRequest(std::uint8_t code, const std::uint8_t* payload, int
         SetErrorText("STR_ERROR_PACKET");
         return 0;
     }
-    EnsureBuffers();
     // A command gets no answer: it must not reset an answer another thread is receiving.
-    if (code != REQ_CMD) {
-        ResetAnswer();
-    }
-    std::vector<std::uint8_t> block(kUsbBlockSize, 0);
-    const std::size_t size = EncodeFrame(
-        FrameHeader{kCmdRequest, code, 1, 0},
-        std::span<const std::uint8_t>(payload, static_cast<std::size_t>(length)), std::span(block));
-    int result = 0;
-    if (size != 0) {
-        std::shared_lock lock(usbLock_);
-        result = UsbWriteBlock(block.data()) ? 1 : 0;
-    }
-    if (result == 0) {
-        SetErrorText("STR_DEVCOM_ERR_CHKCABLE");
-    }
-    lastSendResult_.store(result != 0 ? static_cast<int>(kUsbBlockSize) : 0);
+    const int result = SendFrame(
+        kCmdRequest, code, 1, 0,
+        std::span<const std::uint8_t>(payload, static_cast<std::size_t>(length)), code != REQ_CMD);
     if (wake == 1) {
-        usbEvents_.SignalRequest();
-    }
-    if (code != REQ_CMD) {
-        pendingCount_ = 0;
+        WakeReader();
     }
     return result;
 }
@@ -193,87 +123,14 @@ int CDevComm::UsbSendText(const std::string& text) {
     return UsbSendRequest(REQ_CMD, payload->data(), static_cast<int>(payload->size()), 0);
 }
 
-bool CDevComm::UsbReadBlock(std::vector<std::uint8_t>& block) {
-    block.assign(kUsbBlockSize, 0);
-    std::fill_n(block.begin(), kFillBytes, kFillByte);
-    std::size_t got = 0;
-    // The read's own result is not looked at: what did not arrive leaves the pattern.
-    if (usbVista_) {
-        usbVista_->Backend().Read(usbVista_->ReadPipe(), block.data(), block.size(), got);
-        return true;
-    }
-    if (usbXp_) {
-        usbXp_->Backend().Read(usbXp_->Handle(), block.data(), block.size(), got);
-        return true;
-    }
-    return false;
-}
-
 int CDevComm::UsbReceive() {
-    std::shared_lock lock(usbLock_);
-    if (!usbXp_ && !usbVista_) {
+    if (!ActiveTransport()) {
         return -1;
     }
     EnsureBuffers();
+    // The numbering is this call's own: its first frame must be the answer's first.
     joiner_.RestartNumbering();
-    std::vector<std::uint8_t> block;
-    usbBusy_.store(1);
-    const bool read = UsbReadBlock(block);
-    usbBusy_.store(0);
-    if (!read) {
-        return -1;
-    }
-    for (;;) {
-        // Whole frames from the block's start; after the last one comes padding.
-        assembler_.Reset();
-        std::size_t at = 0;
-        bool took = false;
-        while (at < block.size() && !(took && block[at] != kFrameStart)) {
-            const auto result = assembler_.Feed(std::span(block).subspan(at));
-            at += result.consumed;
-            switch (result.status) {
-                case FrameAssembler::Status::NeedMore:  // a frame without its end marker
-                case FrameAssembler::Status::ErrorPacket:
-                    assembler_.Reset();
-                    SetErrorText("STR_ERROR_PACKET");
-                    return -1;
-                case FrameAssembler::Status::ErrorChecksum:
-                    SetErrorText("STR_ERROR_CHECKSUM");
-                    return -1;
-                case FrameAssembler::Status::Frame:
-                    break;
-            }
-            const FrameView& frame = assembler_.frame();
-            lastFrame_.cmd = frame.header.cmd;
-            lastFrame_.code = frame.header.code;
-            lastFrame_.count = frame.header.count;
-            lastFrame_.index = frame.header.index;
-            const int progress = JoinFrame(frame);
-            if (progress < 0 || progress >= 100) {
-                return progress;
-            }
-            took = true;
-        }
-        if (!UsbReadBlock(block)) {
-            return -1;
-        }
-    }
-}
-
-void CDevComm::UsbReaderThread() {
-    if (!UsbIsOpen()) {
-        return;
-    }
-    for (;;) {
-        const ReaderEvents::Woken woken = usbEvents_.Wait(kUsbReaderWait);
-        if (woken == ReaderEvents::Woken::Stop) {
-            return;
-        }
-        if (woken == ReaderEvents::Woken::Request && UsbReceive() > 0 && owner_ != nullptr) {
-            owner_->OnResponseReady(1);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    return ReceiveAnswer(nullptr);
 }
 
 }  // namespace qv

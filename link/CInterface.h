@@ -1,17 +1,43 @@
-// The engine's TCP transport: a client socket plus the link method the engine set.
+// The engine's TCP transport: a client socket over IPv4 or IPv6, one per connect.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
 #include "link/CSocketComm.h"
+#include "link/Transport.h"
 
 namespace qv {
 
-class CInterface : public CSocketComm {
+class CInterface final : public CSocketComm, public Transport {
   public:
-    CInterface() = default;
+    // method: kMethodTcp (IPv4) or kMethodTcp6.
+    explicit CInterface(int method = kMethodTcp) : method(method) {}
     ~CInterface() override;
 
-    // 1 = TCP over IPv4, 3 = TCP over IPv6; frames go out only for these.
-    int method = 1;
+    // Connects to host over the family of the method. Fails once Close was called, also
+    // when that happens while the connect waits.
+    bool Open(const char* host);
+
+    int Method() const override { return method; }
+    bool IsOpen() const override { return CSocketComm::IsOpen(); }
+    int WriteFrame(std::span<const std::uint8_t> frame) override;
+    // Waits for data no longer than kReadWindow: a silent peer costs the engine one attempt
+    // per read.
+    int Read(std::span<std::uint8_t> buffer, std::chrono::milliseconds maxWait) override;
+    void Close() override;
+
+    // One read waits this long: the design's 41 short polls 10 ms apart, and the 50 ms pause
+    // between attempts, but it wakes the moment bytes arrive.
+    static constexpr std::chrono::milliseconds kReadWindow{460};
+
+    // 1 = TCP over IPv4, 3 = TCP over IPv6.
+    const int method;
+
+  private:
+    std::atomic<bool> closed_{false};
+    std::mutex writeLock_;
 };
 
 }  // namespace qv

@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -18,10 +20,24 @@ namespace qv {
 
 using Clock = std::chrono::steady_clock;
 
-CSocketComm::CSocketComm() = default;
+CSocketComm::CSocketComm() {
+    if (::pipe(wake_) == 0) {
+        for (const int fd : wake_) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+        }
+    } else {
+        wake_[0] = wake_[1] = -1;
+    }
+}
 
 CSocketComm::~CSocketComm() {
     StopComm();
+    for (const int fd : wake_) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
 }
 
 int CSocketComm::ConnectWithTimeout(int fd, const sockaddr* address, socklen_t length) {
@@ -33,9 +49,13 @@ int CSocketComm::ConnectWithTimeout(int fd, const sockaddr* address, socklen_t l
     if (connect(fd, address, length) != 0) {
         err = errno;
         if (err == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = poll(&p, 1, static_cast<int>(kConnectTimeout.count()));
-            if (ready == 0) {
+            std::array<pollfd, 2> p{{{fd, POLLOUT, 0}, {wake_[0], POLLIN, 0}}};
+            const int ready = stopped_.load() ? 0
+                                              : poll(p.data(), p.size(),
+                                                     static_cast<int>(kConnectTimeout.count()));
+            if (stopped_.load() || (p[1].revents & POLLIN) != 0) {
+                err = ECANCELED;
+            } else if (ready == 0) {
                 err = ETIMEDOUT;
             } else if (ready < 0) {
                 err = errno;
@@ -54,82 +74,106 @@ int CSocketComm::ConnectWithTimeout(int fd, const sockaddr* address, socklen_t l
     return err;
 }
 
-void CSocketComm::Adopt(int fd) {
+bool CSocketComm::Adopt(int fd) {
     // Requests and key commands are small frames that must leave at once, not wait for the
     // acknowledgement of the one before.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::unique_lock lock(lifetime_);
+    if (stopped_.load()) {
+        close(fd);
+        return false;
+    }
     socket_.store(fd);
-}
-
-bool CSocketComm::ConnectTo(const char* host) {
-    if (IsOpen()) {
-        return false;
-    }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return false;
-    }
-    sockaddr_in local{};
-    if (!GetSockAddress(local, nullptr, "0")) {
-        close(fd);
-        return false;
-    }
-    sockaddr_in remote{};
-    GetSockAddress(remote, host, service_.c_str());
-    if (ConnectWithTimeout(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)) != 0) {
-        close(fd);
-        return false;
-    }
-    Adopt(fd);
     return true;
 }
 
-bool CSocketComm::ConnectTo6(const char* host) {
-    StopComm();
-    addrinfo hints{};
-    hints.ai_flags = AI_ALL | AI_ADDRCONFIG;
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    const int rc = getaddrinfo(host, service_.c_str(), &hints, &list);
-    if (rc != 0) {
-        std::fprintf(stderr, "getaddrinfo: %s\n", gai_strerror(rc));
+bool CSocketComm::Connect(const char* host, int family) {
+    const bool v6 = family == AF_INET6;
+    if (!v6 && IsOpen()) {
         return false;
     }
+    if (v6) {
+        CloseSocket();
+    }
+
+    // The one address to try: IPv4 by the design's own look-up, IPv6 the first IPv6 entry of
+    // the system's for which a socket can be made. Other entries are not tried.
+    sockaddr_storage remote{};
+    socklen_t remoteLength = 0;
     int fd = -1;
-    const addrinfo* entry = nullptr;
-    for (const addrinfo* p = list; p != nullptr; p = p->ai_next) {
-        if (p->ai_family != AF_INET6) {
-            continue;
+    if (!v6) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            return false;
         }
-        fd = socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
-        if (fd >= 0) {
-            entry = p;
-            break;
+        sockaddr_in local{};
+        if (!GetSockAddress(local, nullptr, "0")) {
+            close(fd);
+            return false;
         }
-    }
-    if (entry == nullptr) {
+        sockaddr_in v4{};
+        GetSockAddress(v4, host, service_.c_str());
+        std::memcpy(&remote, &v4, sizeof v4);
+        remoteLength = sizeof v4;
+    } else {
+        addrinfo hints{};
+        hints.ai_flags = AI_ALL | AI_ADDRCONFIG;
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        const int rc = getaddrinfo(host, service_.c_str(), &hints, &list);
+        if (rc != 0) {
+            std::fprintf(stderr, "getaddrinfo: %s\n", gai_strerror(rc));
+            return false;
+        }
+        for (const addrinfo* p = list; p != nullptr; p = p->ai_next) {
+            if (p->ai_family != AF_INET6 || p->ai_addrlen > sizeof remote) {
+                continue;
+            }
+            fd = socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
+            if (fd >= 0) {
+                std::memcpy(&remote, p->ai_addr, p->ai_addrlen);
+                remoteLength = p->ai_addrlen;
+                break;
+            }
+        }
         freeaddrinfo(list);
-        return false;
+        if (fd < 0) {
+            return false;
+        }
     }
-    const int err = ConnectWithTimeout(fd, entry->ai_addr, entry->ai_addrlen);
+
+    const auto* address = reinterpret_cast<const sockaddr*>(&remote);
+    const int err = ConnectWithTimeout(fd, address, remoteLength);
     if (err != 0) {
         close(fd);
-        char text[1025];
-        if (getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof(text), nullptr, 0,
-                        NI_NUMERICHOST) != 0) {
-            std::strcpy(text, "<unknown>");
+        if (v6) {
+            char text[1025];
+            if (getnameinfo(address, remoteLength, text, sizeof(text), nullptr, 0,
+                            NI_NUMERICHOST) != 0) {
+                std::strcpy(text, "<unknown>");
+            }
+            std::fprintf(stderr, "Client: connect() to %s failed with error %d: %s\n", text, err,
+                         std::strerror(err));
         }
-        std::fprintf(stderr, "Client: connect() to %s failed with error %d: %s\n", text, err,
-                     std::strerror(err));
-        freeaddrinfo(list);
         return false;
     }
-    freeaddrinfo(list);
-    Adopt(fd);
-    return true;
+    return Adopt(fd);
+}
+
+void CSocketComm::ClearStop() {
+    stopped_.store(false);
+    if (wake_[0] >= 0) {
+        char drain[16];
+        while (::read(wake_[0], drain, sizeof drain) > 0) {
+        }
+    }
+}
+
+std::chrono::microseconds CSocketComm::ReadWait(unsigned timeoutValue) {
+    return std::chrono::seconds(timeoutValue / 1000) +
+           std::chrono::microseconds(timeoutValue % 1000);
 }
 
 int CSocketComm::ReadComm(unsigned char* buffer, int capacity, unsigned timeoutValue) {
@@ -142,8 +186,10 @@ int CSocketComm::ReadComm(unsigned char* buffer, int capacity, unsigned timeoutV
         return 0;
     }
     pollfd p{fd, POLLIN, 0};
-    const timespec wait{static_cast<time_t>(timeoutValue / 1000),
-                        static_cast<long>(timeoutValue % 1000) * 1000L};
+    const auto waitFor = ReadWait(timeoutValue);
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(waitFor);
+    const timespec wait{static_cast<time_t>(whole.count()),
+                        static_cast<long>(std::chrono::nanoseconds(waitFor - whole).count())};
     const int ready = ppoll(&p, 1, &wait, nullptr);
     if (ready <= 0) {
         return 0;
@@ -201,25 +247,35 @@ int CSocketComm::WriteComm(const unsigned char* buffer, int n) {
 }
 
 void CSocketComm::StopComm() {
+    // A connect in progress has no socket here yet: wake it.
+    stopped_.store(true);
+    if (wake_[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+    }
+    if (CloseSocket()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+bool CSocketComm::CloseSocket() {
     {
         // Wakes any thread waiting on the socket, so the exclusive lock below comes quickly.
         std::shared_lock lock(lifetime_);
         const int fd = socket_.load();
         if (fd < 0) {
-            return;
+            return false;
         }
         shutdown(fd, SHUT_RDWR);
     }
-    {
-        std::unique_lock lock(lifetime_);
-        const int fd = socket_.exchange(-1);
-        if (fd < 0) {
-            return;
-        }
-        close(fd);
-        broadcast_ = false;
+    std::unique_lock lock(lifetime_);
+    const int fd = socket_.exchange(-1);
+    if (fd < 0) {
+        return false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    close(fd);
+    broadcast_ = false;
+    return true;
 }
 
 bool CSocketComm::GetSockAddress(sockaddr_in& address, const char* host,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,13 +23,22 @@ class CSocketComm {
     virtual void OnDataReceived(const unsigned char* /*buffer*/, std::size_t /*size*/) {}
     virtual void OnEvent(unsigned /*eventCode*/) {}
 
-    // Connects over IPv4 to host on the service port. Fails at once, leaving it untouched,
-    // when a socket is already open.
-    bool ConnectTo(const char* host);
-    // Connects over IPv6; an open socket is closed first.
-    bool ConnectTo6(const char* host);
+    // Connects to host on the service port over family AF_INET or AF_INET6. IPv4 fails at
+    // once, leaving it untouched, when a socket is already open; IPv6 closes it first and
+    // says on standard error why a look-up or connect failed. StopComm from another thread
+    // ends a connect in progress, and every connect after it until ClearStop.
+    bool Connect(const char* host, int family);
+    bool ConnectTo(const char* host) {
+        ClearStop();
+        return Connect(host, AF_INET);
+    }
+    bool ConnectTo6(const char* host) {
+        ClearStop();
+        return Connect(host, AF_INET6);
+    }
 
-    // Waits up to timeoutValue (t / 1000 s plus t % 1000 us) for data, then one recv.
+    // Waits up to t / 1000 seconds plus t % 1000 microseconds (the two parts in different units,
+    // so the engine's 10 is a 10-microsecond wait) for data, then one recv.
     // Returns the bytes read, 0 when nothing arrived (or bad arguments), -1 when the read
     // failed or the peer closed.
     int ReadComm(unsigned char* buffer, int capacity, unsigned timeoutValue);
@@ -38,7 +48,8 @@ class CSocketComm {
     // there is no socket or no buffer, -1 when the send failed or timed out.
     int WriteComm(const unsigned char* buffer, int n);
 
-    // Closes the socket; safe while another thread waits in ReadComm or WaitReadable.
+    // Closes the socket; safe while another thread waits in ReadComm, WaitReadable, WriteComm
+    // or a connect, which all return at once.
     void StopComm();
     bool IsOpen() const { return socket_.load() >= 0; }
 
@@ -60,14 +71,26 @@ class CSocketComm {
     // Bound on completing one send.
     static constexpr std::chrono::milliseconds kSendTimeout{2000};
 
+    // The wait ReadComm makes for a time-out value.
+    static std::chrono::microseconds ReadWait(unsigned timeoutValue);
+
   protected:
-    // Connects fd to address within kConnectTimeout; returns 0 or an errno value.
-    static int ConnectWithTimeout(int fd, const sockaddr* address, socklen_t length);
-    // Takes ownership of a connected descriptor.
-    void Adopt(int fd);
+    // Connects fd to address within kConnectTimeout; returns 0 or an errno value. StopComm
+    // ends the wait with ECANCELED.
+    int ConnectWithTimeout(int fd, const sockaddr* address, socklen_t length);
+    // Takes ownership of a connected descriptor; false (and closed) when StopComm came first.
+    bool Adopt(int fd);
+    // Forgets an earlier StopComm, so the socket can connect again.
+    void ClearStop();
+    // Shuts the socket down both ways and closes it; true when one was open.
+    bool CloseSocket();
 
   private:
     std::atomic<int> socket_{-1};
+    // Set by StopComm, cleared by ClearStop: a connect in progress gives up.
+    std::atomic<bool> stopped_{false};
+    // Written by StopComm to wake a connect in progress.
+    int wake_[2] = {-1, -1};
     // Shared by reads and writes, exclusive for close: a descriptor is never closed under a
     // thread still using it.
     mutable std::shared_mutex lifetime_;

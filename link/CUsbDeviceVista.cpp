@@ -84,7 +84,8 @@ bool CUsbDeviceVista::Read(std::uint8_t* buffer, std::size_t length, std::size_t
                            int /*unused*/) {
     got = 0;
     const UsbHandle handle = readPipe_.load();
-    return handle != kInvalidUsbHandle && backend_.Read(handle, buffer, length, got);
+    return handle != kInvalidUsbHandle &&
+           backend_.Read(handle, buffer, length, got, kUsbReadTimeout);
 }
 
 }  // namespace qv

@@ -53,7 +53,8 @@ bool CUsbDeviceXP::Read(std::uint8_t* buffer, std::size_t length, std::size_t& g
                         int /*unused*/) {
     got = 0;
     const UsbHandle handle = handle_.load();
-    return handle != kInvalidUsbHandle && backend_.Read(handle, buffer, length, got);
+    return handle != kInvalidUsbHandle &&
+           backend_.Read(handle, buffer, length, got, kUsbReadTimeout);
 }
 
 }  // namespace qv

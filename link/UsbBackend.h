@@ -1,6 +1,6 @@
 // What the USB device classes need of the system: the present interfaces of a device class,
-// and blocking transfers on their two bulk directions. The product uses the system backend;
-// tests join the engine to the simulator through their own.
+// and blocking transfers on their two bulk directions. The program hands the system's backend
+// in (LinkPlatform); tests join the engine to the simulator through their own.
 #pragma once
 
 #include <chrono>
@@ -26,8 +26,7 @@ inline constexpr std::string_view kUsbWritePipe = "PIPE00";
 inline constexpr std::size_t kUsbBlockSize = 4096;
 inline constexpr std::size_t kUsbXpWriteSize = 64;
 
-// A read that sees no data for this long returns with nothing, so a silent instrument never
-// holds a thread for good.
+// The longest one block read waits, so a silent instrument never holds a thread for good.
 inline constexpr std::chrono::milliseconds kUsbReadTimeout{3000};
 
 // System error codes the device classes print.
@@ -51,18 +50,17 @@ class UsbBackend {
     // Opens a device path (both directions) or "<device path>\\PIPE01" / "\\PIPE00".
     // UsbShare::None fails while anything else holds the device open.
     virtual UsbHandle Open(const std::string& path, UsbShare share, unsigned& error) = 0;
-    // One transfer of up to length bytes; blocks until data, kUsbReadTimeout, or Close of
-    // the handle from another thread.
-    virtual bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length,
-                      std::size_t& got) = 0;
+    // One bulk IN transfer of up to length bytes. True when the transfer ended: length bytes
+    // came, or a short packet ended it early. False when timeout passed, the handle was closed
+    // from another thread or the device failed; got then says what came before, and a
+    // transfer that timed out part way is not over: the rest follows on the next read.
+    virtual bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length, std::size_t& got,
+                      std::chrono::milliseconds timeout) = 0;
     virtual bool Write(UsbHandle handle, const std::uint8_t* data, std::size_t length,
                        std::size_t& written) = 0;
     // Safe while another thread is inside Read or Write on the handle: that call returns
     // false. Handle numbers are never reused.
     virtual void Close(UsbHandle handle) = 0;
-
-    // The backend the product uses (libusb on Linux).
-    static UsbBackend& System();
 
   protected:
     UsbBackend() = default;

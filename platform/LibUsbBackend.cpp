@@ -11,6 +11,8 @@
 #include <climits>
 #include <optional>
 
+#include "platform/BulkTransfer.h"
+
 namespace qv {
 
 namespace {
@@ -296,7 +298,7 @@ void LibUsbBackend::Release(const std::shared_ptr<Handle>& handle) {
 }
 
 bool LibUsbBackend::Transfer(UsbHandle number, bool in, std::uint8_t* data, std::size_t length,
-                             std::size_t& done) {
+                             std::size_t& done, std::chrono::milliseconds timeout) {
     done = 0;
     const auto handle = Acquire(number);
     if (!handle) {
@@ -305,39 +307,32 @@ bool LibUsbBackend::Transfer(UsbHandle number, bool in, std::uint8_t* data, std:
     bool ok = false;
     if (in ? handle->canRead : handle->canWrite) {
         const Device& device = *handle->device;
-        const auto deadline = Clock::now() + kUsbReadTimeout;
-        for (;;) {
+        const BulkSlice slice = [&](std::uint8_t* at, std::size_t size, std::size_t& moved) {
             int transferred = 0;
             const int rc = libusb_bulk_transfer(
-                device.handle, in ? device.in : device.out, data + done,
-                static_cast<int>(std::min<std::size_t>(length - done, INT_MAX)), &transferred,
-                kSliceMs);
-            done += static_cast<std::size_t>(std::max(transferred, 0));
-            if (rc == 0) {
-                ok = true;
-                break;
-            }
-            // A slice that timed out may still have moved part of a write.
-            if (rc != LIBUSB_ERROR_TIMEOUT || handle->closing.load() || Clock::now() >= deadline ||
-                (in && done > 0) || done >= length) {
-                ok = rc == LIBUSB_ERROR_TIMEOUT && done > 0 && (in || done >= length);
-                break;
-            }
-        }
+                device.handle, in ? device.in : device.out, at,
+                static_cast<int>(std::min<std::size_t>(size, INT_MAX)), &transferred, kSliceMs);
+            moved = static_cast<std::size_t>(std::max(transferred, 0));
+            return rc == 0                      ? SliceResult::Done
+                   : rc == LIBUSB_ERROR_TIMEOUT ? SliceResult::TimedOut
+                                                : SliceResult::Failed;
+        };
+        ok = RunBulkTransfer(slice, data, length, done, Clock::now() + timeout, handle->closing);
     }
     Release(handle);
     return ok;
 }
 
 bool LibUsbBackend::Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length,
-                         std::size_t& got) {
-    return Transfer(handle, true, buffer, length, got);
+                         std::size_t& got, std::chrono::milliseconds timeout) {
+    return Transfer(handle, true, buffer, length, got, timeout);
 }
 
 bool LibUsbBackend::Write(UsbHandle handle, const std::uint8_t* data, std::size_t length,
                           std::size_t& written) {
     // libusb takes a non-const buffer for both directions; an OUT transfer only reads it.
-    return Transfer(handle, false, const_cast<std::uint8_t*>(data), length, written);
+    return Transfer(handle, false, const_cast<std::uint8_t*>(data), length, written,
+                    kUsbReadTimeout);
 }
 
 void LibUsbBackend::Close(UsbHandle number) {
@@ -354,11 +349,6 @@ void LibUsbBackend::Close(UsbHandle number) {
         handles_.erase(it);
     }
     // The device is released with its last handle.
-}
-
-UsbBackend& UsbBackend::System() {
-    static LibUsbBackend backend;
-    return backend;
 }
 
 }  // namespace qv

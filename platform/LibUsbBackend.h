@@ -2,7 +2,8 @@
 // udev gave it the class's GUID in the property QVREMOTE_INTERFACE_CLASS (the rule in
 // resources/linux/60-qvremote.rules); its vendor interface is claimed and the pipes map onto
 // that interface's bulk IN ("PIPE01") and bulk OUT ("PIPE00") endpoints.
-// Device paths read "usb:<bus>:<port path>", e.g. "usb:1:2.4".
+// Device paths read "usb:<bus>:<port path>", e.g. "usb:1:2.4". The application creates one and
+// hands it to the link (LinkPlatform).
 #pragma once
 
 #include <condition_variable>
@@ -29,8 +30,9 @@ class LibUsbBackend : public UsbBackend {
     bool ListInterfaces(std::string_view classGuid, std::vector<std::string>& paths,
                         unsigned& error) override;
     UsbHandle Open(const std::string& path, UsbShare share, unsigned& error) override;
-    bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length,
-              std::size_t& got) override;
+    // Gathers the transfer until it is whole or a short packet ends it, within timeout.
+    bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length, std::size_t& got,
+              std::chrono::milliseconds timeout) override;
     bool Write(UsbHandle handle, const std::uint8_t* data, std::size_t length,
                std::size_t& written) override;
     void Close(UsbHandle handle) override;
@@ -43,7 +45,7 @@ class LibUsbBackend : public UsbBackend {
     std::shared_ptr<Handle> Acquire(UsbHandle handle);
     void Release(const std::shared_ptr<Handle>& handle);
     bool Transfer(UsbHandle handle, bool in, std::uint8_t* data, std::size_t length,
-                  std::size_t& done);
+                  std::size_t& done, std::chrono::milliseconds timeout);
 
     libusb_context* context_ = nullptr;
     std::mutex lock_;

@@ -118,6 +118,7 @@ UsbHandle SimUsbBackend::Open(const std::string& path, UsbShare share, unsigned&
         handshake_ = false;
         incoming_.clear();
         outgoing_.clear();
+        outgoingOffset_ = 0;
     }
     const UsbHandle number = next_++;
     handles_[number] = std::move(handle);
@@ -125,7 +126,7 @@ UsbHandle SimUsbBackend::Open(const std::string& path, UsbShare share, unsigned&
 }
 
 bool SimUsbBackend::Read(UsbHandle number, std::uint8_t* buffer, std::size_t length,
-                         std::size_t& got) {
+                         std::size_t& got, std::chrono::milliseconds timeout) {
     got = 0;
     std::unique_lock lock(lock_);
     auto it = handles_.find(number);
@@ -133,22 +134,41 @@ bool SimUsbBackend::Read(UsbHandle number, std::uint8_t* buffer, std::size_t len
         return false;
     }
     ++it->second.active;
-    const auto deadline = Clock::now() + readTimeout_;
-    const bool ready = changed_.wait_until(lock, deadline, [&] {
-        return it->second.closed || vanished_ || (!faults_.stallRead && !outgoing_.empty());
-    });
+    const auto deadline = Clock::now() + std::min(timeout, readTimeout_);
+    const auto ready = [&] {
+        return it->second.closed || vanished_ ||
+               (!faults_.stallRead && !outgoing_.empty() && Clock::now() >= answerReady_);
+    };
+    // An answer that is queued but not due yet wakes nobody: wait for its time too.
+    while (!ready() && Clock::now() < deadline) {
+        const auto until = !outgoing_.empty() && answerReady_ < deadline && !faults_.stallRead
+                               ? answerReady_
+                               : deadline;
+        changed_.wait_until(lock, until);
+    }
     bool ok = false;
-    if (ready && !it->second.closed && !vanished_) {
-        std::vector<std::uint8_t> block = std::move(outgoing_.front());
-        outgoing_.pop_front();
-        std::size_t n = std::min(length, block.size());
+    if (ready() && !it->second.closed && !vanished_) {
+        std::vector<std::uint8_t>& block = outgoing_.front();
+        const std::size_t left = block.size() - outgoingOffset_;
+        std::size_t n = std::min(length, left);
         if (faults_.shortRead != 0) {
             n = std::min(n, faults_.shortRead);
         }
-        std::memcpy(buffer, block.data(), n);
+        const bool piece = faults_.splitBlock != 0 && faults_.splitBlock < n;
+        if (piece) {
+            n = faults_.splitBlock;
+        }
+        std::memcpy(buffer, block.data() + outgoingOffset_, n);
         got = n;
-        ok = true;
-        if (vanishPending_) {
+        // A piece is a transfer that timed out part way: the rest follows on the next read.
+        ok = !piece;
+        if (piece) {
+            outgoingOffset_ += n;
+        } else {
+            outgoing_.pop_front();
+            outgoingOffset_ = 0;
+        }
+        if (vanishPending_ && !piece) {
             vanished_ = true;
             vanishPending_ = false;
         }
@@ -229,6 +249,7 @@ void SimUsbBackend::QueueAnswer(const Frames& frames) {
         ++inBlock;
     }
     flush();
+    answerReady_ = Clock::now() + std::chrono::milliseconds(faults_.answerDelayMs);
     if (faults_.vanishMidAnswer && !outgoing_.empty()) {
         outgoing_.resize(1);
         vanishPending_ = true;

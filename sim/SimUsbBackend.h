@@ -24,6 +24,9 @@ struct SimUsbFaults {
     bool noEndMarker = false;      // an answer block's first frame loses its end marker
     bool vanishMidAnswer = false;  // the device goes away after an answer's first block
     int framesPerBlock = 1;        // answer frames packed into one block, as many as fit
+    std::size_t splitBlock = 0;    // a block comes in pieces of this many bytes, each read but
+                                   // the last one ending as a transfer that timed out part way
+    int answerDelayMs = 0;         // an answer's blocks can be read this long after the request
 };
 
 class SimUsbBackend : public UsbBackend {
@@ -40,8 +43,9 @@ class SimUsbBackend : public UsbBackend {
     bool ListInterfaces(std::string_view classGuid, std::vector<std::string>& paths,
                         unsigned& error) override;
     UsbHandle Open(const std::string& path, UsbShare share, unsigned& error) override;
-    bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length,
-              std::size_t& got) override;
+    // Waits no longer than timeout nor the read time-out set here.
+    bool Read(UsbHandle handle, std::uint8_t* buffer, std::size_t length, std::size_t& got,
+              std::chrono::milliseconds timeout) override;
     bool Write(UsbHandle handle, const std::uint8_t* data, std::size_t length,
                std::size_t& written) override;
     void Close(UsbHandle handle) override;
@@ -101,6 +105,8 @@ class SimUsbBackend : public UsbBackend {
 
     std::vector<std::uint8_t> incoming_;  // a request block being written in pieces
     std::deque<std::vector<std::uint8_t>> outgoing_;
+    std::size_t outgoingOffset_ = 0;   // of the front block, already read (splitBlock)
+    Clock::time_point answerReady_{};  // when the queued answer may be read
     bool handshake_ = false;
     bool vanishPending_ = false;
     bool vanished_ = false;

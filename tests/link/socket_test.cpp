@@ -44,11 +44,28 @@ TEST_F(SocketTest, ReadsAreBoundedAndReportAClosedPeer) {
     EXPECT_EQ(socket_.ReadComm(nullptr, 16, 10), 0);
     const auto start = Clock::now();
     EXPECT_EQ(socket_.ReadComm(buf.data(), buf.size(), 10), 0);
-    EXPECT_EQ(socket_.ReadComm(buf.data(), buf.size(), 200), 0);  // 0.2 s
+    EXPECT_EQ(socket_.ReadComm(buf.data(), buf.size(), 200), 0);  // 200 us
     EXPECT_LT(Clock::now() - start, 1s);
     server_.Stop();
     ASSERT_TRUE(socket_.WaitReadable(2s));
     EXPECT_EQ(socket_.ReadComm(buf.data(), buf.size(), 10), -1);
+}
+
+// The time-out value is t / 1000 seconds plus t % 1000 microseconds: two units, not
+// milliseconds throughout.
+TEST_F(SocketTest, ReadWaitIsSecondsAndMicroseconds) {
+    using std::chrono::microseconds;
+    EXPECT_EQ(CSocketComm::ReadWait(10), microseconds(10));
+    EXPECT_EQ(CSocketComm::ReadWait(999), microseconds(999));
+    EXPECT_EQ(CSocketComm::ReadWait(1000), microseconds(1000000));
+    EXPECT_EQ(CSocketComm::ReadWait(2500), microseconds(2000500));
+    ASSERT_TRUE(socket_.ConnectTo("127.0.0.1"));
+    std::array<unsigned char, 16> buf{};
+    const auto start = Clock::now();
+    EXPECT_EQ(socket_.ReadComm(buf.data(), buf.size(), 1500), 0);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, 990ms);
+    EXPECT_LT(took, 1300ms) << "1500 is 1 s and 500 us, not 1.5 s";
 }
 
 TEST_F(SocketTest, StopWhileAnotherThreadWaits) {

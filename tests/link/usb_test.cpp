@@ -58,6 +58,10 @@ bool OldSystem(OsVersion& v) {
 bool NoVersion(OsVersion&) {
     return false;
 }
+bool NewSystem(OsVersion& v) {
+    v = OsVersion{kPlatformWin32Nt, 10, 0};
+    return true;
+}
 
 class Owner : public DevOwner {
   public:
@@ -195,28 +199,6 @@ TEST(UsbDevice, OlderClassFailures) {
     }
 }
 
-// The system backend on a machine with no instrument: an empty list, and paths that name
-// nothing (or nothing sensible) are refused, never crash.
-TEST(UsbSystemBackend, FindsNothingAndRefusesBadPaths) {
-    UsbBackend& system = UsbBackend::System();
-    std::vector<std::string> paths{"stale"};
-    unsigned error = 0;
-    ASSERT_TRUE(system.ListInterfaces("{00000000-0000-0000-0000-000000000000}", paths, error));
-    EXPECT_TRUE(paths.empty());
-    for (const char* path : {"", "usb:", "usb:1", "usb:x:1", "usb:1:0", "usb:1:1.300",
-                             "usb:1:1.2.3.4.5.6.7.8", "usb:250:9\\PIPE07", "usb:250:9\\PIPE01"}) {
-        SCOPED_TRACE(path);
-        error = 0;
-        EXPECT_EQ(system.Open(path, UsbShare::ReadWrite, error), kInvalidUsbHandle);
-        EXPECT_EQ(error, kUsbErrorFileNotFound);
-    }
-    std::uint8_t byte = 0;
-    std::size_t n = 0;
-    EXPECT_FALSE(system.Read(12345, &byte, 1, n));
-    EXPECT_FALSE(system.Write(12345, &byte, 1, n));
-    system.Close(12345);
-}
-
 // ---- engine ----
 
 class UsbEngine : public ::testing::Test {
@@ -299,7 +281,7 @@ TEST_F(UsbEngine, OpenFailsWithoutVersionOrDevice) {
     engine_.SetVersionQueries(&NoVersion, &NoVersion);
     EXPECT_EQ(Open(), -1);
     EXPECT_TRUE(usb_.Opens().empty());
-    engine_.SetVersionQueries(&QueryVersionEx, &QueryVersion);
+    engine_.SetVersionQueries(&NewSystem, &NewSystem);
     usb_.ClearInterfaces();
     EXPECT_EQ(Open(), -1);
     EXPECT_FALSE(engine_.UsbIsOpen());
@@ -470,6 +452,186 @@ TEST_F(UsbEngine, TextAndFileRequestsAreBoundedAndReopenIsClean) {
     engine_.CloseUsb();
     EXPECT_EQ(usb_.OpenHandles(), 0);
     EXPECT_EQ(engine_.IsConnected(), 0);
+}
+
+}  // namespace
+}  // namespace qv::test
+
+namespace qv::test {
+namespace {
+
+// A block that arrives in pieces (a transfer that timed out part way) is gathered whole.
+TEST_F(UsbEngine, BlocksThatArriveInPiecesJoinWhole) {
+    const auto screen = ScreenBytes(60 * 1024, 5);
+    instrument_.SetScreenOverride(screen);
+    for (const std::size_t piece : {std::size_t{1000}, std::size_t{64}, std::size_t{4095}}) {
+        SCOPED_TRACE(piece);
+        SimUsbFaults f;
+        f.splitBlock = piece;
+        f.framesPerBlock = 2;
+        usb_.SetFaults(f);
+        ASSERT_EQ(Open(), 1);
+        ASSERT_EQ(Screen(), 100) << engine_.ErrorText();
+        EXPECT_EQ(Data(), screen);
+    }
+}
+
+// Which device class opens, by the system version and the devices present.
+struct ClassCase {
+    const char* name;
+    bool newerSystem;
+    bool newerDevice;
+    bool olderDevice;
+    int generation;  // 0: the open fails
+};
+
+class UsbClassChoice : public UsbEngine, public ::testing::WithParamInterface<ClassCase> {};
+
+TEST_P(UsbClassChoice, OlderClassWhenOnlyAnOlderDeviceIsThere) {
+    const ClassCase& c = GetParam();
+    usb_.ClearInterfaces();
+    if (c.newerDevice) {
+        usb_.AddInterface(kUsbClassVista, kPath);
+    }
+    if (c.olderDevice) {
+        usb_.AddInterface(kUsbClassXp, "xp#0");
+    }
+    engine_.SetVersionQueries(c.newerSystem ? &NewSystem : &OldSystem, nullptr);
+    std::vector<std::chrono::milliseconds> sleeps;
+    engine_.SetSleep([&](std::chrono::milliseconds d) { sleeps.push_back(d); });
+    ASSERT_EQ(Open(), c.generation == 0 ? -1 : 1);
+    EXPECT_EQ(engine_.UsbDeviceGeneration(), c.generation);
+    if (c.generation == 0) {
+        return;
+    }
+    ASSERT_EQ(Screen(), 100) << engine_.ErrorText();
+    EXPECT_EQ(usb_.Blocks().front(), HandshakeBlock());
+    const std::size_t pieces = c.generation == 1 ? kUsbXpWriteSize : kUsbBlockSize;
+    for (const auto& w : usb_.Writes()) {
+        EXPECT_EQ(w.size, pieces);
+    }
+    EXPECT_EQ(sleeps,
+              c.generation == 1 ? std::vector{2000ms} : std::vector<std::chrono::milliseconds>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Classes, UsbClassChoice,
+    ::testing::Values(ClassCase{"NewerSystemNewerDevice", true, true, false, 2},
+                      ClassCase{"NewerSystemOlderDevice", true, false, true, 1},
+                      ClassCase{"NewerSystemBoth", true, true, true, 2},
+                      ClassCase{"NewerSystemNone", true, false, false, 0},
+                      ClassCase{"OlderSystemOlderDevice", false, false, true, 1},
+                      ClassCase{"OlderSystemNewerDevice", false, true, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the reader thread never calls into an owner that is gone ----
+
+// The session gave up waiting ("Connect USB Timeout."), the window goes away, the answer comes
+// late. The window detaches first, by closing the engine or by clearing the callback.
+class UsbLateAnswer : public ::testing::TestWithParam<bool> {
+  protected:
+    sim::SimInstrument instrument_;
+    SimUsbBackend usb_{instrument_};
+};
+
+TEST_P(UsbLateAnswer, ReachesNoOwnerThatIsGone) {
+    const bool byClose = GetParam();
+    SimUsbFaults late;
+    late.answerDelayMs = 300;
+    usb_.SetFaults(late);
+    CDevComm engine;
+    engine.SetUsbBackend(&usb_);
+    auto owner = std::make_unique<Owner>();
+    engine.Init(owner.get());
+    std::fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(engine.OpenUsb(owner.get()), 1);
+    std::fflush(stdout);
+    ::testing::internal::GetCapturedStdout();
+    engine.SetRequestKind(kKindEqInfo);
+    ASSERT_EQ(engine.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1), 1);
+    ASSERT_FALSE(owner->WaitFlag(50ms)) << "the session stops waiting before the answer";
+    if (byClose) {
+        engine.Close();  // whatever IsConnected says
+        EXPECT_FALSE(engine.UsbIsOpen());
+    } else {
+        engine.SetResponseCallback({});
+    }
+    owner.reset();  // the window is destroyed
+    // Long enough for the late answer to have come, had the device stayed open.
+    std::this_thread::sleep_for(700ms);
+    engine.Close();  // joins the reader: its answer state may be read now
+    if (!byClose) {
+        EXPECT_GT(engine.GetDataLength(), 0)
+            << "the reader took the late answer in, and told nobody";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Detach, UsbLateAnswer, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Close" : "ClearCallback"; });
+
+TEST(UsbReader, ClearingWaitsForARunningCallbackAndCloseFromItDoesNotDeadlock) {
+    sim::SimInstrument instrument;
+    SimUsbBackend usb(instrument);
+    CDevComm engine;
+    engine.SetUsbBackend(&usb);
+    engine.Init(nullptr);
+    std::fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(engine.OpenUsb(nullptr), 1);
+    std::fflush(stdout);
+    ::testing::internal::GetCapturedStdout();
+
+    std::promise<void> started;
+    std::atomic<bool> finished{false};
+    engine.SetResponseCallback([&](int result) {
+        EXPECT_EQ(result, 100);
+        started.set_value();
+        std::this_thread::sleep_for(200ms);
+        finished.store(true);
+    });
+    ASSERT_EQ(engine.RequestEquipment(true), 1);
+    ASSERT_EQ(started.get_future().wait_for(3s), std::future_status::ready);
+    engine.SetResponseCallback({});
+    EXPECT_TRUE(finished.load()) << "cleared while the callback still ran";
+
+    // A callback that closes the engine: the reader stops without waiting for itself.
+    std::promise<void> closed;
+    engine.SetResponseCallback([&](int) {
+        engine.Close();
+        closed.set_value();
+    });
+    ASSERT_EQ(engine.RequestEquipment(true), 1);
+    ASSERT_EQ(closed.get_future().wait_for(3s), std::future_status::ready);
+    EXPECT_FALSE(engine.UsbIsOpen());
+    const auto t0 = Clock::now();
+    engine.Close();  // joins the reader that closed itself
+    EXPECT_LT(Clock::now() - t0, 1s);
+}
+
+TEST(UsbReader, DestroyingTheEngineEndsABlockedRead) {
+    sim::SimInstrument instrument;
+    SimUsbBackend usb(instrument);
+    SimUsbFaults stall;
+    stall.stallRead = true;
+    usb.SetFaults(stall);
+    usb.SetReadTimeout(10s);
+    Owner owner;
+    auto engine = std::make_unique<CDevComm>();
+    engine->SetUsbBackend(&usb);
+    engine->Init(&owner);
+    std::fflush(stdout);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(engine->OpenUsb(&owner), 1);
+    std::fflush(stdout);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(engine->RequestEquipment(true), 1);
+    std::this_thread::sleep_for(100ms);  // the reader is in its read
+    const auto t0 = Clock::now();
+    engine.reset();
+    EXPECT_LT(Clock::now() - t0, 1s);
+    EXPECT_TRUE(owner.flags().empty());
+    EXPECT_EQ(usb.OpenHandles(), 0);
 }
 
 }  // namespace

@@ -31,23 +31,14 @@ void Usage() {
                  "\"[::1]:PORT\" with a port); PORT defaults to 66\n");
 }
 
-// Polls until the answer is whole or failed.
+// The whole answer, or its failure; the engine ends it within its answer deadline whatever
+// the instrument sends.
 bool Await(qv::CDevComm& dev) {
-    for (;;) {
-        const int p = dev.Poll();
-        if (p < 0) {
-            return false;
-        }
-        if (p >= 100) {
-            return true;
-        }
-    }
+    return dev.ReceiveAnswer(nullptr) == 100;
 }
 
 bool FetchScreen(qv::CDevComm& dev) {
-    dev.RequestFile(qv::kCmdRequest, qv::REQ_SCREEN, std::string(qv::kScreenFileName),
-                    qv::kScreenFileSize);
-    return Await(dev);
+    return dev.RequestScreen() == 1 && Await(dev);
 }
 
 int Fail(const char* what, const qv::CDevComm& dev) {
@@ -159,8 +150,7 @@ int main(int argc, char** argv) {
 
     int rc = kExitOk;
     if (verb == "info") {
-        dev.SendRequest(qv::kCmdRequest, qv::REQ_EQINFO);
-        if (!Await(dev)) {
+        if (dev.RequestEquipment(false) != 1 || !Await(dev)) {
             rc = Fail("equipment information", dev);
         } else {
             std::printf("%s\n", reinterpret_cast<const char*>(dev.GetData()));
@@ -177,7 +167,7 @@ int main(int argc, char** argv) {
             std::printf("%s: %d bytes\n", args[2].c_str(), dev.GetDataLength());
         }
     } else if (verb == "key") {
-        if (dev.SendText(qv::kCmdRequest, qv::REQ_CMD, args[2] + "\n") != 1) {
+        if (dev.SendCommand(args[2] + "\n") != 1) {
             std::fprintf(stderr, "qvctl: the command could not be sent\n");
             rc = kExitFailed;
         }

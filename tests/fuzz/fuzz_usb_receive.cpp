@@ -1,0 +1,135 @@
+// USB block receive: the engine over the USB block transport over a fake device that the
+// input drives, on a virtual clock. Blocks come whole, short, in pieces, or not at all; every
+// answer must end in 100 or -1 with one of the engine's texts, within the answer deadline and
+// a bounded number of block reads, and never write past the answer buffer.
+//
+// Input: operations, one byte each: low 2 bits the kind, the rest a pause of 20 ms steps.
+//   0 a transfer that ends: a length byte n, then 16 * n bytes (at most a block)
+//   1 a piece of a transfer that timed out part way: the same, the rest follows
+//   2 nothing until the read's time-out          3 the device fails the read
+// Past the end of the input the device is silent.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/CDevComm.h"
+#include "link/UsbBlockTransport.h"
+#include "tests/fuzz/FuzzClock.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qv::fuzz::VirtualClock;
+
+class FakeDevice final : public qv::UsbBackend {
+  public:
+    explicit FakeDevice(VirtualClock& clock) : clock_(clock) {}
+    void Feed(const std::uint8_t* data, std::size_t size) {
+        data_ = data;
+        size_ = size;
+        at_ = 0;
+        reads = 0;
+    }
+    bool ListInterfaces(std::string_view classGuid, std::vector<std::string>& paths,
+                        unsigned&) override {
+        paths.clear();
+        if (classGuid == qv::kUsbClassVista) {
+            paths.push_back("fuzz#0");
+        }
+        return true;
+    }
+    qv::UsbHandle Open(const std::string&, qv::UsbShare, unsigned&) override { return next_++; }
+    bool Read(qv::UsbHandle, std::uint8_t* buffer, std::size_t length, std::size_t& got,
+              std::chrono::milliseconds timeout) override {
+        ++reads;
+        got = 0;
+        if (at_ >= size_) {
+            clock_.Advance(timeout);
+            return false;
+        }
+        const std::uint8_t op = data_[at_++];
+        clock_.Advance(std::min(std::chrono::milliseconds((op >> 2) * 20), timeout));
+        switch (op & 3) {
+            case 0:
+            case 1: {
+                const std::size_t n = at_ < size_ ? 16u * data_[at_++] : 0u;
+                got = std::min({n, length, size_ - at_});
+                std::memcpy(buffer, data_ + at_, got);
+                at_ += got;
+                return (op & 3) == 0;
+            }
+            case 2:
+                clock_.Advance(timeout);
+                return false;
+            default:
+                return false;
+        }
+    }
+    bool Write(qv::UsbHandle, const std::uint8_t*, std::size_t length,
+               std::size_t& written) override {
+        written = length;
+        return true;
+    }
+    void Close(qv::UsbHandle) override {}
+
+    int reads = 0;
+
+  private:
+    VirtualClock& clock_;
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t at_ = 0;
+    qv::UsbHandle next_ = 1;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static VirtualClock clock;
+    static FakeDevice device(clock);
+    static qv::CDevComm* engine = [] {
+        // The device classes say on standard output what they open, every time.
+        std::freopen("/dev/null", "w", stdout);
+        auto* e = new qv::CDevComm;
+        e->Init(nullptr);
+        e->SetClock(&clock);
+        return e;
+    }();
+    device.Feed(data, size);
+    auto usb = std::make_shared<qv::UsbBlockTransport>(device, [](std::chrono::milliseconds) {});
+    if (!usb->Open(true)) {
+        __builtin_trap();
+    }
+    engine->Attach(usb);
+    engine->SetErrorText("");
+    const auto start = clock.Now();
+    if (engine->UsbRequestFile(qv::REQ_SCREEN, std::string(qv::kScreenFileName)) != 1) {
+        __builtin_trap();
+    }
+    const int result = engine->UsbReceive();
+    // A block read takes at least one operation or ends the answer, so reads stay bounded.
+    if (clock.Now() - start > qv::CDevComm::kAnswerDeadline ||
+        static_cast<std::size_t>(device.reads) > size + 2) {
+        __builtin_trap();
+    }
+    const int length = engine->GetDataLength();
+    if (length < 0 || static_cast<std::size_t>(length) > qv::kMaxAnswerBytes ||
+        engine->GetData()[length] != 0) {
+        __builtin_trap();
+    }
+    if (result == -1) {
+        const std::string text = engine->ErrorText();
+        if (text != "STR_ERROR_TIMEOUT" && text != "STR_ERROR_CHECKSUM" &&
+            text != "STR_ERROR_PACKET" && text != "Communication Error!") {
+            __builtin_trap();
+        }
+    } else if (result != 100) {
+        __builtin_trap();
+    }
+    engine->Attach(nullptr);
+    return 0;
+}
