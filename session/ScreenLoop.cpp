@@ -83,35 +83,19 @@ void ScreenLoop::Loop() {
     exitChanged_.notify_all();
 }
 
-int ScreenLoop::UsbExchange() {
-    // A block read always ends (the device read has its own time-out, and closing the
-    // device ends it at once), so the USB path needs no abort check of its own.
-    if (engine_.UsbRequestFile(REQ_SCREEN, std::string(kScreenFileName)) != 1) {
+int ScreenLoop::Exchange(bool tcp) {
+    if (engine_.RequestScreen() != 1) {
         return -1;
     }
-    for (;;) {
-        const int p = engine_.UsbReceive();
-        if (p == -1 || p >= 100) {
-            return p;
-        }
+    // Ends within the engine's answer deadline whatever arrives, at once when the link is
+    // closed. Over TCP the abort flag also ends it; the USB path does not look at the flag.
+    const std::atomic<int>* abort = tcp ? &session_.abort_ : nullptr;
+    const int result = engine_.ReceiveAnswer(abort);
+    // A receive that failed because the link was closed under it is the abort, not a fault.
+    if (result == kAnswerAborted || (abort != nullptr && result == -1 && abort->load() == 1)) {
+        return kAborted;
     }
-}
-
-int ScreenLoop::TcpExchange() {
-    engine_.RequestFile(kCmdRequest, REQ_SCREEN, std::string(kScreenFileName), kScreenFileSize);
-    for (;;) {
-        if (session_.abort_.load() == 1) {
-            return kAborted;
-        }
-        const int p = engine_.Poll();
-        // A poll that failed because the link was closed under it is the abort, not a fault.
-        if (p == -1 && session_.abort_.load() == 1) {
-            return kAborted;
-        }
-        if (p == -1 || p >= 100) {
-            return p;
-        }
-    }
+    return result;
 }
 
 void ScreenLoop::Fail(bool tcp) {
@@ -130,8 +114,9 @@ void ScreenLoop::RunCycle() {
     }
     session_.responseReady_.store(0);
     const auto t1 = Clock::now();
+    // The log lines differ by link; the exchange does not.
     const bool tcp = session_.ActiveMethod() != kMethodUsb;
-    const int result = tcp ? TcpExchange() : UsbExchange();
+    const int result = Exchange(tcp);
     if (result == kAborted) {
         session_.responseReady_.store(1);
         return;

@@ -47,8 +47,8 @@ class ScreenLoop {
     void Loop();
     // Waits until the time is reached; false when the exit flag ends the wait.
     bool WaitUntil(std::chrono::steady_clock::time_point until);
-    int TcpExchange();
-    int UsbExchange();
+    // One request and its whole answer: 100, -1 (error text set) or aborted.
+    int Exchange(bool tcp);
     void Fail(bool tcp);
 
     CDevComm& engine_;

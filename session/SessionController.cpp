@@ -206,11 +206,10 @@ SessionController::ConnectResult SessionController::ConnectTcp(const Settings& l
         std::lock_guard exchange(exchangeLock_);
         responseReady_.store(0);
         abort_.store(0);
-        engine_.SendRequest(kCmdRequest, REQ_EQINFO);
+        engine_.RequestEquipment(false);
         Log(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
-        do {
-            p = engine_.Poll();
-        } while (p != -1 && p < 100 && !closing_.load());
+        // Ends within the answer deadline, or at once when the session closes.
+        p = engine_.ReceiveAnswer(&abort_);
         responseReady_.store(1);
     }
     if (p < 100) {
@@ -236,8 +235,7 @@ SessionController::ConnectResult SessionController::ConnectUsb() {
         Log("Error! Do not connect");
         return {Outcome::FailedAsWas, kReasonUsb};
     }
-    engine_.SetRequestKind(kKindEqInfo);
-    engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1);
+    engine_.RequestEquipment(true);
     // The reader thread completes the answer and raises the flag through OnResponseReady.
     if (!WaitUnlessClosing(usbWaitStep * (traits_.usbWaitChecks - 1),
                            [this] { return responseReady_.load() == 1; })) {
@@ -357,15 +355,7 @@ void SessionController::SendKey(std::string text) {
 }
 
 bool SessionController::SendLine(const std::string& line) {
-    switch (activeMethod_.load()) {
-        case kMethodTcp:
-        case kMethodTcp6:
-            return engine_.SendText(kCmdRequest, REQ_CMD, line) == 1;
-        case kMethodUsb:
-            return engine_.UsbSendText(line) == 1;
-        default:
-            return true;
-    }
+    return engine_.SendCommand(line) == 1;
 }
 
 void SessionController::SendFailed() {
@@ -439,9 +429,10 @@ void SessionController::Close() {
         // A healthy exchange ends at once: the worker ends before the link closes.
         loop_->WaitEnded(kCloseGrace);
     }
-    // Closing the link ends any read still blocked, whatever the peer does.
-    engine_.Disconnect();
-    engine_.CloseUsb();
+    // Closing the link ends any read still blocked, whatever the peer does, and stops the
+    // USB reader; after it nothing of the engine calls back here.
+    engine_.Close();
+    engine_.SetResponseCallback({});
     JoinConnectJob();
     if (loop_) {
         loop_->Join();

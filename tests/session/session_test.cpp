@@ -505,7 +505,8 @@ TEST_P(UsbStreaming, FramesAndKeysThenAFailure) {
         s.SendKey("KEYP:NUM" + std::to_string(i % 10));
     }
     ASSERT_TRUE(instrument_.WaitForCommands(10, 5s));
-    ASSERT_TRUE(WaitFor([&] { return drawn.load() >= 2; }));
+    ASSERT_TRUE(WaitFor([&] { return drawn.load() >= 2; }))
+        << ReadFile(ActivityLog::Instance().Path());
     const std::string frame = ReadFile(s.FramePath());
     EXPECT_TRUE(frame == std::string(screen.begin(), screen.end()));
     std::string log = ReadFile(ActivityLog::Instance().Path());
