@@ -18,13 +18,15 @@ namespace qv {
 class ImageServices {
   public:
     // What a frame may cost: four times the largest instrument screen in pixels, and few
-    // enough scans that the worst accepted frame decodes in a small fraction of a second.
+    // enough scans that the dearest accepted frame decodes in a few tens of milliseconds
+    // (100 scans of an 800x600 screen; an ordinary progressive JPEG has ten).
     static constexpr int kMaxSide = 4096;
     static constexpr std::int64_t kMaxPixels = 1600LL * 1200LL;
     static constexpr int kMaxScans = 100;
+    static constexpr std::int64_t kMaxScanPixels = kMaxScans * 800LL * 600LL;
     // Far above any screen's JPEG; a larger file is not read at all.
     static constexpr std::size_t kMaxFileBytes = 8u << 20;
-    static constexpr JpegLimits kLimits{kMaxScans, kMaxSide, kMaxPixels};
+    static constexpr JpegLimits kLimits{kMaxScans, kMaxSide, kMaxPixels, kMaxScanPixels};
 
     // JPEG only, whatever the name or the content suggests. Refused before decoding: other
     // formats, a file without its end marker, a size or scan count beyond the limits.

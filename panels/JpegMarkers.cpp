@@ -135,7 +135,9 @@ JpegLayout WalkJpegMarkers(const std::uint8_t* data, std::size_t size, const Jpe
         if (inScan < 1 || inScan > 4 || bodyLength != 1 + 2 * inScan + 3) {
             return refuse(Verdict::Malformed);
         }
-        if (++out.scans > limits.maxScans) {
+        ++out.scans;
+        if (out.scans > limits.maxScans ||
+            static_cast<std::uint64_t>(out.scans) * out.width * out.height > limits.maxScanPixels) {
             return refuse(Verdict::TooManyScans);
         }
         // Entropy-coded data up to the next marker that is neither a stuffed byte nor a restart.

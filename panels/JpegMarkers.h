@@ -12,6 +12,9 @@ struct JpegLimits {
     std::uint32_t maxScans = 100;
     std::uint32_t maxSide = 4096;
     std::uint64_t maxPixels = 1600ULL * 1200ULL;
+    // A scan can cost a pass over every pixel for a dozen bytes of data: scans times pixels
+    // is what a frame costs to decode.
+    std::uint64_t maxScanPixels = 100ULL * 800ULL * 600ULL;
 };
 
 struct JpegLayout {
@@ -21,7 +24,7 @@ struct JpegLayout {
         Malformed,     // a segment the decoder would refuse or that would hide a scan
         Truncated,     // the data ends before the end-of-image marker
         TooLarge,      // the frame header's size is beyond the limits
-        TooManyScans,  // more scans than the limit (each scan is a pass over the image)
+        TooManyScans,  // more scans, or scans times pixels, than the limits
     };
     Verdict verdict = Verdict::NotJpeg;
     std::uint8_t frameMarker = 0;  // SOFn: 0xC0 baseline, 0xC2 progressive...

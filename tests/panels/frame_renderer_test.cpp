@@ -128,7 +128,7 @@ class JpegWalk : public ::testing::TestWithParam<WalkCase> {};
 TEST_P(JpegWalk, VerdictAndScanCount) {
     const WalkCase& c = GetParam();
     const JpegLayout layout =
-        WalkJpegMarkers(c.bytes.data(), c.bytes.size(), {100, 4096, 1600 * 1200});
+        WalkJpegMarkers(c.bytes.data(), c.bytes.size(), {100, 4096, 1600 * 1200, 100 * 800 * 600});
     EXPECT_EQ(layout.verdict, c.verdict) << VerdictName(layout.verdict);
     EXPECT_EQ(layout.scans, c.scans);
     if (layout.ok()) {
@@ -162,6 +162,13 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"HundredScans", Cat({kSoi, Sof(0xC2, 16, 8), Scans(100), kEoi}), Verdict::Ok, 100},
         WalkCase{"HundredAndOneScans", Cat({kSoi, Sof(0xC2, 16, 8), Scans(101), kEoi}),
                  Verdict::TooManyScans, 101},
+        // Fewer scans for larger frames: scans times pixels is bounded too.
+        WalkCase{"HundredScansOfAScreen", Cat({kSoi, Sof(0xC2, 800, 600), Scans(100), kEoi}),
+                 Verdict::Ok, 100},
+        WalkCase{"TwentyFiveScansOfTheLargest", Cat({kSoi, Sof(0xC2, 1600, 1200), Scans(25), kEoi}),
+                 Verdict::Ok, 25},
+        WalkCase{"TwentySixScansOfTheLargest", Cat({kSoi, Sof(0xC2, 1600, 1200), Scans(26), kEoi}),
+                 Verdict::TooManyScans, 26},
         WalkCase{"LargestFrame", Cat({kSoi, Sof(0xC0, 1600, 1200), Sos(), kEoi}), Verdict::Ok, 1},
         WalkCase{"WidestFrame", Cat({kSoi, Sof(0xC0, 4096, 400), Sos(), kEoi}), Verdict::Ok, 1},
         // Refused at the frame header: nothing after it is read.
