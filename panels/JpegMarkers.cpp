@@ -11,6 +11,7 @@ namespace {
 //   scan:     FF DA | len | Ns | Ns x (Cs, Td/Ta) | Ss | Se | Ah/Al | entropy-coded data
 //   in entropy-coded data FF 00 is a data byte and FF D0..D7 a restart; any other FF xx
 //   ends the scan. One or more FF may stand before any marker code (fill bytes).
+// The walk sees the markers the decoder sees, so no scan can hide from the count.
 constexpr std::uint8_t kSoi = 0xD8;
 constexpr std::uint8_t kEoi = 0xD9;
 constexpr std::uint8_t kSos = 0xDA;
@@ -54,20 +55,23 @@ JpegLayout WalkJpegMarkers(const std::uint8_t* data, std::size_t size, const Jpe
     }
     std::size_t pos = 2;
     for (;;) {
-        if (pos >= size) {
-            return refuse(Verdict::Truncated);
+        // The next marker, found as the decoder finds it: whatever stands before it is
+        // skipped (a scan's entropy-coded data, or stray bytes), FF 00 and fill bytes too.
+        std::uint8_t code = 0;
+        while (code == 0) {
+            const void* ff = pos < size ? std::memchr(data + pos, 0xFF, size - pos) : nullptr;
+            if (ff == nullptr) {
+                return refuse(Verdict::Truncated);
+            }
+            pos = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data) + 1;
+            while (pos < size && data[pos] == 0xFF) {
+                ++pos;
+            }
+            if (pos >= size) {
+                return refuse(Verdict::Truncated);
+            }
+            code = data[pos++];
         }
-        // Only a marker may stand between segments: stray bytes could hide a scan.
-        if (data[pos] != 0xFF) {
-            return refuse(Verdict::Malformed);
-        }
-        while (pos < size && data[pos] == 0xFF) {
-            ++pos;
-        }
-        if (pos >= size) {
-            return refuse(Verdict::Truncated);
-        }
-        const std::uint8_t code = data[pos++];
         if (code == kEoi) {
             if (out.frameMarker == 0 || out.scans == 0) {
                 return refuse(Verdict::Malformed);  // tables only, no picture
@@ -79,7 +83,7 @@ JpegLayout WalkJpegMarkers(const std::uint8_t* data, std::size_t size, const Jpe
         if (IsRestart(code) || code == 0x01) {
             continue;
         }
-        if (code == 0x00 || code == kSoi || IsOtherFrame(code)) {
+        if (code == kSoi || IsOtherFrame(code)) {
             return refuse(Verdict::Malformed);
         }
         if (size - pos < 2) {
@@ -140,27 +144,8 @@ JpegLayout WalkJpegMarkers(const std::uint8_t* data, std::size_t size, const Jpe
             static_cast<std::uint64_t>(out.scans) * out.width * out.height > limits.maxScanPixels) {
             return refuse(Verdict::TooManyScans);
         }
-        // Entropy-coded data up to the next marker that is neither a stuffed byte nor a restart.
-        for (;;) {
-            const void* ff = pos < size ? std::memchr(data + pos, 0xFF, size - pos) : nullptr;
-            if (ff == nullptr) {
-                return refuse(Verdict::Truncated);
-            }
-            std::size_t at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(ff) - data);
-            std::size_t next = at + 1;
-            while (next < size && data[next] == 0xFF) {
-                ++next;
-            }
-            if (next >= size) {
-                return refuse(Verdict::Truncated);
-            }
-            if (data[next] == 0x00 || IsRestart(data[next])) {
-                pos = next + 1;
-                continue;
-            }
-            pos = next - 1;  // the last FF before the code: the marker loop reads it again
-            break;
-        }
+        // The entropy-coded data that follows is skipped by the search for the next marker:
+        // restarts within it are markers the loop passes over.
     }
 }
 

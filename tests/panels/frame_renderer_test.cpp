@@ -185,8 +185,14 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"CutInsideALength", Cat({kSoi, {0xFF, 0xDB, 0x00}}), Verdict::Truncated, 0},
         WalkCase{"Empty", Bytes{}, Verdict::NotJpeg, 0},
         WalkCase{"Png", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, Verdict::NotJpeg, 0},
-        WalkCase{"StrayByteBetweenSegments", Cat({kSoi, Sof(0xC0, 16, 8), {0x00}, Sos(), kEoi}),
-                 Verdict::Malformed, 0},
+        // Stray bytes where a marker belongs are passed over as the decoder passes over
+        // them, so a scan among them is found and counted all the same.
+        WalkCase{"StrayBytesBetweenSegments",
+                 Cat({kSoi, Sof(0xC2, 16, 8), {0x00, 0x12, 0xFF, 0x00, 0x7F}, Sos(), kEoi}),
+                 Verdict::Ok, 1},
+        WalkCase{"ScanAmongStrayBytes",
+                 Cat({kSoi, Sof(0xC2, 800, 600), Scans(100), {0x00, 0xFF, 0x00}, Sos(1), kEoi}),
+                 Verdict::TooManyScans, 101},
         WalkCase{"ScanBeforeFrame", Cat({kSoi, Sos(), Sof(0xC0, 16, 8), kEoi}), Verdict::Malformed,
                  0},
         WalkCase{"TwoFrames", Cat({kSoi, Sof(0xC0, 16, 8), Sof(0xC0, 16, 8), Sos(), kEoi}),
