@@ -8,3 +8,14 @@ elseif(QV_SANITIZE STREQUAL "thread")
 elseif(NOT QV_SANITIZE STREQUAL "")
   message(FATAL_ERROR "QV_SANITIZE must be address, thread or empty")
 endif()
+
+# QV_FUZZ puts libFuzzer's coverage instrumentation on every target, libraries included, so
+# the fuzzer is guided by the code under test and not only by its small harness. The fuzz
+# executables add libFuzzer's own main (tests/fuzz).
+if(QV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "QV_FUZZ needs clang (the fuzz preset)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "panels/JpegMarkers.h"
+
 class QPainter;
 class QRect;
 
@@ -15,14 +17,25 @@ namespace qv {
 
 class ImageServices {
   public:
-    // Larger images are refused before their pixels are allocated.
-    static constexpr std::int64_t kMaxPixels = 4096LL * 4096LL;
+    // What a frame may cost: four times the largest instrument screen in pixels, and few
+    // enough scans that the dearest accepted frame decodes in a few tens of milliseconds
+    // (100 scans of an 800x600 screen; an ordinary progressive JPEG has ten).
+    static constexpr int kMaxSide = 4096;
+    static constexpr std::int64_t kMaxPixels = 1600LL * 1200LL;
+    static constexpr int kMaxScans = 100;
+    static constexpr std::int64_t kMaxScanPixels = kMaxScans * 800LL * 600LL;
+    // Far above any screen's JPEG; a larger file is not read at all.
+    static constexpr std::size_t kMaxFileBytes = 8u << 20;
+    static constexpr JpegLimits kLimits{kMaxScans, kMaxSide, kMaxPixels, kMaxScanPixels};
 
+    // JPEG only, whatever the name or the content suggests. Refused before decoding: other
+    // formats, a file without its end marker, a size or scan count beyond the limits.
     static std::optional<QImage> DecodeFile(const QString& path);
     static std::optional<QImage> DecodeBytes(const std::uint8_t* data, std::size_t length);
     // High quality when asked (the soft-key panel's scaled frames), else a plain stretch.
     static QImage Scaled(const QImage& image, QSize size, bool highQuality);
-    // The encoder follows the file name's extension, at its default quality.
+    // The encoder follows the file name's extension, at its default quality. The file is
+    // replaced as the frame file is: a new private file beside it, renamed over it.
     static bool Save(const QImage& image, const QString& path);
     static void DrawStretched(QPainter& painter, const QRect& target, const QImage& image);
 };

@@ -13,4 +13,7 @@ namespace qv {
 // written, 0 (logged as "Couldn't create the file!") when not.
 int FileSaveBinary(const std::string& path, const std::uint8_t* data, std::size_t length);
 
+// The same replacement without the log line; false when the file could not be written.
+bool ReplaceFile(const std::string& path, const std::uint8_t* data, std::size_t length);
+
 }  // namespace qv

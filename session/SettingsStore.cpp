@@ -1,10 +1,16 @@
 #include "session/SettingsStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 
@@ -83,6 +89,28 @@ bool HasGroup(QSettings& s) {
 bool ReadTextIn(QSettings& s, const char* name, std::string& out) {
     const QVariant v = s.value(QLatin1String(name));
     return v.isValid() && ToText(v, out);
+}
+
+// The store would make its folders and file readable by everyone. Made first, here, they are
+// the user's alone (folders 0700, file 0600), and the store keeps the file's mode when it
+// rewrites it. Folders and a file that exist are left as they are.
+void PreparePrivateFile(const QString& fileName) {
+    const std::string path = QFile::encodeName(fileName).toStdString();
+    struct stat st {};
+    if (path.empty() || path[0] != '/' || ::lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
+        return;
+    }
+    const std::size_t slash = path.rfind('/');
+    for (std::size_t pos = path.find('/', 1); pos != std::string::npos && pos <= slash;
+         pos = path.find('/', pos + 1)) {
+        if (::mkdir(path.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) {
+            return;
+        }
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 QString FromBytes(std::string_view text) {
@@ -187,7 +215,9 @@ CommunicationResult SettingsStore::StoreCommunication(int method, const std::str
                                                       const std::string& ipv6) {
     auto s = Open();
     const bool existed = HasGroup(*s);
-    // Writing through the group creates the key on first use.
+    // Writing through the group creates the key on first use; the only write that can
+    // create the file.
+    PreparePrivateFile(s->fileName());
     s->beginGroup(QLatin1String(kGroup));
     if (method == 1) {
         Write(*s, kSetIp, FromBytes(ip));

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -282,6 +287,42 @@ INSTANTIATE_TEST_SUITE_P(Table, SettingsCommunication,
                                            CommCase{"Usb", 2, "USB", false, false},
                                            CommCase{"Ipv6", 3, "IPv6 : ::5", false, true}),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// The user's own store: the folders it needs and the file are the user's alone, so no one
+// else can read the addresses or put a link in their place.
+TEST(SettingsStoreNative, FirstStoreMakesPrivateFolderAndFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString config = dir.filePath("home/.config");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+    auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("home")));
+    ::chmod(QFile::encodeName(dir.filePath("home")).constData(), 0755);
+
+    SettingsStore store;
+    EXPECT_FALSE(store.KeyExists());
+    EXPECT_EQ(store.Load().method, 2);  // reading makes nothing
+    EXPECT_FALSE(QFileInfo::exists(config));
+    store.StoreCommunication(1, "10.9.8.7", "::5");
+    const QString file = config + "/Orvane/QVRemote.conf";
+    EXPECT_EQ(mode(config), 0700u);
+    EXPECT_EQ(mode(config + "/Orvane"), 0700u);
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(mode(dir.filePath("home")), 0755u);  // there before: left as it was
+    // Rewrites keep the mode.
+    EXPECT_EQ(store.StoreInt(kSetScale, 2), 1);
+    EXPECT_EQ(mode(file), 0600u);
+    const Settings s = SettingsStore().Load();
+    EXPECT_EQ(s.method, 1);
+    EXPECT_EQ(s.ip, "10.9.8.7");
+    EXPECT_EQ(s.scale, 2);
+
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
 
 }  // namespace
 }  // namespace qv

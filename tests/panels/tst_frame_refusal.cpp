@@ -1,0 +1,108 @@
+// A streaming window against an instrument whose screens turn hostile or broken: each bad
+// screen is refused and logged, the last good frame stays up, and streaming goes on.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include "panels/CPanelSessionView.h"
+#include "panels/CScreenView.h"
+#include "panels/hardkey/CRemoteDlgRook.h"
+#include "resources/ids.h"
+#include "session/ActivityLog.h"
+#include "sim/SimServer.h"
+#include "tests/panels/BadJpegs.h"
+#include "tests/panels/PanelRig.h"
+
+class TestFrameRefusal : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void badScreenKeepsTheLastGoodFrame_data();
+    void badScreenKeepsTheLastGoodFrame();
+
+  private:
+    static int Refusals();
+
+    PanelRig rig_;
+};
+
+void TestFrameRefusal::initTestCase() {
+    QVERIFY(rig_.Prepare());
+    // Frame files go to the temporary folder: a private one here.
+    const QString temp = rig_.dir.filePath("tmp");
+    QVERIFY(QDir().mkpath(temp));
+    qputenv("TMPDIR", temp.toLocal8Bit());
+}
+
+void TestFrameRefusal::init() {
+    QVERIFY(rig_.Reset(800, 480));
+}
+
+void TestFrameRefusal::cleanup() {
+    rig_.Release();
+}
+
+int TestFrameRefusal::Refusals() {
+    QFile log(QString::fromStdString(qv::ActivityLog::Instance().Path()));
+    if (!log.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    return static_cast<int>(log.readAll().count("   Image Load Failed\r\n"));
+}
+
+void TestFrameRefusal::badScreenKeepsTheLastGoodFrame_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    namespace bad = qv::badjpeg;
+    QTest::newRow("progressive bomb") << bad::ProgressiveBomb(800, 480, 10000);
+    QTest::newRow("60000x60000 header") << bad::HugeHeader(60000, 60000);
+    QTest::newRow("truncated") << bad::Truncated(800, 480);
+    QTest::newRow("PNG") << bad::Encode(bad::Screen(800, 480), "png");
+}
+
+void TestFrameRefusal::badScreenKeepsTheLastGoodFrame() {
+    QFETCH(QByteArray, bytes);
+    auto panel = std::make_unique<CRemoteDlgRook>(*rig_.store, nullptr, rig_.sim->port());
+    panel->show();
+    panel->Command(qv::ids::kCmdConnect);
+    QTRY_COMPARE(panel->view().PaneText(1), QStringLiteral("Connected"));
+    panel->Command(qv::ids::kCmdStart);
+    CScreenView& screen = panel->screen();
+    QTRY_VERIFY_WITH_TIMEOUT(screen.framesShown() >= 1, 5000);
+    QCOMPARE(Refusals(), 0);
+
+    auto& instrument = rig_.sim->instrument();
+    instrument.SetScreenOverride(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    // A good frame may still have been on its way when the screens turned bad: from the
+    // second refusal on, every exchange has carried the bad screen.
+    QTRY_VERIFY_WITH_TIMEOUT(Refusals() >= 2, 10000);
+    QApplication::processEvents();
+    const QImage last = screen.frame();
+    const int shown = screen.framesShown();
+    QCOMPARE(last.size(), QSize(800, 480));
+    QTRY_VERIFY_WITH_TIMEOUT(Refusals() >= 3, 10000);
+    QApplication::processEvents();
+    QCOMPARE(screen.framesShown(), shown);
+    QVERIFY(screen.frame() == last);
+    QCOMPARE(panel->view().PaneText(1), QStringLiteral("Connected"));
+
+    // The worker is free at once: good screens show again.
+    instrument.SetScreenOverride(std::nullopt);
+    QTRY_VERIFY_WITH_TIMEOUT(screen.framesShown() > shown, 5000);
+
+    // The frame file holding the last screen is the session's alone.
+    const QStringList frames = QDir(qEnvironmentVariable("TMPDIR")).entryList(QDir::Files);
+    QVERIFY(!frames.isEmpty());
+    struct stat st {};
+    const QString frame = QDir(qEnvironmentVariable("TMPDIR")).filePath(frames.last());
+    QCOMPARE(::lstat(QFile::encodeName(frame).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0600u);
+}
+
+QTEST_MAIN(TestFrameRefusal)
+#include "tst_frame_refusal.moc"
