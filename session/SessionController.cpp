@@ -202,6 +202,7 @@ void SessionController::ConnectUsb() {
         engine_.CloseUsb();
         responseReady_.store(1);
         Log("Error! Do not connect");
+        Log("see: qvctl usb");
         view_.FailureMessage(kReasonUsb);
         RestoreState();
         return;

@@ -313,23 +313,31 @@ TEST_F(UsbSession, Failures) {
     struct Case {
         const char* name;
         std::function<void(sim::SimUsbBackend&, sim::SimInstrument&)> arrange;
-        std::string log;
+        std::vector<std::string> log;
         std::string message;
         bool disconnected;  // the Disconnected state is set again
     };
     const Case cases[] = {
-        {"no device", [](auto& u, auto&) { u.ClearInterfaces(); }, "Error! Do not connect",
-         "reason 2", false},
+        // The set-up report tells the person why no device was found.
+        {"no device",
+         [](auto& u, auto&) { u.ClearInterfaces(); },
+         {"Error! Do not connect", "see: qvctl usb"},
+         "reason 2",
+         false},
         {"silent device",
          [](auto& u, auto&) {
              sim::SimUsbFaults f;
              f.stallRead = true;
              u.SetFaults(f);
          },
-         "Connect USB Timeout.", "Timeout", false},
+         {"Connect USB Timeout."},
+         "Timeout",
+         false},
         {"empty answer",
          [](auto&, auto& i) { i.SetAnswer(REQ_EQINFO, std::vector<std::uint8_t>{}); },
-         "Connection Failed", "reason 2", true},
+         {"Connection Failed"},
+         "reason 2",
+         true},
     };
     for (const bool soft : {false, true}) {
         for (const Case& fc : cases) {
@@ -338,7 +346,7 @@ TEST_F(UsbSession, Failures) {
             auto c = MakeUsb(soft ? PanelTraits::SoftKey() : PanelTraits::HardKey());
             view_.Reset();
             c->ConnectNow();
-            EXPECT_EQ(LogMessages(), std::vector<std::string>{fc.log});
+            EXPECT_EQ(LogMessages(), fc.log);
             EXPECT_EQ(view_.Messages(), std::vector<std::string>{fc.message});
             EXPECT_EQ(engine_.IsConnected(), 0);
             EXPECT_TRUE(view_.Timers().empty());
