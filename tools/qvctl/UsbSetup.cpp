@@ -169,7 +169,10 @@ std::vector<ClassRule> ReadClassRules(const std::vector<std::string>& dirs) {
             if (continues) {
                 raw.pop_back();
             }
-            logical += (logical.empty() ? "" : " ") + Trim(raw);
+            if (!logical.empty()) {
+                logical += ' ';
+            }
+            logical += Trim(raw);
             if (continues) {
                 continue;
             }
