@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The three programs' command lines where there is no display: help and version answer,
 # bad arguments give status 2, qvctl's USB commands run on this machine's real udev.
-#   cli_test.sh QVREMOTE QVSIM QVCTL VERSION
+#   cli_test.sh QVREMOTE QVSIM QVCTL VERSION MANDIR
 set -uo pipefail
-qvremote=$1 qvsim=$2 qvctl=$3 version=$4
+qvremote=$1 qvsim=$2 qvctl=$3 version=$4 mandir=$5
 failures=0
 out=$(mktemp "${TMPDIR:-/tmp}/cli-out.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/cli-err.XXXXXX")
@@ -45,6 +45,10 @@ done
 # A model of each kind the panel tells apart: touch screen, no touch, the hard-key line.
 run 0 "$qvsim" --help
 for model in QV392B TQ381A HN140 QV364C; do says " $model"; done
+# The manual page lists the same names.
+for model in $(sed -n '/^Model names/,/^For the hard-key/p' "$out" | grep '^    '); do
+  grep -qw -- "$model" "$mandir/qvsim.1" || fail "qvsim(1) does not list $model"
+done
 
 # No display: a plain message, not Qt's abort.
 run 1 "$qvremote"
