@@ -39,4 +39,16 @@ int ModelKindOf(std::string_view modelName) {
     return 0;
 }
 
+std::vector<KnownModel> KnownModels() {
+    std::vector<KnownModel> models;
+    for (const ModelGroup& group : kModelGroups) {
+        for (std::string_view code : group.codes) {
+            if (!code.empty()) {
+                models.push_back({code, group.kind});
+            }
+        }
+    }
+    return models;
+}
+
 }  // namespace qv

@@ -233,6 +233,7 @@ SessionController::ConnectResult SessionController::ConnectUsb() {
         engine_.CloseUsb();
         OnResponseReady(1);
         Log("Error! Do not connect");
+        Log("see: qvctl usb");
         return {Outcome::FailedAsWas, kReasonUsb};
     }
     engine_.RequestEquipment(true);

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/CommandSet.h"
+#include "link/ModelTable.h"
 #include "sim/SimServer.h"
 
 namespace {
@@ -18,12 +20,76 @@ void OnSignal(int) {
     gStop = 1;
 }
 
+constexpr const char* kUsage =
+    "usage: qvsim [--bind ADDR] [--port N] [--model NAME] [--size 800x480|800x600]\n"
+    "             [--split N] [--split-gap US] [--delay MS] [--garbage]\n"
+    "             [--bad-checksum N] [--skip-index] [--oversized] [--over-limit]\n"
+    "             [--silent] [--close-after N] [--first-index-one] [--quiet]\n";
+
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: qvsim [--bind ADDR] [--port N] [--model NAME] [--size 800x480|800x600]\n"
-                 "             [--split N] [--split-gap US] [--delay MS] [--garbage]\n"
-                 "             [--bad-checksum N] [--skip-index] [--oversized] [--over-limit]\n"
-                 "             [--silent] [--close-after N] [--first-index-one] [--quiet]\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("Try 'qvsim --help'.\n", stderr);
+}
+
+// Names wrapped into lines of at most 78 columns under an indent.
+void PrintNames(const std::vector<std::string_view>& names) {
+    std::string line = "   ";
+    for (const std::string_view name : names) {
+        if (line.size() + 1 + name.size() > 78) {
+            std::printf("%s\n", line.c_str());
+            line = "   ";
+        }
+        line += " ";
+        line += name;
+    }
+    std::printf("%s\n", line.c_str());
+}
+
+void Help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "A simulated instrument on the network: answers QVRemote and qvctl with its model\n"
+        "name, a live analyser screen as JPEG, and the effect of the key commands it gets.\n"
+        "\n"
+        "  --bind ADDR        listen on ADDR (default ::, IPv4 and IPv6; else 0.0.0.0)\n"
+        "  --port N           listen on port N (default 66; 0 takes a free port)\n"
+        "  --model NAME       the model name it reports (default QV392B)\n"
+        "  --size WxH         its screen: 800x600 (default, soft-key line) or 800x480\n"
+        "                     (hard-key line)\n"
+        "  --quiet            do not print each request code\n"
+        "Faults, to test a client against a bad instrument:\n"
+        "  --split N          write every frame in pieces of N bytes\n"
+        "  --split-gap US     pause US microseconds between the pieces\n"
+        "  --delay MS         pause MS milliseconds before every answer frame\n"
+        "  --garbage          stray bytes before each answer\n"
+        "  --bad-checksum N   every Nth answer frame has a wrong checksum\n"
+        "  --skip-index       answers of three or more frames skip one frame number\n"
+        "  --oversized        a screen frame with a 5,000-byte payload\n"
+        "  --over-limit       a screen answer larger than 400,000 bytes\n"
+        "  --silent           read requests, never answer\n"
+        "  --close-after N    drop the connection after N answer frames\n"
+        "  --first-index-one  the first frame of an answer is numbered 1\n"
+        "  -h, --help         show this help\n"
+        "  -v, --version      show the version\n"
+        "\n"
+        "Model names the soft-key panel knows (any other name is reported as given and\n"
+        "treated as an unknown model):\n",
+        stdout);
+    std::vector<std::string_view> touch;
+    std::vector<std::string_view> other;
+    for (const qv::KnownModel& m : qv::KnownModels()) {
+        (m.kind == qv::kModelKindTouch ? touch : other).push_back(m.name);
+    }
+    std::printf("  with a touch screen (clicks on the screen picture are sent as touches):\n");
+    PrintNames(touch);
+    std::printf("  without:\n");
+    PrintNames(other);
+    std::fputs(
+        "For the hard-key panel (360C and HN7700 Series) use --size 800x480, for example\n"
+        "--model QV364C. Exit status: 0 stopped by a signal, 1 cannot listen, 2 bad\n"
+        "arguments. See qvsim(1).\n",
+        stdout);
 }
 
 bool ParseInt(const char* text, int low, int high, int& out) {
@@ -115,7 +181,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (arg == "-h" || arg == "--help") {
-            Usage();
+            Help();
+            return 0;
+        } else if (arg == "-v" || arg == "--version") {
+            std::printf("qvsim %s\n", QV_VERSION);
             return 0;
         } else {
             std::fprintf(stderr, "qvsim: unknown argument \"%s\"\n", argv[i]);

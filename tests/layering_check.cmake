@@ -14,7 +14,7 @@ set(rules
   "dialogs|link session widgets dialogs resources|Core Gui Widgets|"
   "panels|link session widgets dialogs panels resources|Core Gui Widgets|"
   "app|link platform session widgets dialogs panels app resources|Core Gui Widgets|"
-  "tools|link widgets tools resources|Core Gui|"
+  "tools|link platform widgets tools resources|Core Gui|"
 )
 set(our_folders link platform sim session widgets dialogs panels app tools resources tests bench)
 

@@ -41,7 +41,8 @@ wait_for() {
 }
 flow=start simlog=/dev/null home=/nonexistent
 
-Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# The abstract socket only: no /tmp/.X11-unix left behind.
+Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp -nolisten unix 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 wait_for 100 test -s "$work/display" || fail "the X server did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"

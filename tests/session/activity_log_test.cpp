@@ -40,8 +40,10 @@ const std::regex kStamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}   )");
 class ActivityLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char templ[] = "/tmp/qvlogtestXXXXXX";
-        ASSERT_NE(::mkdtemp(templ), nullptr);
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/qvlogtestXXXXXX";
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
         dir_ = templ;
     }
     void TearDown() override {

@@ -274,11 +274,14 @@ TEST_F(UsbSession, Failures) {
     struct Case {
         const char* name;
         std::function<void(sim::SimUsbBackend&, sim::SimInstrument&)> arrange;
-        std::string log;
+        std::vector<std::string> log;
         std::string message;
     };
     const Case cases[] = {
-        {"no device", [](auto& u, auto&) { u.ClearInterfaces(); }, "Error! Do not connect",
+        // The log points to the set-up check after the design's line.
+        {"no device",
+         [](auto& u, auto&) { u.ClearInterfaces(); },
+         {"Error! Do not connect", "see: qvctl usb"},
          "reason 2"},
         {"silent device",
          [](auto& u, auto&) {
@@ -286,10 +289,12 @@ TEST_F(UsbSession, Failures) {
              f.stallRead = true;
              u.SetFaults(f);
          },
-         "Connect USB Timeout.", "Timeout"},
+         {"Connect USB Timeout."},
+         "Timeout"},
         {"empty answer",
          [](auto&, auto& i) { i.SetAnswer(REQ_EQINFO, std::vector<std::uint8_t>{}); },
-         "Connection Failed", "reason 2"},
+         {"Connection Failed"},
+         "reason 2"},
     };
     for (const bool soft : {false, true}) {
         for (const Case& fc : cases) {
@@ -297,7 +302,7 @@ TEST_F(UsbSession, Failures) {
             fc.arrange(usb_, instrument_);
             auto& s = MakeUsb(soft ? PanelTraits::SoftKey() : PanelTraits::HardKey());
             ConnectAndWait();
-            EXPECT_EQ(LogMessages(), std::vector<std::string>{fc.log});
+            EXPECT_EQ(LogMessages(), fc.log);
             EXPECT_EQ(shown_.boxes, std::vector<std::string>{fc.message});
             EXPECT_EQ(engine_.IsConnected(), 0);
             EXPECT_FALSE(s.WatchdogActive());

@@ -1,4 +1,5 @@
 // qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N
+// qvctl usb [--all] | usb-rule VID:PID [--older]
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +14,10 @@
 #include <vector>
 
 #include "link/CDevComm.h"
+#include "platform/LibUsbBackend.h"
+#include "platform/UsbDeviceList.h"
 #include "tools/qvctl/Target.h"
+#include "tools/qvctl/UsbSetup.h"
 
 namespace {
 
@@ -23,12 +27,84 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+constexpr const char* kVersion = QV_VERSION;
+
+constexpr const char* kUsage =
+    "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N\n"
+    "       qvctl usb [--all]\n"
+    "       qvctl usb-rule VID:PID [--older]\n";
+
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | "
-                 "watch N\n"
-                 "  HOST is an IPv4 address or name, or an IPv6 address (::1, fe80::1%%eth0, "
-                 "\"[::1]:PORT\" with a port); PORT defaults to 66\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("Try 'qvctl --help'.\n", stderr);
+}
+
+void Help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "The instrument link from the command line.\n"
+        "\n"
+        "  info                 print the instrument's model name\n"
+        "  screenshot FILE.jpg  save the instrument's current screen\n"
+        "  key TEXT             send one command text, e.g. KEYP:NUM5 or \"KEYP 120,200\"\n"
+        "  watch N              fetch N screens: time and size of each, then min/median/p99\n"
+        "  usb                  list the USB devices that could be an instrument, whether you\n"
+        "                       may open them and, if not, why; --all lists every device\n"
+        "  usb-rule VID:PID     print the udev rule line for that device (ids as lsusb shows\n"
+        "                       them); --older for an instrument of the older generation\n"
+        "\n"
+        "  --ipv6               connect over IPv6\n"
+        "  -h, --help           show this help\n"
+        "  -v, --version        show the version\n"
+        "\n"
+        "HOST is an IPv4 address or name, or an IPv6 address (::1, fe80::1%eth0, and\n"
+        "\"[::1]:PORT\" with a port); PORT defaults to 66. --ipv6 is needed only to reach a\n"
+        "host name over IPv6.\n"
+        "Exit status: 0 done, 1 the instrument failed (or, for usb, no device you may open),\n"
+        "2 bad arguments. See qvctl(1).\n",
+        stdout);
+}
+
+int Usb(const std::vector<std::string>& args) {
+    const bool all = args.size() == 2 && args[1] == "--all";
+    if (args.size() > 2 || (args.size() == 2 && !all)) {
+        Usage();
+        return kExitUsage;
+    }
+    std::vector<qv::UsbDeviceInfo> devices;
+    if (!qv::ListUsbDevices(devices)) {
+        std::fprintf(stderr, "qvctl: cannot list USB devices: udev does not answer\n");
+        return kExitFailed;
+    }
+    qv::LibUsbBackend backend;
+    const auto findings = qvctl::CheckUsbDevices(
+        devices, qvctl::ReadClassRules(qvctl::SystemRuleDirs()), backend, all);
+    std::fputs(qvctl::FormatUsbReport(findings, all).c_str(), stdout);
+    return qvctl::UsbExitStatus(findings);
+}
+
+int UsbRule(const std::vector<std::string>& args) {
+    const bool older = args.size() == 3 && args[2] == "--older";
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    if (args.size() < 2 || args.size() > 3 || (args.size() == 3 && !older)) {
+        Usage();
+        return kExitUsage;
+    }
+    if (!qvctl::ParseUsbId(args[1], vendor, product)) {
+        std::fprintf(stderr, "qvctl: \"%s\" is not VID:PID (hex, as lsusb shows it: 1a2b:3c4d)\n",
+                     args[1].c_str());
+        return kExitUsage;
+    }
+    std::printf("%s\n", qvctl::UsbRuleLine(vendor, product, older).c_str());
+    std::fprintf(
+        stderr,
+        "# add it:  qvctl usb-rule %s%s | sudo tee -a /etc/udev/rules.d/60-qvremote.rules\n"
+        "# then:    sudo udevadm control --reload && sudo udevadm trigger "
+        "--subsystem-match=usb\n",
+        qvctl::UsbIdText(vendor, product).c_str(), older ? " --older" : "");
+    return kExitOk;
 }
 
 // The whole answer, or its failure; the engine ends it within its answer deadline whatever
@@ -100,6 +176,20 @@ int Watch(qv::CDevComm& dev, long count) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args.front() == "-h" || args.front() == "--help")) {
+        Help();
+        return kExitOk;
+    }
+    if (!args.empty() && (args.front() == "-v" || args.front() == "--version")) {
+        std::printf("qvctl %s\n", kVersion);
+        return kExitOk;
+    }
+    if (!args.empty() && args.front() == "usb") {
+        return Usb(args);
+    }
+    if (!args.empty() && args.front() == "usb-rule") {
+        return UsbRule(args);
+    }
     bool ipv6 = false;
     if (!args.empty() && args.front() == "--ipv6") {
         ipv6 = true;

@@ -1,5 +1,6 @@
 // skingen --out DIR [--contact-sheet FILE]
-// Writes DIR/<number>.png for every catalogue entry, DIR/qvremote.png and DIR/qvskin.qrc.
+// Writes DIR/<number>.png for every catalogue entry, the program icon DIR/qvremote.png
+// (256 px) with qvremote-128.png and qvremote-48.png, and DIR/qvskin.qrc.
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
@@ -33,9 +34,15 @@ bool WriteSkin(skingen::SkinPainter& painter, const QString& dirPath) {
     }
     out << "</qresource>\n<qresource prefix=\"/icons\">\n  <file>qvremote.png</file>\n"
         << "</qresource>\n</RCC>\n";
-    if (!painter.AppIcon(256).save(dir.filePath(QStringLiteral("qvremote.png")), "PNG")) {
-        std::fprintf(stderr, "skingen: cannot write qvremote.png\n");
-        return false;
+    // The desktop's icon sizes: qvremote.png (256 px, also in the resource), then
+    // qvremote-128.png and qvremote-48.png painted at their own size, not scaled down.
+    for (const int size : {256, 128, 48}) {
+        const QString name = size == 256 ? QStringLiteral("qvremote.png")
+                                         : QStringLiteral("qvremote-%1.png").arg(size);
+        if (!painter.AppIcon(size).save(dir.filePath(name), "PNG")) {
+            std::fprintf(stderr, "skingen: cannot write %s\n", qPrintable(name));
+            return false;
+        }
     }
     // The resource compiler reads the list only when it is whole.
     QSaveFile file(dir.filePath(QStringLiteral("qvskin.qrc")));
