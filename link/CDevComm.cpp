@@ -108,6 +108,11 @@ int CDevComm::ActiveMethod() const {
     return t ? t->Method() : 0;
 }
 
+bool CDevComm::PeerGone() const {
+    const auto t = ActiveTransport();
+    return t && t->PeerGone();
+}
+
 int CDevComm::Connect(int method) {
     EnsureBuffers();
     requestKind_.store(kKindConnect);

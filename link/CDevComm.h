@@ -79,6 +79,8 @@ class CDevComm {
     void Close();
     // The method of the open transport (kMethodTcp, kMethodTcp6, kMethodUsb), 0 with none.
     int ActiveMethod() const;
+    // The peer has ended the link (seen without reading); false with no link. Any thread.
+    bool PeerGone() const;
     // What the reader thread calls when it has received an answer to a woken request: the
     // ReceiveAnswer result (100 or -1). Replaced or cleared (empty function) under a lock;
     // once this returns the old callback is not running and never runs again (unless it is

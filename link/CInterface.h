@@ -22,6 +22,7 @@ class CInterface final : public CSocketComm, public Transport {
 
     int Method() const override { return method; }
     bool IsOpen() const override { return CSocketComm::IsOpen(); }
+    bool PeerGone() const override { return PeerClosed(); }
     int WriteFrame(std::span<const std::uint8_t> frame) override;
     // Waits for data no longer than kReadWindow: a silent peer costs the engine one attempt
     // per read.

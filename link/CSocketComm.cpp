@@ -209,6 +209,16 @@ bool CSocketComm::WaitReadable(std::chrono::milliseconds timeout) {
     return poll(&p, 1, ms) > 0;
 }
 
+bool CSocketComm::PeerClosed() const {
+    std::shared_lock lock(lifetime_);
+    const int fd = socket_.load();
+    if (fd < 0) {
+        return false;
+    }
+    pollfd p{fd, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 int CSocketComm::WriteComm(const unsigned char* buffer, int n) {
     if (buffer == nullptr) {
         return 0;

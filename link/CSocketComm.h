@@ -44,6 +44,8 @@ class CSocketComm {
     int ReadComm(unsigned char* buffer, int capacity, unsigned timeoutValue);
     // Waits until the socket is readable (data, end of stream or error) or the time is up.
     bool WaitReadable(std::chrono::milliseconds timeout);
+    // The peer closed or reset the connection (no data is read). False with no socket.
+    bool PeerClosed() const;
     // Sends all n bytes, continuing partial sends for a bounded time. Returns n, 0 when
     // there is no socket or no buffer, -1 when the send failed or timed out.
     int WriteComm(const unsigned char* buffer, int n);

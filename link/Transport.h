@@ -40,6 +40,10 @@ class Transport {
     // every later call fails.
     virtual void Close() = 0;
 
+    // True when the peer has ended the link (a stream it closed or reset), seen without
+    // reading, so the link is known lost between exchanges too. Any thread.
+    virtual bool PeerGone() const { return false; }
+
   protected:
     Transport() = default;
     Transport(const Transport&) = default;

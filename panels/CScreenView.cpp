@@ -4,9 +4,18 @@
 
 #include "panels/ImageServices.h"
 
+namespace {
+
+constexpr int kAgeCheckMs = 500;
+constexpr int kDimAlpha = 150;
+
+}  // namespace
+
 CScreenView::CScreenView(QSize size, QWidget* parent) : QWidget(parent) {
     setFixedSize(size);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    ageTimer_.setInterval(kAgeCheckMs);
+    connect(&ageTimer_, &QTimer::timeout, this, &CScreenView::CheckAge);
 }
 
 void CScreenView::PostFrame(QImage frame) {
@@ -17,8 +26,51 @@ void CScreenView::PostFrame(QImage frame) {
 void CScreenView::ShowFrame(const QImage& frame) {
     frame_ = frame;
     ++framesShown_;
+    sinceFrame_.restart();
+    stale_.clear();
     update();
     emit frameShown();
+}
+
+void CScreenView::SetOverlay(const QString& text) {
+    if (text != overlay_) {
+        overlay_ = text;
+        update();
+    }
+}
+
+void CScreenView::SetLive(bool live) {
+    if (live == live_) {
+        return;
+    }
+    live_ = live;
+    // Frames are due from now on; the one on show has not been late yet.
+    sinceFrame_.restart();
+    if (live) {
+        ageTimer_.start();
+    } else {
+        ageTimer_.stop();
+    }
+    if (!stale_.isEmpty()) {
+        stale_.clear();
+        update();
+    }
+}
+
+void CScreenView::CheckAge() {
+    QString stale;
+    const qint64 age = sinceFrame_.isValid() ? sinceFrame_.elapsed() : 0;
+    if (live_ && !frame_.isNull() && age >= kStaleAfterMs) {
+        stale = tr("last frame %1 s ago").arg(age / 1000);
+    }
+    if (stale != stale_) {
+        stale_ = stale;
+        update();
+    }
+}
+
+QString CScreenView::Mark() const {
+    return overlay_.isEmpty() ? stale_ : overlay_;
 }
 
 void CScreenView::paintEvent(QPaintEvent* /*event*/) {
@@ -26,7 +78,8 @@ void CScreenView::paintEvent(QPaintEvent* /*event*/) {
     if (frame_.isNull()) {
         p.fillRect(rect(), QColor(16, 20, 24));
         p.setPen(QColor(128, 144, 160));
-        p.drawText(rect(), Qt::AlignCenter, tr("Right-click: Connect, then Start"));
+        p.drawText(rect(), Qt::AlignCenter,
+                   overlay_.isEmpty() ? tr("Right-click: Connect, then Start") : overlay_);
         return;
     }
     qv::ImageServices::DrawStretched(p, QRect(QPoint(0, 0), frame_.size()), frame_);
@@ -35,4 +88,16 @@ void CScreenView::paintEvent(QPaintEvent* /*event*/) {
         p.fillRect(QRect(0, frame_.height(), frame_.width(), height() - frame_.height()),
                    Qt::black);
     }
+    const QString mark = Mark();
+    if (mark.isEmpty()) {
+        return;
+    }
+    // The last frame stays visible, dimmed, with what is wrong written over it.
+    p.fillRect(rect(), QColor(0, 0, 0, kDimAlpha));
+    QFont font = p.font();
+    font.setPixelSize(std::max(14, height() / 22));
+    font.setBold(true);
+    p.setFont(font);
+    p.setPen(QColor(255, 214, 102));
+    p.drawText(rect(), Qt::AlignCenter, mark);
 }

@@ -1,19 +1,32 @@
 // The screen picture: shows the last frame the screen loop finished. Frames arrive from the
-// worker through a queued call; painting happens on the window's thread only.
+// worker through a queued call; painting happens on the window's thread only. Over the frame
+// it says when the picture is not live: a link that is healing, or no new frame for a while.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 class CScreenView : public QWidget {
     Q_OBJECT
   public:
+    // No new frame for this long while frames are expected: the picture is marked stale.
+    static constexpr int kStaleAfterMs = 3000;
+
     explicit CScreenView(QSize size, QWidget* parent = nullptr);
 
     // Thread-safe: queues the frame for the window's thread.
     void PostFrame(QImage frame);
     const QImage& frame() const { return frame_; }
     int framesShown() const { return framesShown_; }
+
+    // A text over the dimmed frame (the link healing); empty for none.
+    void SetOverlay(const QString& text);
+    // Frames are expected now (remote control on a live link); only then does a frame age.
+    void SetLive(bool live);
+    // What is drawn over the frame now: the overlay, the stale mark, or nothing.
+    QString Mark() const;
 
   signals:
     void frameShown();
@@ -23,7 +36,13 @@ class CScreenView : public QWidget {
 
   private:
     void ShowFrame(const QImage& frame);
+    void CheckAge();
 
     QImage frame_;
     int framesShown_ = 0;
+    QString overlay_;
+    bool live_ = false;
+    QElapsedTimer sinceFrame_;
+    QTimer ageTimer_;
+    QString stale_;  // "last frame N s ago", or empty
 };

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -82,6 +83,8 @@ void PanelSession::StartWorker() {
     if (!session_) {
         return;
     }
+    // Installed after the panel's own filter, so it sees Esc first.
+    qApp->installEventFilter(this);
     session_->StartWorkers([this](const std::string& path) {
         auto frame = renderer_.Render(path);
         if (frame) {
@@ -96,6 +99,7 @@ void PanelSession::Shutdown() {
         return;
     }
     closed_ = true;
+    qApp->removeEventFilter(this);
     if (session_) {
         session_->Close();
     }
@@ -138,6 +142,17 @@ void PanelSession::Touch(QPoint clientPoint, bool hideKeys) {
     }
 }
 
+bool PanelSession::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && session_ && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == &window_ &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        (session_->Connecting() || session_->linkState() == qv::LinkState::Reconnecting)) {
+        session_->CancelConnect();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void PanelSession::ShowMessage(const QString& text) {
     // Opened, not run: no worker and no nested loop waits for the user's OK.
     auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
@@ -166,6 +181,11 @@ void PanelSession::ApplyState() {
         }
     };
     set(ids::kCmdConnect, c.connect);
+    if (QAction* a = Action(ids::kCmdConnect)) {
+        a->setText(c.connectCancels ? QStringLiteral("Cancel connecting")
+                                    : QStringLiteral("Connect"));
+    }
+    set(ids::kCmdAutoReconnect, {true, session_->AutoReconnect()});
     set(ids::kCmdDisconnect, c.disconnect);
     set(ids::kCmdStart, c.start);
     set(ids::kCmdStop, c.stop);
@@ -185,12 +205,21 @@ void PanelSession::ApplyState() {
         case qv::LinkState::Connecting:
             view_->SetPaneText(1, QString::fromUtf8(qv::kTextConnecting));
             break;
+        case qv::LinkState::Reconnecting:
+            view_->SetPaneText(1, QStringLiteral("Reconnecting\u2026"));
+            view_->SetLinkIcon(ids::kIconDisconnected);
+            break;
         case qv::LinkState::Disconnected:
             view_->SetPaneText(1, QString::fromUtf8(qv::kTextDisconnected));
             view_->SetLinkIcon(ids::kIconDisconnected);
             break;
     }
     view_->SetPaneText(2, QString::fromUtf8(streaming ? qv::kTextStarted : qv::kTextStopped));
+    screen_->SetLive(streaming && link == qv::LinkState::Connected);
+    screen_->SetOverlay(link == qv::LinkState::Reconnecting
+                            ? QStringLiteral("Link lost \u2014 reconnecting (attempt %1)")
+                                  .arg(session_->ReconnectAttempt())
+                            : QString());
     window_.update();
 }
 
@@ -226,6 +255,7 @@ void PanelSession::BuildMenu() {
     menu_->addSeparator();
     QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
     comm->setCheckable(false);
+    add(*menu_, ids::kCmdAutoReconnect, "Reconnect automatically");
     // No system menu to extend here: the about box sits at the end of this menu.
     menu_->addSeparator();
     QAction* about = add(*menu_, ids::kCmdAbout, "Infomation");
@@ -278,9 +308,15 @@ bool PanelSession::Command(int id) {
     }
     switch (id) {
         case ids::kCmdConnect:
-            if (options_.networkUp) {
+            if (session_->Connecting()) {
+                session_->CancelConnect();
+            } else if (options_.networkUp) {
                 session_->Connect();
             }
+            return true;
+        case ids::kCmdAutoReconnect:
+            session_->SetAutoReconnect(!session_->AutoReconnect());
+            ApplyState();
             return true;
         case ids::kCmdDisconnect:
             session_->Disconnect();

@@ -86,6 +86,10 @@ class PanelSession : public QObject {
     bool Command(int id);
     std::function<void(int id)> onPanelCommand;
 
+  protected:
+    // Esc while a connect is under way cancels it, whichever widget of the window has the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void BuildMenu();
     void ChooseQuality(int index);

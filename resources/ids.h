@@ -52,6 +52,8 @@ inline constexpr int kCmdQualityMedium = 32781;
 inline constexpr int kCmdQualityLow = 32782;
 inline constexpr int kCmdScreenMode = 32796;
 inline constexpr int kCmdAbout = 16;  // system-menu "Infomation"
+// Beyond the design's menus.
+inline constexpr int kCmdAutoReconnect = 32801;  // "Reconnect automatically"
 
 // Timers.
 inline constexpr int kTimerReplay = 100;

@@ -12,8 +12,9 @@ struct ControlStates {
         bool checked = false;
     };
     Item connect, disconnect, start, stop;
-    bool keys = false;     // the panel's keys and knob
-    bool quality = false;  // the quality items
+    bool connectCancels = false;  // the Connect item ends the attempt under way
+    bool keys = false;            // the panel's keys and knob
+    bool quality = false;         // the quality items
 };
 
 // networkUp: false after a failed socket start-up, when nothing may connect.

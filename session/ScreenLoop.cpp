@@ -1,5 +1,6 @@
 #include "session/ScreenLoop.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -70,8 +71,15 @@ void ScreenLoop::Loop() {
         if (softKey_ && !WaitUntil(t0 + kSoftKeyOffset)) {
             break;
         }
-        if (session_.Streaming() && session_.LinkUp()) {
+        const bool up = session_.LinkUp();
+        if (up && !linkWasUp_) {
+            lastExchange_ = t0;  // the connect has just exchanged
+        }
+        linkWasUp_ = up;
+        if (session_.Streaming() && up) {
             RunCycle();
+        } else if (up && session_.IdleChecks() && t0 - lastExchange_ >= session_.idleCheckPeriod) {
+            IdleCheck();
         }
         // The next cycle starts when more than the period has passed since this one began.
         if (!WaitUntil(t0 + kPeriod + std::chrono::milliseconds(1))) {
@@ -106,6 +114,57 @@ void ScreenLoop::Fail(bool tcp) {
     engine_.SetConnected(0);
 }
 
+void ScreenLoop::IdleCheck() {
+    std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
+    if (!exchange.owns_lock()) {
+        return;
+    }
+    lastExchange_ = Clock::now();
+    const bool tcp = session_.ActiveMethod() != kMethodUsb;
+    const std::atomic<int>* abort = tcp ? &session_.abort_ : nullptr;
+    session_.responseReady_.store(0);
+    const int result = engine_.RequestEquipment(false) == 1 ? engine_.ReceiveAnswer(abort) : -1;
+    session_.responseReady_.store(1);
+    if (result == 100 || result == kAnswerAborted || (abort != nullptr && abort->load() == 1)) {
+        return;
+    }
+    ActivityLog::Instance().Write("Idle check failed : " + engine_.ErrorText());
+    // The watchdog takes it from here, as for a failed screen.
+    engine_.SetConnected(0);
+}
+
+void ScreenLoop::Record(int exchangeMs) {
+    std::lock_guard hold(statsLock_);
+    samples_[sampleNext_] = Sample{Clock::now(), exchangeMs};
+    sampleNext_ = (sampleNext_ + 1) % kSamples;
+    sampleCount_ = std::min(sampleCount_ + 1, kSamples);
+}
+
+ScreenLoop::Health ScreenLoop::HealthOver(std::chrono::milliseconds window) const {
+    const auto now = Clock::now();
+    std::array<int, kSamples> times{};
+    Health h;
+    std::lock_guard hold(statsLock_);
+    for (std::size_t i = 0; i < sampleCount_; ++i) {
+        const Sample& sample = samples_[(sampleNext_ + kSamples - 1 - i) % kSamples];
+        if (i == 0) {
+            h.lastAgeS = std::chrono::duration<double>(now - sample.at).count();
+        }
+        if (now - sample.at > window) {
+            break;
+        }
+        times[static_cast<std::size_t>(h.frames++)] = sample.ms;
+    }
+    if (h.frames > 0) {
+        const auto end = times.begin() + h.frames;
+        const auto mid = times.begin() + h.frames / 2;
+        std::nth_element(times.begin(), mid, end);
+        h.medianMs = *mid;
+        h.fps = h.frames / std::chrono::duration<double>(window).count();
+    }
+    return h;
+}
+
 void ScreenLoop::RunCycle() {
     // The equipment request of a connect holds the link: this cycle is skipped.
     std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
@@ -116,6 +175,7 @@ void ScreenLoop::RunCycle() {
     const auto t1 = Clock::now();
     // The log lines differ by link; the exchange does not.
     const bool tcp = session_.ActiveMethod() != kMethodUsb;
+    lastExchange_ = t1;
     const int result = Exchange(tcp);
     if (result == kAborted) {
         session_.responseReady_.store(1);
@@ -126,10 +186,9 @@ void ScreenLoop::RunCycle() {
         session_.responseReady_.store(1);
         return;
     }
-    const double seconds =
-        static_cast<double>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t1).count()) /
-        1000.0;
+    const auto exchangeMs = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t1).count());
+    const double seconds = static_cast<double>(exchangeMs) / 1000.0;
     std::array<char, 64> line{};
     if (softKey_ && tcp) {
         std::snprintf(line.data(), line.size(), "%.3f, %d", seconds, engine_.GetDataLength());
@@ -154,8 +213,8 @@ void ScreenLoop::RunCycle() {
         session_.responseReady_.store(1);
         return;
     }
-    if (draw) {
-        draw(path);
+    if (!draw || draw(path)) {
+        Record(exchangeMs);
     }
     session_.responseReady_.store(1);
     if (tcp && session_.abort_.load() == 1 && engine_.IsConnected()) {

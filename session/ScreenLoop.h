@@ -4,6 +4,7 @@
 // says whether one is outstanding.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -43,6 +44,16 @@ class ScreenLoop {
     // Decodes and draws the frame file; runs on the worker. Returns whether it drew.
     std::function<bool(const std::string& path)> draw;
 
+    // How the stream fared over the last while: frames drawn per second, the median exchange
+    // time of those frames, and the time since the last one. Any thread; allocates nothing.
+    struct Health {
+        int frames = 0;
+        double fps = 0.0;
+        int medianMs = -1;     // -1: no frame in the window
+        double lastAgeS = -1;  // -1: no frame yet
+    };
+    Health HealthOver(std::chrono::milliseconds window) const;
+
   private:
     void Loop();
     // Waits until the time is reached; false when the exit flag ends the wait.
@@ -50,6 +61,9 @@ class ScreenLoop {
     // One request and its whole answer: 100, -1 (error text set) or aborted.
     int Exchange(bool tcp);
     void Fail(bool tcp);
+    // The link's light check while idle: one equipment request, never beside an exchange.
+    void IdleCheck();
+    void Record(int exchangeMs);
 
     CDevComm& engine_;
     SessionController& session_;
@@ -60,6 +74,18 @@ class ScreenLoop {
     bool exit_ = false;
     bool ended_ = false;
     std::thread worker_;
+    std::chrono::steady_clock::time_point lastExchange_{};  // worker only
+    bool linkWasUp_ = false;                                // worker only
+
+    struct Sample {
+        std::chrono::steady_clock::time_point at;
+        int ms = 0;
+    };
+    static constexpr std::size_t kSamples = 256;
+    mutable std::mutex statsLock_;
+    std::array<Sample, kSamples> samples_{};
+    std::size_t sampleCount_ = 0;
+    std::size_t sampleNext_ = 0;
 };
 
 }  // namespace qv

@@ -49,6 +49,15 @@ SessionController::SessionController(CDevComm& engine, SettingsStore& store, Pan
     : QObject(parent), engine_(engine), store_(store), traits_(traits) {
     watchdog_.setInterval(kWatchdogPeriod);
     connect(&watchdog_, &QTimer::timeout, this, &SessionController::OnWatchdog);
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &SessionController::OnRetry);
+    health_.setInterval(kHealthPeriod);
+    connect(&health_, &QTimer::timeout, this, &SessionController::UpdateHealth);
+}
+
+int SessionController::ReconnectDelayUnits(int attempt) {
+    constexpr int kCap = 15;
+    return attempt >= 4 ? kCap : 1 << attempt;
 }
 
 SessionController::~SessionController() {
@@ -66,9 +75,12 @@ void SessionController::Create() {
     engine_.Init(this);
     abort_.store(1);
     settings_ = store_.Load();
+    autoReconnect_.store(settings_.autoReconnect == 1);
     activeMethod_.store(settings_.LinkMethod());
     emit paneText(3, QString::fromStdString(LinkText()));
     emit stateChanged();
+    health_.start();
+    UpdateHealth();
 }
 
 void SessionController::StartWorkers(std::function<bool(const std::string& path)> draw) {
@@ -121,6 +133,19 @@ void SessionController::SetQuality(int index) {
     store_.StoreInt(kSetQuality, index);
 }
 
+void SessionController::SetAutoReconnect(bool on) {
+    autoReconnect_.store(on);
+    settings_.autoReconnect = on ? 1 : 0;
+    store_.StoreInt(kSetAutoReconnect, settings_.autoReconnect);
+    // Turned off while healing: the loss is reported as without it.
+    if (!on && linkState_ == LinkState::Reconnecting) {
+        retry_.stop();
+        AbandonJob();
+        SetLinkState(LinkState::Disconnected);
+        emit message(QString::fromLatin1(kTextDisconnected));
+    }
+}
+
 void SessionController::SetLinkState(LinkState state) {
     linkState_ = state;
     linkUp_.store(state == LinkState::Connected);
@@ -142,29 +167,72 @@ void SessionController::OnResponseReady(int flag) {
 bool SessionController::WaitUnlessClosing(std::chrono::milliseconds timeout,
                                           const std::function<bool()>& pred) {
     std::unique_lock hold(waitLock_);
-    waitChanged_.wait_for(hold, timeout, [&] { return closing_.load() || pred(); });
-    return !closing_.load() && pred();
+    const auto stop = [this] { return closing_.load() || cancel_.load(); };
+    waitChanged_.wait_for(hold, timeout, [&] { return stop() || pred(); });
+    return !stop() && pred();
 }
 
 bool SessionController::Connect() {
-    if (closing_ || linkState_ == LinkState::Connecting) {
+    if (closing_ || jobRunning_ ||
+        (linkState_ != LinkState::Disconnected && linkState_ != LinkState::Connected)) {
         return false;
     }
-    JoinConnectJob();
     stateBeforeConnect_ = linkState_;
     SetLinkState(LinkState::Connecting);
+    StartJob(false);
+    return true;
+}
+
+void SessionController::StartJob(bool quiet) {
+    JoinConnectJob();
+    cancel_.store(false);
+    jobRunning_ = true;
+    const int id = ++jobId_;
     const Settings link = settings_;
-    const auto job = [this, link] {
-        const ConnectResult result = RunConnect(link);
+    const auto job = [this, link, quiet, id] {
+        Lines log;
+        const ConnectResult result = RunConnect(link, log);
         QMetaObject::invokeMethod(
-            this, [this, result] { FinishConnect(result); }, Qt::QueuedConnection);
+            this,
+            [this, result, log, quiet, id] {
+                // The result of a job abandoned before a newer one started is not wanted.
+                if (id == jobId_) {
+                    FinishConnect(result, log, quiet);
+                }
+            },
+            Qt::QueuedConnection);
     };
     try {
         connectJob_ = std::thread(job);
     } catch (const std::system_error&) {
         job();
     }
-    return true;
+}
+
+void SessionController::AbandonJob() {
+    if (!jobRunning_) {
+        return;
+    }
+    {
+        std::lock_guard hold(waitLock_);
+        cancel_.store(true);
+    }
+    waitChanged_.notify_all();
+    abort_.store(1);
+    // Its connect or read ends at once; what it found is not wanted.
+    engine_.Close();
+    jobRunning_ = false;
+}
+
+void SessionController::CancelConnect() {
+    if (linkState_ == LinkState::Connecting) {
+        AbandonJob();
+        SetLinkState(LinkState::Disconnected);
+    } else if (linkState_ == LinkState::Reconnecting) {
+        retry_.stop();
+        AbandonJob();
+        SetLinkState(LinkState::Disconnected);
+    }
 }
 
 void SessionController::WaitConnect() {
@@ -177,26 +245,27 @@ void SessionController::JoinConnectJob() {
     }
 }
 
-SessionController::ConnectResult SessionController::RunConnect(const Settings& link) {
+SessionController::ConnectResult SessionController::RunConnect(const Settings& link, Lines& log) {
     activeMethod_.store(link.LinkMethod());
     switch (link.LinkMethod()) {
         case kMethodTcp:
-            return ConnectTcp(link, false);
+            return ConnectTcp(link, false, log);
         case kMethodTcp6:
-            return ConnectTcp(link, true);
+            return ConnectTcp(link, true, log);
         default:
-            return ConnectUsb();
+            return ConnectUsb(log);
     }
 }
 
-SessionController::ConnectResult SessionController::ConnectTcp(const Settings& link, bool ipv6) {
+SessionController::ConnectResult SessionController::ConnectTcp(const Settings& link, bool ipv6,
+                                                               Lines& log) {
     using Outcome = ConnectResult::Outcome;
     const std::string prefix = ipv6 ? "TCP(IPv6)" : "TCP";
     engine_.SetAddress(ipv6 ? link.ipv6 : link.ip);
     engine_.SetMethod(ipv6 ? kMethodTcp6 : kMethodTcp);
     if ((ipv6 ? engine_.ConnectTcp6() : engine_.ConnectTcp()) != 1) {
         // Both panels react alike, IPv6 included.
-        Log(prefix + " Connection Failed");
+        log.push_back(prefix + " Connection Failed");
         engine_.Disconnect();
         return {Outcome::Failed, kReasonTcpOpen};
     }
@@ -205,26 +274,26 @@ SessionController::ConnectResult SessionController::ConnectTcp(const Settings& l
         // A screen exchange still ending after a lost link finishes first.
         std::lock_guard exchange(exchangeLock_);
         responseReady_.store(0);
-        abort_.store(0);
+        abort_.store(cancel_.load() ? 1 : 0);
         engine_.RequestEquipment(false);
-        Log(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
-        // Ends within the answer deadline, or at once when the session closes.
+        log.push_back(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
+        // Ends within the answer deadline, or at once when the session closes or cancels.
         p = engine_.ReceiveAnswer(&abort_);
         responseReady_.store(1);
     }
     if (p < 100) {
-        Log(prefix + " EqupInfo Failed : " + engine_.ErrorText());
+        log.push_back(prefix + " EqupInfo Failed : " + engine_.ErrorText());
         engine_.Disconnect();
         return {Outcome::Failed, kReasonEqInfo};
     }
     if (traits_.softKey) {
         modelKind_.store(LookupModel());
     }
-    Log(prefix + " Connected, Load Equp");
+    log.push_back(prefix + " Connected, Load Equp");
     return {Outcome::Connected, 0};
 }
 
-SessionController::ConnectResult SessionController::ConnectUsb() {
+SessionController::ConnectResult SessionController::ConnectUsb(Lines& log) {
     using Outcome = ConnectResult::Outcome;
     engine_.SetMethod(kMethodUsb);
     OnResponseReady(0);
@@ -232,20 +301,20 @@ SessionController::ConnectResult SessionController::ConnectUsb() {
         // Nothing is outstanding on a link that never opened.
         engine_.CloseUsb();
         OnResponseReady(1);
-        Log("Error! Do not connect");
-        Log("see: qvctl usb");
+        log.push_back("Error! Do not connect");
+        log.push_back("see: qvctl usb");
         return {Outcome::FailedAsWas, kReasonUsb};
     }
     engine_.RequestEquipment(true);
     // The reader thread completes the answer and raises the flag through OnResponseReady.
     if (!WaitUnlessClosing(usbWaitStep * (traits_.usbWaitChecks - 1),
                            [this] { return responseReady_.load() == 1; })) {
-        Log("Connect USB Timeout.");
+        log.push_back("Connect USB Timeout.");
         return {Outcome::TimeoutAsWas, 0};
     }
     if (engine_.GetDataLength() > 0) {
         engine_.SetConnected(1);
-        Log("USB Connected");
+        log.push_back("USB Connected");
         if (traits_.softKey) {
             modelKind_.store(LookupModel());
         }
@@ -254,15 +323,24 @@ SessionController::ConnectResult SessionController::ConnectUsb() {
     // The reader cannot be killed; closing the device ends it the same way.
     engine_.CloseUsb();
     engine_.SetConnected(0);
-    Log("Connection Failed");
+    log.push_back("Connection Failed");
     return {Outcome::Failed, kReasonUsb};
 }
 
-void SessionController::FinishConnect(const ConnectResult& result) {
+void SessionController::FinishConnect(const ConnectResult& result, const Lines& log, bool quiet) {
     using Outcome = ConnectResult::Outcome;
     JoinConnectJob();
-    if (closing_) {
+    jobRunning_ = false;
+    // Closed, cancelled or disconnected meanwhile: the state is already what the user asked.
+    if (closing_ || cancel_.load()) {
         return;
+    }
+    if (quiet) {
+        FinishReconnect(result, log);
+        return;
+    }
+    for (const std::string& line : log) {
+        Log(line);
     }
     switch (result.outcome) {
         case Outcome::Connected:
@@ -285,6 +363,50 @@ void SessionController::FinishConnect(const ConnectResult& result) {
     }
 }
 
+void SessionController::FinishReconnect(const ConnectResult& result, const Lines& log) {
+    if (linkState_ != LinkState::Reconnecting) {
+        return;
+    }
+    std::array<char, 96> line{};
+    if (result.outcome == ConnectResult::Outcome::Connected) {
+        const double down =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - downSince_).count();
+        std::snprintf(line.data(), line.size(), "Reconnected after %.1f s (attempt %d)", down,
+                      attempt_);
+        Log(line.data());
+        watchdog_.start();
+        // Remote control resumes by itself: the streaming flag was never cleared.
+        SetLinkState(LinkState::Connected);
+        return;
+    }
+    // One line an attempt, whatever it met.
+    std::snprintf(line.data(), line.size(), "Reconnect attempt %d failed: ", attempt_);
+    Log(line.data() + (log.empty() ? std::string("no answer") : log.back()));
+    ScheduleRetry();
+}
+
+void SessionController::BeginReconnect() {
+    attempt_ = 0;
+    downSince_ = std::chrono::steady_clock::now();
+    SetLinkState(LinkState::Reconnecting);
+    ScheduleRetry();
+}
+
+void SessionController::ScheduleRetry() {
+    // Every failure waits its turn, so a peer that hangs up at once cannot make this spin.
+    retry_.start(reconnectUnit * ReconnectDelayUnits(attempt_));
+    emit stateChanged();
+}
+
+void SessionController::OnRetry() {
+    if (closing_ || linkState_ != LinkState::Reconnecting || jobRunning_) {
+        return;
+    }
+    ++attempt_;
+    StartJob(true);
+    emit stateChanged();
+}
+
 int SessionController::LookupModel() const {
     const auto* data = reinterpret_cast<const char*>(engine_.GetData());
     return ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view());
@@ -294,6 +416,9 @@ void SessionController::Disconnect() {
     if (linkState_ == LinkState::Connecting) {
         return;
     }
+    // The user's Disconnect ends healing at once.
+    retry_.stop();
+    AbandonJob();
     watchdog_.stop();
     abort_.store(1);
     engine_.Disconnect();
@@ -303,12 +428,20 @@ void SessionController::Disconnect() {
 }
 
 void SessionController::OnWatchdog() {
+    // Healing also notices a peer that hung up between exchanges.
+    if (autoReconnect_.load() && engine_.IsConnected() != 0 && engine_.PeerGone()) {
+        engine_.SetConnected(0);
+    }
     if (engine_.IsConnected() != 0) {
         return;
     }
     watchdog_.stop();
     abort_.store(1);
     engine_.Disconnect();
+    if (autoReconnect_.load()) {
+        BeginReconnect();
+        return;
+    }
     SetLinkState(LinkState::Disconnected);
     emit message(QString::fromLatin1(kTextDisconnected));
 }
@@ -331,11 +464,35 @@ void SessionController::Start() {
 
 void SessionController::Stop() {
     streaming_.store(0);
+    // The user's Stop ends healing at once.
+    if (linkState_ == LinkState::Reconnecting) {
+        retry_.stop();
+        AbandonJob();
+        SetLinkState(LinkState::Disconnected);
+        return;
+    }
     emit stateChanged();
 }
 
+void SessionController::UpdateHealth() {
+    QString text = QStringLiteral("\u2014");
+    if (loop_ && streaming_.load() == 1 && linkState_ == LinkState::Connected) {
+        const ScreenLoop::Health h = loop_->HealthOver(kHealthWindow);
+        const QString median =
+            h.medianMs < 0 ? QStringLiteral("\u2014") : QStringLiteral("%1 ms").arg(h.medianMs);
+        const QString age = h.lastAgeS < 0 ? QStringLiteral("\u2014")
+                                           : QStringLiteral("%1 s").arg(h.lastAgeS, 0, 'f', 1);
+        text = QStringLiteral("%1 fps \u00b7 %2 \u00b7 %3").arg(h.fps, 0, 'f', 1).arg(median, age);
+    }
+    if (text != healthText_) {
+        healthText_ = text;
+        emit paneText(0, text);
+    }
+}
+
 void SessionController::SendKey(std::string text) {
-    if (closing_) {
+    // While the link heals, keys send nothing and nothing waits for later.
+    if (closing_ || linkState_ == LinkState::Reconnecting) {
         return;
     }
     if (traits_.softKey) {
@@ -421,6 +578,8 @@ void SessionController::Close() {
     }
     waitChanged_.notify_all();
     watchdog_.stop();
+    retry_.stop();
+    health_.stop();
     abort_.store(1);
     if (writer_) {
         writer_->Stop();

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/CDevComm.h"
 #include "link/DevOwner.h"
@@ -54,7 +55,9 @@ inline constexpr int kReasonTcpOpen = 1;
 inline constexpr int kReasonUsb = 2;
 inline constexpr int kReasonEqInfo = 3;
 
-enum class LinkState { Disconnected, Connecting, Connected };
+// Reconnecting: the link was lost and the session is healing it by itself (back-off between
+// quiet attempts) until it is up again or the user disconnects, stops or closes.
+enum class LinkState { Disconnected, Connecting, Connected, Reconnecting };
 
 class SessionController : public QObject, public DevOwner {
     Q_OBJECT
@@ -69,6 +72,11 @@ class SessionController : public QObject, public DevOwner {
     static constexpr std::chrono::milliseconds kHardKeyPause{100};
     // How long Close lets a healthy screen exchange finish before it closes the link.
     static constexpr std::chrono::milliseconds kCloseGrace{300};
+    static constexpr std::chrono::milliseconds kHealthPeriod{500};
+    static constexpr std::chrono::milliseconds kHealthWindow{5000};
+    // The wait before reconnect attempt n (0 first), in units of the back-off's second:
+    // 1, 2, 4, 8, then 15 for every later one.
+    static int ReconnectDelayUnits(int attempt);
 
     // The session's share of window creation: log, flags, engine owner, settings.
     void Create();
@@ -78,6 +86,14 @@ class SessionController : public QObject, public DevOwner {
 
     // Starts the connect job by the current method. False while one runs or after Close.
     bool Connect();
+    // Ends a connect the user started, or the healing of a lost link: the attempt ends at
+    // once, the state is Disconnected, nothing is logged as a failure.
+    void CancelConnect();
+    // Whether a lost link heals itself (setting "AutoReconnect"); stored where settings exist.
+    void SetAutoReconnect(bool on);
+    bool AutoReconnect() const { return autoReconnect_.load(); }
+    // The reconnect attempt under way or next (1 first), while Reconnecting.
+    int ReconnectAttempt() const { return attempt_ + (jobRunning_ ? 0 : 1); }
     void Disconnect();
     void Start();
     void Stop();
@@ -130,6 +146,10 @@ class SessionController : public QObject, public DevOwner {
 
     // Folder of the activity log; empty for the usual place.
     std::string logFolder;
+    // While connected and not streaming, the link is checked this often (self-healing on).
+    std::chrono::milliseconds idleCheckPeriod{5000};
+    // The back-off's second; tests shorten it.
+    std::chrono::milliseconds reconnectUnit{1000};
     // The step of the wait for a USB answer (the panel's checks are this far apart); tests
     // shorten it.
     std::chrono::milliseconds usbWaitStep{100};
@@ -152,12 +172,24 @@ class SessionController : public QObject, public DevOwner {
     friend class ScreenLoop;
 
     struct ConnectResult;
-    ConnectResult RunConnect(const Settings& link);
-    ConnectResult ConnectTcp(const Settings& link, bool ipv6);
-    ConnectResult ConnectUsb();
-    void FinishConnect(const ConnectResult& result);
+    using Lines = std::vector<std::string>;
+    // The connect job: starts it; quiet for a reconnect attempt (no boxes, one log line).
+    void StartJob(bool quiet);
+    ConnectResult RunConnect(const Settings& link, Lines& log);
+    ConnectResult ConnectTcp(const Settings& link, bool ipv6, Lines& log);
+    ConnectResult ConnectUsb(Lines& log);
+    void FinishConnect(const ConnectResult& result, const Lines& log, bool quiet);
+    void FinishReconnect(const ConnectResult& result, const Lines& log);
     void JoinConnectJob();
+    // Ends a running job at once: its link is closed under it and its result is ignored.
+    void AbandonJob();
     void OnWatchdog();
+    void BeginReconnect();
+    void ScheduleRetry();
+    void OnRetry();
+    void UpdateHealth();
+    // The screen loop's light check while idle runs only with self-healing on.
+    bool IdleChecks() const { return autoReconnect_.load() && !streaming_.load(); }
     void SetLinkState(LinkState state);
     int LookupModel() const;
     bool SendLine(const std::string& line);
@@ -174,6 +206,13 @@ class SessionController : public QObject, public DevOwner {
     LinkState linkState_ = LinkState::Disconnected;
     LinkState stateBeforeConnect_ = LinkState::Disconnected;
     QTimer watchdog_;
+    QTimer retry_;
+    QTimer health_;
+    QString healthText_;
+    int attempt_ = 0;          // reconnect attempts made since the link was lost
+    bool jobRunning_ = false;  // a connect job started and not yet finished (window thread)
+    int jobId_ = 0;            // the latest job; older results are ignored
+    std::chrono::steady_clock::time_point downSince_{};
 
     std::atomic<int> responseReady_{1};
     std::atomic<int> streaming_{0};
@@ -182,6 +221,8 @@ class SessionController : public QObject, public DevOwner {
     std::atomic<int> activeMethod_{kMethodUsb};
     std::atomic<bool> linkUp_{false};
     std::atomic<bool> closing_{false};
+    std::atomic<bool> cancel_{false};  // the running job's result is not wanted
+    std::atomic<bool> autoReconnect_{true};
     bool closed_ = false;
 
     // One request/answer exchange at a time on the link: screens and the equipment request.

@@ -167,6 +167,13 @@ Settings SettingsStore::Load() {
     out.scale = ReadChoice(*s, kSetScale, 2);
     out.quality = ReadChoice(*s, kSetQuality, 2);
     out.hideKeyBtn = ReadChoice(*s, kSetHideKeyBtn, 1);
+    // A newer value: missing or unreadable means on, and nothing is written for it.
+    int autoReconnect = 1;
+    const QVariant rawAuto = s->value(QLatin1String(kSetAutoReconnect));
+    if (rawAuto.isValid() && ToInt32(rawAuto, autoReconnect) &&
+        (autoReconnect == 0 || autoReconnect == 1)) {
+        out.autoReconnect = autoReconnect;
+    }
     if (!ReadTextIn(*s, kSetIp, out.ip)) {
         out.ip = kNoIpv4;
     }

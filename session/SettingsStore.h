@@ -15,6 +15,8 @@ inline constexpr const char* kSetMethod = "Method";
 inline constexpr const char* kSetScale = "Scale";
 inline constexpr const char* kSetQuality = "Quality";
 inline constexpr const char* kSetHideKeyBtn = "HideKeyBtn";
+// Beyond the design's values: the link heals itself (1, the default) or reports its loss (0).
+inline constexpr const char* kSetAutoReconnect = "AutoReconnect";
 inline constexpr const char* kSetIp = "IP";
 inline constexpr const char* kSetIpv6 = "IPV6";
 
@@ -34,6 +36,7 @@ struct Settings {
     int scale = 0;
     int quality = 0;
     int hideKeyBtn = 0;
+    int autoReconnect = 1;
     std::string ip = kDefaultIpv4;
     std::string ipv6 = kDefaultIpv6;
     bool keyExisted = false;

@@ -1,6 +1,7 @@
 #include "widgets/CKnobButton.h"
 
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -66,15 +67,34 @@ void CKnobButton::UpdatePosition(int angle) {
     if (next == position_) {
         return;
     }
-    const int d = StepsBetween(position_, next);
-    for (int i = 0; i < std::abs(d); ++i) {
+    Step(StepsBetween(position_, next));
+}
+
+void CKnobButton::Step(int steps) {
+    if (steps == 0) {
+        return;
+    }
+    for (int i = 0; i < std::abs(steps); ++i) {
         if (owner_ != nullptr) {
-            owner_->SendKey(d < 0 ? std::string("KEYP:LEFT") : std::string("KEYP:RIGH"));
+            owner_->SendKey(steps < 0 ? std::string("KEYP:LEFT") : std::string("KEYP:RIGH"));
         }
     }
-    position_ = next;
+    position_ = ((position_ - 1 + steps) % 12 + 12) % 12 + 1;
     LoadPositionImages();
     repaint();
+}
+
+void CKnobButton::wheelEvent(QWheelEvent* event) {
+    constexpr int kNotch = 120;  // eighths of a degree
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    wheelRest_ += event->angleDelta().y();
+    const int notches = wheelRest_ / kNotch;
+    wheelRest_ -= notches * kNotch;
+    Step(notches);
+    event->accept();
 }
 
 void CKnobButton::mousePressEvent(QMouseEvent* event) {

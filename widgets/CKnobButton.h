@@ -1,5 +1,6 @@
 // Rotary knob of both panels: follows the pointer's bearing around its centre in twelve
-// 30-degree steps and sends one "KEYP:RIGH" or "KEYP:LEFT" through its owner per step.
+// 30-degree steps and sends one "KEYP:RIGH" or "KEYP:LEFT" through its owner per step. The
+// mouse wheel turns it too, a step a notch.
 #pragma once
 
 #include <QPoint>
@@ -29,6 +30,8 @@ class CKnobButton : public CSkinButton {
     static int PositionFromAngle(int angle);
     // Signed steps from one position to another (+ clockwise); one step across the top.
     static int StepsBetween(int from, int to);
+    // Turns by whole steps (+ clockwise), one command and one image position per step.
+    void Step(int steps);
 
     int Position() const { return position_; }
     QPoint Center() const { return center_; }
@@ -39,6 +42,8 @@ class CKnobButton : public CSkinButton {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    // One notch of the wheel is one step: up turns clockwise.
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     CRemoteDlg* owner_ = nullptr;
@@ -46,4 +51,5 @@ class CKnobButton : public CSkinButton {
     int position_ = 1;
     QPoint center_;
     bool turning_ = false;
+    int wheelRest_ = 0;  // eighths of a degree not yet a whole notch (fine-grained wheels)
 };

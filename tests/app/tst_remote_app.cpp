@@ -323,6 +323,7 @@ enum class Moment {
     ConnectedBoxUp,
     FailureBoxUp,
     DisconnectedBoxUp,
+    LinkHealing,
     StreamingFromATricklingPeer,
     UsbRequestPending,
     UsbTimeoutBoxUp,
@@ -335,6 +336,7 @@ void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState_data() {
     QTest::newRow("\"Connected\" box up") << Moment::ConnectedBoxUp;
     QTest::newRow("\"Connection Failed\" up") << Moment::FailureBoxUp;
     QTest::newRow("\"Disconnected\" box up") << Moment::DisconnectedBoxUp;
+    QTest::newRow("link lost, healing") << Moment::LinkHealing;
     QTest::newRow("streaming from a trickling peer") << Moment::StreamingFromATricklingPeer;
     QTest::newRow("USB request pending") << Moment::UsbRequestPending;
     QTest::newRow("USB timeout just passed") << Moment::UsbTimeoutBoxUp;
@@ -365,6 +367,8 @@ void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState() {
         QSettings s(ini_, QSettings::IniFormat);
         s.setValue("Connection/Method", 1);
         s.setValue("Connection/IP", "127.0.0.1");
+        // The box comes only without the self-healing link.
+        s.setValue("Connection/AutoReconnect", moment == Moment::DisconnectedBoxUp ? 0 : 1);
     }
     app().runModelDialog = [](CDlgModel& dlg) {
         dlg.m_nModel = 0;
@@ -418,6 +422,12 @@ void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState() {
                     }
                     now = boxUp(QStringLiteral("Disconnected"));
                     break;
+                case Moment::LinkHealing:
+                    if (screens.load() >= 2 && sim.connections() > 0) {
+                        sim.Stop();
+                    }
+                    now = wren.session().linkState() == qv::LinkState::Reconnecting;
+                    break;
                 case Moment::StreamingFromATricklingPeer:
                     // Streaming first; then every byte of a screen takes 300 ms.
                     if (!trickling && screens.load() >= 2) {
@@ -450,10 +460,10 @@ void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState() {
     CRemoteApp::Launch launch;
     launch.settingsFile = ini_.toStdString();
     launch.port = port;
-    launch.start = moment == Moment::DisconnectedBoxUp || moment == Moment::ConnectedBoxUp ||
-                   moment == Moment::StreamingFromATricklingPeer ||
-                   moment == Moment::ConnectingToASilentPeer || moment == Moment::FailureBoxUp ||
-                   overUsb;
+    launch.start =
+        moment == Moment::DisconnectedBoxUp || moment == Moment::LinkHealing ||
+        moment == Moment::ConnectedBoxUp || moment == Moment::StreamingFromATricklingPeer ||
+        moment == Moment::ConnectingToASilentPeer || moment == Moment::FailureBoxUp || overUsb;
     QElapsedTimer whole;
     whole.start();
     app().InitInstance(launch);

@@ -174,6 +174,19 @@ run_flow() {
   xdotool mousemove --window "$panel" "$((screen_x + 400))" "$((screen_y + 300))" click 1
   wait_for 50 grep -q "qvsim: command KEYP 400,300" "$simlog" ||
     fail "the touch did not reach the instrument"
+
+  # The instrument goes away mid-stream and comes back on the same port: the link heals and
+  # screens stream again without a click.
+  kill "$sim"
+  wait "$sim" 2>/dev/null || true
+  sleep 1.5
+  "$qvsim" --bind "$bind" --port "$port" --size "$size" >"$simlog.2" 2>&1 &
+  sim=$!
+  pids+=("$sim")
+  wait_for 100 grep -q "listening on" "$simlog.2" || fail "the simulator did not start again"
+  healed() { [[ $(grep -c "qvsim: request 96" "$simlog.2") -ge 2 ]]; }
+  wait_for 200 healed || fail "screens did not stream again after the instrument came back"
+  simlog="$simlog.2"
   stop_program
 
   # The next start finds the stored link: Connect alone connects.

@@ -90,9 +90,13 @@ TEST(Controls, ByState) {
         {LinkState::Disconnected, false, true, false, false, false, false},
         {LinkState::Connected, false, false, true, true, false, false},
         {LinkState::Connected, true, false, false, false, true, true},
-        {LinkState::Connecting, false, false, false, false, false, false},
+        // Connect cancels the attempt.
+        {LinkState::Connecting, false, true, false, false, false, false},
         // A link lost while streaming: remote control stays on for the reconnect.
         {LinkState::Disconnected, true, true, false, false, false, true},
+        // Healing: Disconnect and Stop end it; the keys send nothing.
+        {LinkState::Reconnecting, true, false, true, false, true, false},
+        {LinkState::Reconnecting, false, false, true, false, false, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.link) * 2 + r.streaming);
@@ -105,6 +109,8 @@ TEST(Controls, ByState) {
     }
     // Without sockets nothing may connect.
     EXPECT_FALSE(ControlsFor(LinkState::Disconnected, false, false).connect.enabled);
+    EXPECT_TRUE(ControlsFor(LinkState::Connecting, false, true).connectCancels);
+    EXPECT_FALSE(ControlsFor(LinkState::Disconnected, false, true).connectCancels);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -1,5 +1,11 @@
 // The session against the simulated instrument over loopback and over its USB personality:
 // connecting, the watchdog, remote control, the screen loop and the one send path.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QSettings>
 #include <atomic>
@@ -179,6 +185,7 @@ TEST_F(SessionTest, WatchdogEndsALostLinkAndReconnectsKeepOneTimer) {
     ASSERT_TRUE(peer.started());
     auto& s = Make(PanelTraits::HardKey(), peer.server.port());
     s.SetLink(1, "127.0.0.1", "::1");
+    s.SetAutoReconnect(false);  // the design's way: the loss is reported
     for (int i = 0; i < 3; ++i) {
         ConnectAndWait();
         ASSERT_EQ(s.linkState(), LinkState::Connected);
@@ -421,6 +428,7 @@ TEST_F(Streaming, DisconnectAbortsARunningExchangeAndDrawsNothing) {
 
 TEST_F(Streaming, ReceiveFailureMarksTheLinkAndStreamingResumesAfterConnect) {
     Open(true);
+    session_->SetAutoReconnect(false);  // the design's way: a box, then the user connects
     sim::SimFaults silent;
     silent.silent = true;
     peer_.server.instrument().SetFaults(silent);
@@ -490,6 +498,171 @@ TEST_F(Streaming, HardKeyPauseHoldsTheWriterNotTheWindow) {
     }
 }
 
+// The link heals itself: a lost link is retried quietly with a growing wait until the
+// instrument is back, and remote control resumes by itself.
+class Healing : public Streaming {
+  protected:
+    std::size_t Count(const std::string& prefix) {
+        std::size_t n = 0;
+        for (const std::string& line : LogMessages()) {
+            n += line.rfind(prefix, 0) == 0;
+        }
+        return n;
+    }
+    void OpenHealing() {
+        Open(true);
+        session_->reconnectUnit = 40ms;
+    }
+};
+
+TEST_F(Healing, ALostLinkIsRetriedWithAGrowingWaitAndStreamingResumes) {
+    OpenHealing();
+    session_->Start();
+    ASSERT_TRUE(Drawn(1));
+    const auto boxes = shown_.boxes.size();
+    const auto lost = Clock::now();
+    peer_.server.Stop();
+    // Seen within a watchdog period or two, though no exchange may be under way.
+    ASSERT_TRUE(WaitFor([&] { return session_->linkState() == LinkState::Reconnecting; }, 1s));
+    EXPECT_LT(Clock::now() - lost, 300ms);
+    EXPECT_EQ(shown_.boxes.size(), boxes) << "no box while healing";
+    // Attempts fail one log line each, the waits 1, 2, 4, 8 units apart.
+    ASSERT_TRUE(WaitFor([&] { return Count("Reconnect attempt") >= 4; }, 3s));
+    EXPECT_EQ(Count("Reconnect attempt 1 failed: TCP Connection Failed"), 1u);
+    EXPECT_EQ(Count("TCP Connection Failed"), 0u) << "attempts are quiet";
+    EXPECT_TRUE(session_->Streaming());
+    // Keys send nothing while the link is down, and nothing waits for later.
+    session_->SendKey("KEYP:MARK");
+    ASSERT_TRUE(peer_.server.Start("127.0.0.1", peer_.server.port()));
+    const int before = drawn_.load();
+    ASSERT_TRUE(WaitFor([&] { return session_->linkState() == LinkState::Connected; }, 5s));
+    EXPECT_EQ(Count("Reconnected after"), 1u);
+    EXPECT_TRUE(Drawn(before + 1));
+    EXPECT_TRUE(peer_.server.instrument().Commands().empty());
+    EXPECT_EQ(shown_.boxes.size(), boxes);
+}
+
+TEST_F(Healing, BackOffDoublesToItsCap) {
+    const int expected[] = {1, 2, 4, 8, 15, 15, 15};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(SessionController::ReconnectDelayUnits(i), expected[i]);
+    }
+}
+
+TEST_F(Healing, APeerThatHangsUpAtOnceWaitsItsTurnAndDisconnectEndsIt) {
+    OpenHealing();
+    session_->reconnectUnit = 100ms;
+    session_->Start();
+    ASSERT_TRUE(Drawn(1));
+    const std::uint16_t port = peer_.server.port();
+    peer_.server.Stop();
+    // Accepts and closes at once, every time.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    std::atomic<int> accepted{0};
+    std::atomic<bool> stop{false};
+    std::thread hangUp([&] {
+        while (!stop.load()) {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                ::close(::accept(listener, nullptr, nullptr));
+                ++accepted;
+            }
+        }
+    });
+    // 100 + 200 + 400 ms: three attempts in about 0.7 s, not hundreds.
+    WaitFor([] { return false; }, 900ms);
+    EXPECT_GE(accepted.load(), 2);
+    EXPECT_LE(accepted.load(), 4);
+    // One line an attempt (the one under way may not have written its line yet).
+    const auto lines = Count("Reconnect attempt");
+    EXPECT_LE(lines, static_cast<std::size_t>(accepted.load()));
+    EXPECT_GE(lines + 1, static_cast<std::size_t>(accepted.load()));
+    // The user's Disconnect ends the healing at once: no further attempt.
+    session_->Disconnect();
+    EXPECT_EQ(session_->linkState(), LinkState::Disconnected);
+    const int attempts = accepted.load();
+    WaitFor([] { return false; }, 1000ms);
+    EXPECT_EQ(accepted.load(), attempts);
+    stop = true;
+    hangUp.join();
+    ::close(listener);
+}
+
+TEST_F(Healing, WithoutItALostLinkIsReportedAsBefore) {
+    Open(true);
+    session_->SetAutoReconnect(false);
+    session_->Start();
+    ASSERT_TRUE(Drawn(1));
+    peer_.server.Stop();
+    ASSERT_TRUE(WaitFor([&] { return session_->linkState() != LinkState::Connected; }, 3s));
+    EXPECT_EQ(session_->linkState(), LinkState::Disconnected);
+    EXPECT_EQ(shown_.boxes.back(), "Disconnected");
+    EXPECT_EQ(store_->Load().autoReconnect, 0);
+}
+
+TEST_F(Healing, AnIdleLinkThatDiesIsNoticed) {
+    Open(true);
+    session_->reconnectUnit = 40ms;
+    // Connected, not streaming: the instrument goes silent without closing.
+    sim::SimFaults silent;
+    silent.silent = true;
+    peer_.server.instrument().SetFaults(silent);
+    const auto start = Clock::now();
+    // The check runs every 5 s and a silent answer fails within about 2.3 s.
+    ASSERT_TRUE(WaitFor([&] { return session_->linkState() == LinkState::Reconnecting; }, 10s));
+    EXPECT_LT(Clock::now() - start, 10s);
+    EXPECT_EQ(Count("Idle check failed : STR_ERROR_TIMEOUT"), 1u);
+    peer_.server.instrument().SetFaults({});
+    EXPECT_TRUE(WaitFor([&] { return session_->linkState() == LinkState::Connected; }, 5s));
+}
+
+TEST_F(SessionTest, AConnectToASilentPeerCanBeCancelled) {
+    SimPeer peer(kLoopV4);
+    ASSERT_TRUE(peer.started());
+    sim::SimFaults silent;
+    silent.silent = true;
+    peer.server.instrument().SetFaults(silent);
+    auto& s = Make(PanelTraits::HardKey(), peer.server.port());
+    s.SetLink(1, "127.0.0.1", "::1");
+    ASSERT_TRUE(s.Connect());
+    ASSERT_TRUE(WaitFor([&] { return !peer.server.instrument().Requests().empty(); }));
+    const auto start = Clock::now();
+    s.CancelConnect();
+    EXPECT_EQ(s.linkState(), LinkState::Disconnected);
+    EXPECT_LT(Clock::now() - start, 200ms);
+    WaitFor([] { return false; }, 300ms);  // the abandoned job's result arrives and is dropped
+    EXPECT_EQ(s.linkState(), LinkState::Disconnected);
+    EXPECT_TRUE(shown_.boxes.empty());
+    EXPECT_TRUE(LogMessages().empty()) << "a cancel is not a failure";
+    // A new connect works.
+    peer.server.instrument().SetFaults({});
+    ConnectAndWait();
+    EXPECT_EQ(s.linkState(), LinkState::Connected);
+}
+
+TEST_F(Streaming, HealthPaneShowsRateExchangeTimeAndAge) {
+    Open(true);
+    EXPECT_EQ(shown_.panes[0], "\u2014");
+    session_->Start();
+    ASSERT_TRUE(Drawn(3));
+    ASSERT_TRUE(WaitFor([&] { return shown_.panes[0].find("fps") != std::string::npos; }, 2s));
+    // "0.6 fps · 3 ms · 0.2 s": about two frames a second over the last 5 s.
+    EXPECT_TRUE(
+        std::regex_match(shown_.panes[0], std::regex("[0-9]+\\.[0-9] fps \u00b7 [0-9]+ ms \u00b7 "
+                                                     "[0-9]+\\.[0-9] s")))
+        << shown_.panes[0];
+    session_->Stop();
+    ASSERT_TRUE(WaitFor([&] { return shown_.panes[0] == "\u2014"; }, 2s));
+}
+
 // Over USB: the same loop and key path through the simulator's USB personality.
 class UsbStreaming : public UsbSession, public ::testing::WithParamInterface<bool> {};
 
@@ -521,11 +694,11 @@ TEST_P(UsbStreaming, FramesAndKeysThenAFailure) {
     EXPECT_EQ(log.find(", 150000"), std::string::npos);
     EXPECT_EQ(std::regex_search(log, std::regex("   [0-9]+\\.[0-9]{3}\r\n")), soft);
 
-    // A device that stops answering: the cycle fails, the watchdog ends the link.
+    // A device that stops answering: the cycle fails, the watchdog takes the link down.
     sim::SimUsbFaults stall;
     stall.stallRead = true;
     usb_.SetFaults(stall);
-    ASSERT_TRUE(WaitFor([&] { return s.linkState() == LinkState::Disconnected; }, 8s));
+    ASSERT_TRUE(WaitFor([&] { return s.linkState() != LinkState::Connected; }, 8s));
     EXPECT_NE(ReadFile(ActivityLog::Instance().Path()).find("Receive Fail : STR_ERROR_PACKET\n"),
               std::string::npos);
 }

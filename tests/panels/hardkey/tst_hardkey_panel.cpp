@@ -539,6 +539,8 @@ void TestHardKeyPanel::keyWhileTheLinkDrops() {
     auto panel = MakePanel();
     StartRemote(*panel);
     QTRY_VERIFY_WITH_TIMEOUT(panel->screen().framesShown() >= 1, 5000);
+    // Without the self-healing link the loss is reported and the window stays as it is.
+    panel->Command(ids::kCmdAutoReconnect);
     rig_.sim->Stop();
     QTRY_COMPARE_WITH_TIMEOUT(panel->view().PaneText(1), QStringLiteral("Disconnected"), 5000);
     CTqButton* mode = panel->Key(1073);
