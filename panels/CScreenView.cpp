@@ -60,13 +60,18 @@ void CScreenView::SetLive(bool live) {
 void CScreenView::CheckAge() {
     QString stale;
     const qint64 age = sinceFrame_.isValid() ? sinceFrame_.elapsed() : 0;
-    if (live_ && !frame_.isNull() && age >= kStaleAfterMs) {
+    if (live_ && !frame_.isNull() && age >= staleAfterMs_) {
         stale = tr("last frame %1 s ago").arg(age / 1000);
     }
     if (stale != stale_) {
         stale_ = stale;
         update();
     }
+}
+
+void CScreenView::SetStaleAfter(int ms, int checkEveryMs) {
+    staleAfterMs_ = ms;
+    ageTimer_.setInterval(checkEveryMs);
 }
 
 QString CScreenView::Mark() const {

@@ -27,6 +27,8 @@ class CScreenView : public QWidget {
     void SetLive(bool live);
     // What is drawn over the frame now: the overlay, the stale mark, or nothing.
     QString Mark() const;
+    // Tests shorten the time after which a frame is stale, and how often its age is looked at.
+    void SetStaleAfter(int ms, int checkEveryMs);
 
   signals:
     void frameShown();
@@ -45,4 +47,5 @@ class CScreenView : public QWidget {
     QElapsedTimer sinceFrame_;
     QTimer ageTimer_;
     QString stale_;  // "last frame N s ago", or empty
+    int staleAfterMs_ = kStaleAfterMs;
 };

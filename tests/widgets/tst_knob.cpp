@@ -54,6 +54,7 @@ class KnobTest : public QObject {
     void turningMode();
     void movesWithoutPressDoNothing();
     void disabledKnobTakesNoInput();
+    void wheelNotchesAreSteps();
 
   private:
     struct Rig {
@@ -243,6 +244,36 @@ void KnobTest::disabledKnobTakesNoInput() {
     QVERIFY(rig.panel.sent.empty());
     QVERIFY(!rig.knob->Turning());
     QCOMPARE(rig.knob->ChosenSlot(), int(CSkinButton::kDisabled));
+}
+
+void KnobTest::wheelNotchesAreSteps() {
+    Rig rig;
+    rig.panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.panel));
+    const auto wheel = [&](int delta) {
+        const QPointF at(70, 70);
+        QWheelEvent e(at, rig.knob->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rig.knob, &e);
+    };
+    // A notch up is one step clockwise; the knob's image turns with it.
+    wheel(120);
+    QCOMPARE(rig.panel.sent, std::vector<std::string>{"KEYP:RIGH"});
+    QCOMPARE(rig.knob->Position(), 2);
+    // Two notches down, across the top: two steps back.
+    wheel(-240);
+    QCOMPARE(rig.panel.Count("KEYP:LEFT"), 2);
+    QCOMPARE(rig.knob->Position(), 12);
+    // A fine-grained wheel: steps only per whole notch.
+    wheel(60);
+    QCOMPARE(rig.panel.sent.size(), std::size_t{3});
+    wheel(60);
+    QCOMPARE(rig.panel.sent.size(), std::size_t{4});
+    QCOMPARE(rig.knob->Position(), 1);
+    // A disabled knob (remote control stopped) takes no wheel either.
+    rig.knob->setEnabled(false);
+    wheel(120);
+    QCOMPARE(rig.panel.sent.size(), std::size_t{4});
 }
 
 QTEST_MAIN(KnobTest)
