@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 namespace qv {
 
@@ -263,9 +262,8 @@ void CSocketComm::StopComm() {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
     }
-    if (CloseSocket()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    // Closed at once: the window's thread calls this and never waits.
+    CloseSocket();
 }
 
 bool CSocketComm::CloseSocket() {
