@@ -58,6 +58,7 @@ class CommDialogTest : public QObject {
     void pasteFillsEveryField();
     void backspaceAcrossADot();
     void tabWalksTheFieldsAndLeaves();
+    void badInputIsClearAndKeptToWhatFits();
 
   private:
     // Shown, waiting for the initialisation to have run.
@@ -380,6 +381,30 @@ void CommDialogTest::tabWalksTheFieldsAndLeaves() {
     QCOMPARE(QApplication::focusWidget(), ipv4->Field(3));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
     QCOMPARE(QApplication::focusWidget(), ipv4->Field(2));
+}
+
+void CommDialogTest::badInputIsClearAndKeptToWhatFits() {
+    Seed("Method", 1);
+    auto dlg = Open("0.0.0.0", "::1", 1);
+    auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
+    auto* edit = Ctrl<QLineEdit>(*dlg, 1009);
+    // Fields left empty read as 0.
+    ipv4->ClearAddress();
+    ipv4->Field(0)->setFocus();
+    Type("10");
+    // An IPv6 text longer than the settings keep is cut where typing stops, not later.
+    Ctrl<QRadioButton>(*dlg, 1105)->click();
+    edit->setFocus();
+    edit->clear();
+    Type(QString(300, QLatin1Char('a')));
+    QCOMPARE(edit->text().size(), qsizetype(qv::kMaxSettingText));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+    QCOMPARE(dlg->m_strIpv4, std::string("10.0.0.0"));
+    QCOMPARE(dlg->m_strIpv6.size(), qv::kMaxSettingText);
+    // What was confirmed is what the store gives back.
+    store_->StoreCommunication(dlg->m_nMethod, dlg->m_strIpv4, dlg->m_strIpv6);
+    QCOMPARE(store_->Load().ipv6, dlg->m_strIpv6);
 }
 
 QTEST_MAIN(CommDialogTest)
