@@ -112,7 +112,7 @@ int UsageError(const QString& error) {
 }
 
 bool IsSet(const char* name) {
-    const char* value = std::getenv(name);
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): before any thread
     return value != nullptr && *value != '\0';
 }
 

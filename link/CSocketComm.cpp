@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <mutex>
 
 namespace qv {
@@ -154,7 +155,7 @@ bool CSocketComm::Connect(const char* host, int family) {
                 std::strcpy(text, "<unknown>");
             }
             std::fprintf(stderr, "Client: connect() to %s failed with error %d: %s\n", text, err,
-                         std::strerror(err));
+                         std::system_category().message(err).c_str());
         }
         return false;
     }

@@ -6,7 +6,7 @@
 namespace qv {
 
 CUsbDeviceVista::~CUsbDeviceVista() {
-    Close();
+    CUsbDeviceVista::Close();
 }
 
 UsbHandle CUsbDeviceVista::FindDevice() {

@@ -7,7 +7,7 @@
 namespace qv {
 
 CUsbDeviceXP::~CUsbDeviceXP() {
-    Close();
+    CUsbDeviceXP::Close();
 }
 
 bool CUsbDeviceXP::Open(int /*unused*/) {

@@ -107,7 +107,11 @@ bool ListUsbDevices(std::vector<UsbDeviceInfo>& devices) {
             }
             const std::string maker = Attr(d, "manufacturer");
             const std::string product = Attr(d, "product");
-            info.name = maker.empty() || product.empty() ? maker + product : maker + " " + product;
+            info.name = maker;
+            if (!maker.empty() && !product.empty()) {
+                info.name += ' ';
+            }
+            info.name += product;
             if (const char* cls = udev_device_get_property_value(d, kUdevClassProperty)) {
                 info.interfaceClass = cls;
             }

@@ -12,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "link/CommandSet.h"
 #include "link/FrameAssembler.h"
@@ -64,7 +65,7 @@ bool SimServer::Start(const std::string& bind, std::uint16_t port) {
     }
     listener_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener_ < 0) {
-        error_ = std::string("socket: ") + std::strerror(errno);
+        error_ = std::string("socket: ") + std::system_category().message(errno);
         return false;
     }
     const int on = 1;
@@ -78,7 +79,7 @@ bool SimServer::Start(const std::string& bind, std::uint16_t port) {
         ::listen(listener_, 4) != 0) {
         const int e = errno;
         error_ =
-            "cannot listen on " + bind + " port " + std::to_string(port) + ": " + std::strerror(e);
+            "cannot listen on " + bind + " port " + std::to_string(port) + ": " + std::system_category().message(e);
         if (e == EACCES && port < 1024) {
             error_ += " (ports below 1024 need privilege; use --port with a higher port)";
         }
@@ -91,7 +92,7 @@ bool SimServer::Start(const std::string& bind, std::uint16_t port) {
                                      : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     std::array<int, 2> pipe{};
     if (::pipe2(pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
-        error_ = std::string("pipe: ") + std::strerror(errno);
+        error_ = std::string("pipe: ") + std::system_category().message(errno);
         CloseFd(listener_);
         return false;
     }

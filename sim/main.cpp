@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
         auto value = [&]() -> const char* {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "qvsim: %s needs a value\n", argv[i]);
-                std::exit(2);
+                std::exit(2);  // NOLINT(concurrency-mt-unsafe): before any thread
             }
             return argv[++i];
         };
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
             if (!ParseInt(text, low, high, v)) {
                 std::fprintf(stderr, "qvsim: %s wants a number from %d to %d, not \"%s\"\n", name,
                              low, high, text);
-                std::exit(2);
+                std::exit(2);  // NOLINT(concurrency-mt-unsafe): before any thread
             }
             return v;
         };

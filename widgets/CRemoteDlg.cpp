@@ -5,6 +5,7 @@ CRemoteDlg::CRemoteDlg(int templateId, QWidget* parent)
 
 CRemoteDlg::~CRemoteDlg() = default;
 
-void CRemoteDlg::SendKey(std::string /*text*/) {}
+// By value as the panels take it: they move it on to the session.
+void CRemoteDlg::SendKey(std::string /*text*/) {}  // NOLINT(performance-unnecessary-value-param)
 
 void CRemoteDlg::OnResponseReady(int /*flag*/) {}

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "link/CDevComm.h"
@@ -164,7 +166,8 @@ int Watch(qv::CDevComm& dev, long count) {
     }
     std::sort(times.begin(), times.end());
     auto at = [&](double q) {
-        const auto idx = static_cast<std::size_t>(q * static_cast<double>(times.size() - 1) + 0.5);
+        const auto idx =
+            static_cast<std::size_t>(std::lround(q * static_cast<double>(times.size() - 1)));
         return times[std::min(idx, times.size() - 1)];
     };
     std::printf("frames %zu: min %.3f ms, median %.3f ms, p99 %.3f ms\n", times.size(),
@@ -251,7 +254,7 @@ int main(int argc, char** argv) {
         } else if (!WriteFileAtomically(args[2], dev.GetData(),
                                         static_cast<std::size_t>(dev.GetDataLength()))) {
             std::fprintf(stderr, "qvctl: cannot write %s: %s\n", args[2].c_str(),
-                         std::strerror(errno));
+                         std::system_category().message(errno).c_str());
             rc = kExitFailed;
         } else {
             std::printf("%s: %d bytes\n", args[2].c_str(), dev.GetDataLength());

@@ -67,7 +67,8 @@ QFont LabelFont(double pixels, bool bold = true) {
 // Largest font up to maxPx that fits text into width; 0 if none from minPx up does.
 double FitPixels(const QStringList& lines, double width, double height, double maxPx,
                  double minPx) {
-    for (double px = maxPx; px >= minPx; px -= 0.5) {
+    for (int half = 0; maxPx - 0.5 * half >= minPx; ++half) {
+        const double px = maxPx - 0.5 * half;
         const QFontMetricsF fm(LabelFont(px));
         double w = 0;
         for (const QString& l : lines) {
@@ -286,7 +287,9 @@ const QImage& SkinPainter::Background(Panel panel, int scale) {
         }
         const double x0 = Scaled(k.x, scale);
         const double y0 = Scaled(k.y, scale);
-        const QPointF c(x0 + k.size / 2, y0 + k.size / 2);
+        // The whole-pixel centre the knob control turns around.
+        const int half = k.size / 2;
+        const QPointF c(x0 + half, y0 + half);
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(18, 19, 22));
         p.drawEllipse(c, k.size * 0.465, k.size * 0.465);
@@ -442,7 +445,9 @@ QImage SkinPainter::PaintKnob(const Entry& e) {
     const bool disabled = e.position == 0;
     const int position = disabled ? 1 : e.position;
     const double turn = 30.0 * (position - 1);
-    const QPointF c(s / 2, s / 2);  // the turning centre the knob control uses
+    // The whole-pixel turning centre the knob control uses.
+    const int half = s / 2;
+    const QPointF c(half, half);
     const double R = s * 0.43;
     const double r = s * 0.31;
 
