@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 #include <mutex>
+#include <system_error>
 
 namespace qv {
 

@@ -78,8 +78,8 @@ bool SimServer::Start(const std::string& bind, std::uint16_t port) {
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0 ||
         ::listen(listener_, 4) != 0) {
         const int e = errno;
-        error_ =
-            "cannot listen on " + bind + " port " + std::to_string(port) + ": " + std::system_category().message(e);
+        error_ = "cannot listen on " + bind + " port " + std::to_string(port) + ": " +
+                 std::system_category().message(e);
         if (e == EACCES && port < 1024) {
             error_ += " (ports below 1024 need privilege; use --port with a higher port)";
         }
