@@ -51,15 +51,23 @@ int main(int argc, char** argv) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> downMs(300, 6000);
     std::vector<double> back;
-    std::printf("outage  down s  attempt  wait s  back to frame ms\n");
+    std::vector<double> noticed;
+    std::printf("outage  down s  noticed ms  attempt  wait s  back to frame ms\n");
     for (int i = 0; i < outages; ++i) {
         const int before = drawn.load();
         while (drawn.load() == before) {
             qv::bench::Pump(20ms);
         }
         server.Stop();
+        const auto gone = Clock::now();
+        while (session.linkState() != qv::LinkState::Reconnecting && Clock::now() < gone + 5s) {
+            qv::bench::Pump(1ms);
+        }
+        const double noticedMs = qv::bench::Ms(Clock::now() - gone);
+        noticed.push_back(noticedMs);
         const int down = downMs(random);
-        qv::bench::Pump(std::chrono::milliseconds(down));
+        qv::bench::Pump(std::chrono::milliseconds(down) -
+                        std::chrono::milliseconds(int(noticedMs)));
         const int attempt = session.ReconnectAttempt();
         const int units = qv::SessionController::ReconnectDelayUnits(std::max(0, attempt - 1));
         if (!server.Start("127.0.0.1", port)) {
@@ -74,7 +82,8 @@ int main(int argc, char** argv) {
         }
         const double ms = qv::bench::Ms(Clock::now() - up);
         back.push_back(ms);
-        std::printf("%6d  %6.1f  %7d  %6d  %16.0f\n", i + 1, down / 1000.0, attempt, units, ms);
+        std::printf("%6d  %6.1f  %10.0f  %7d  %6d  %16.0f\n", i + 1, down / 1000.0, noticedMs,
+                    attempt, units, ms);
     }
     std::printf(
         "back to the first new frame over %d outages: p50 %.0f ms, p90 %.0f ms, max %.0f ms\n",
