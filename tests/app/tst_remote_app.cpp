@@ -372,7 +372,7 @@ void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState() {
     };
     app().makePanel = [&usb](int model, qv::SettingsStore& store, std::uint16_t p, bool up) {
         auto panel = CRemoteApp::MakePanel(model, store, p, up);
-        static_cast<CRemoteDlgWren&>(*panel).panel().engine().SetUsbBackend(&usb);
+        static_cast<CRemoteDlgWren&>(*panel).engine().SetUsbBackend(&usb);
         return panel;
     };
     const auto boxUp = [](const QString& text) {

@@ -11,7 +11,7 @@
 #include "panels/CPanelSessionView.h"
 #include "panels/CScreenView.h"
 #include "panels/hardkey/CRemoteDlgRook.h"
-#include "panels/hardkey/HardKeyboardMap.h"
+#include "panels/hardkey/HardKeyTable.h"
 #include "resources/ids.h"
 #include "sim/SimServer.h"
 #include "tests/panels/PanelRig.h"
@@ -21,8 +21,7 @@
 #include "widgets/SkinLibrary.h"
 
 namespace ids = qv::ids;
-using qv::hardkey::HardKeyboardMap;
-using qv::hardkey::ScanCodes;
+using qv::ScanCodes;
 
 namespace {
 
@@ -145,9 +144,8 @@ void TestHardKeyPanel::keyboardMap() {
     QFETCH(int, scanCode);
     QFETCH(int, scanCodes);
     QFETCH(int, control);
-    QCOMPARE(HardKeyboardMap::ControlFor(key, Qt::KeyboardModifiers(modifiers),
-                                         static_cast<std::uint32_t>(scanCode),
-                                         static_cast<ScanCodes>(scanCodes)),
+    QCOMPARE(qv::MapKey(qv::hardkey::kKeyboard, key, Qt::KeyboardModifiers(modifiers),
+                        static_cast<std::uint32_t>(scanCode), static_cast<ScanCodes>(scanCodes)),
              control);
 }
 
@@ -173,7 +171,7 @@ void TestHardKeyPanel::everyKeySendsItsCommand() {
     QFETCH(QString, command);
     auto panel = MakePanel();
     StartRemote(*panel);
-    CTqButton* key = panel->Key(id);
+    auto* key = static_cast<CTqButton*>(panel->Key(id));
     QVERIFY(key);
     QCOMPARE(key->objectName(), QStringLiteral("ctrl%1").arg(id));
     // Drawn once: the key has its image's size, whatever the layout gave it.
@@ -199,7 +197,7 @@ void TestHardKeyPanel::keysFollowRemoteControl() {
         return panel->Knob()->isEnabled() == expected;
     };
     QVERIFY(allEnabled(false));
-    CTqButton* mode = panel->Key(1073);
+    auto* mode = static_cast<CTqButton*>(panel->Key(1073));
     QCOMPARE(mode->ChosenSlot(), int(CTqButton::kDisabled));
     // A disabled key sends nothing.
     QTest::mouseClick(mode, Qt::LeftButton, {}, mode->rect().center());
@@ -270,7 +268,7 @@ void TestHardKeyPanel::pcKeySendsOnRelease() {
     const QImage normal = qv::SkinImage(row.sets[0].ids[0]);
     const QImage pressed = qv::SkinImage(row.sets[0].ids[1]);
     QVERIFY(normal != pressed);
-    CTqButton* button = panel->Key(id);
+    auto* button = static_cast<CTqButton*>(panel->Key(id));
     const auto shown = [button] { return button->Image(button->ChosenSlot()); };
     QCOMPARE(shown(), normal);
 
@@ -541,7 +539,7 @@ void TestHardKeyPanel::keyWhileTheLinkDrops() {
     QTRY_VERIFY_WITH_TIMEOUT(panel->screen().framesShown() >= 1, 5000);
     rig_.sim->Stop();
     QTRY_COMPARE_WITH_TIMEOUT(panel->view().PaneText(1), QStringLiteral("Disconnected"), 5000);
-    CTqButton* mode = panel->Key(1073);
+    auto* mode = static_cast<CTqButton*>(panel->Key(1073));
     QTest::mouseClick(mode, Qt::LeftButton, {}, mode->rect().center());
     QTest::keyClick(panel.get(), Qt::Key_5);
     QTest::qWait(150);

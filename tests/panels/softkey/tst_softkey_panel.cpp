@@ -15,6 +15,7 @@
 #include "panels/CScreenView.h"
 #include "panels/softkey/CRemoteDlgWren.h"
 #include "panels/softkey/CReplayBar.h"
+#include "panels/softkey/SoftKeyTable.h"
 #include "resources/ids.h"
 #include "session/Commands.h"
 #include "sim/SimServer.h"
@@ -88,7 +89,7 @@ std::unique_ptr<CRemoteDlgWren> TestSoftKeyPanel::MakePanel() {
 
 void TestSoftKeyPanel::GoLive(CRemoteDlgWren& panel, bool start) {
     panel.Command(ids::kCmdConnect);
-    QTRY_COMPARE(panel.panel().view().PaneText(1), QStringLiteral("Connected"));
+    QTRY_COMPARE(panel.panelSession().view().PaneText(1), QStringLiteral("Connected"));
     if (start) {
         panel.Command(ids::kCmdStart);
         QCOMPARE(panel.session().streaming().load(), 1);
@@ -102,7 +103,7 @@ QVariant TestSoftKeyPanel::Stored(const char* name) const {
 
 QStringList TestSoftKeyPanel::CommandsUpToMarker(CRemoteDlgWren& panel) {
     const std::size_t before = rig_.sim->instrument().Commands().size();
-    panel.OnKeyCommand(1022);  // Mode: never sent by the cases below
+    panel.OnKey(1022);  // Mode: never sent by the cases below
     rig_.sim->instrument().WaitForCommands(before + 1, 3s);
     QStringList out;
     for (const auto& c : rig_.sim->instrument().Commands()) {
@@ -118,12 +119,12 @@ QStringList TestSoftKeyPanel::CommandsUpToMarker(CRemoteDlgWren& panel) {
 void TestSoftKeyPanel::keysReachTheInstrument_data() {
     QTest::addColumn<int>("id");
     QTest::addColumn<QString>("command");
-    for (const SoftKey& key : SoftKeyTable::Keys()) {
-        QTest::addRow("%d", key.id) << key.id << QString::fromLatin1(key.command);
+    for (const qv::PanelKey& key : qv::softkey::kKeys) {
+        QTest::addRow("%d", key.id)
+            << key.id << QString::fromLatin1(key.command.data(), int(key.command.size()));
     }
     QTest::addRow("knob clockwise") << ids::kSoftKnob << "KEYP:RIGH";
-    QTest::addRow("keyboard button")
-        << SoftKeyTable::kKeyboardButton << "SAVE:KEYP:STRS [QVRemote]";
+    QTest::addRow("keyboard button") << qv::softkey::kKeyboardButton << "SAVE:KEYP:STRS [QVRemote]";
 }
 
 void TestSoftKeyPanel::keysReachTheInstrument() {
@@ -134,7 +135,7 @@ void TestSoftKeyPanel::keysReachTheInstrument() {
     rig_.sim->instrument().ClearRecords();
     if (id == ids::kSoftKnob) {
         // Grab the knob at the top, turn it a third of the way to three o'clock: one detent.
-        CKnobButton* knob = panel->knob();
+        CKnobButton* knob = panel->Knob();
         const QPoint c = knob->Center();
         QTest::mousePress(knob, Qt::LeftButton, {}, c - QPoint(0, 40));
         QMouseEvent move(QEvent::MouseMove, QPointF(c + QPoint(20, -35)),
@@ -143,7 +144,7 @@ void TestSoftKeyPanel::keysReachTheInstrument() {
         QApplication::sendEvent(knob, &move);
         QTest::mouseRelease(knob, Qt::LeftButton, {}, c + QPoint(20, -35));
         QCOMPARE(knob->Position(), 2);
-    } else if (id == SoftKeyTable::kKeyboardButton) {
+    } else if (id == qv::softkey::kKeyboardButton) {
         auto* button = panel->findChild<QAbstractButton*>(QStringLiteral("ctrl1109"));
         QVERIFY(button != nullptr);
         QVERIFY(!button->isVisible());
@@ -163,14 +164,14 @@ void TestSoftKeyPanel::keysFollowRemoteControl() {
     auto panel = MakePanel();
     QCOMPARE(panel->windowTitle(), QStringLiteral("QVRemote 2.1"));
     const auto all = [&](bool enabled) {
-        for (const SoftKey& key : SoftKeyTable::Keys()) {
+        for (const qv::PanelKey& key : qv::softkey::kKeys) {
             CSkinButton* b = panel->Key(key.id);
             if (b->isEnabled() != enabled ||
                 (!enabled && b->ChosenSlot() != CSkinButton::kDisabled)) {
                 return false;
             }
         }
-        return panel->knob()->isEnabled() == enabled;
+        return panel->Knob()->isEnabled() == enabled;
     };
     QVERIFY(all(false));
     GoLive(*panel, false);
@@ -213,16 +214,16 @@ void TestSoftKeyPanel::layoutAtEveryScale() {
     QVERIFY(rig_.store->StoreInt(qv::kSetHideKeyBtn, screenMode ? 1 : 0) == 1);
     auto panel = MakePanel();
     QCOMPARE(panel->scale(), scale);
-    QCOMPARE(panel->screenMode(), screenMode);
+    QCOMPARE(panel->ScreenMode(), screenMode);
     QCOMPARE(panel->layout().WindowSize(), window);
     QCOMPARE(panel->size(), client);
     QCOMPARE(panel->layout().BackgroundId(), background);
     const qv::ScreenRect r = panel->screenRect();
     QCOMPARE(QRect(r.left, r.top, r.width(), r.height()), screen);
     // Frames are drawn and touches counted in the same place.
-    QCOMPARE(panel->panel().screen().geometry(), screen);
+    QCOMPARE(panel->panelSession().screen().geometry(), screen);
     // The status bar runs along the bottom of the client area.
-    QCOMPARE(panel->panel().statusBar()->geometry(),
+    QCOMPARE(panel->panelSession().statusBar()->geometry(),
              QRect(0, client.height() - 20, client.width(), 20));
 }
 
@@ -235,7 +236,7 @@ void TestSoftKeyPanel::statusTextsFitTheirPanes() {
     for (int scale : {0, 1, 2}) {
         QVERIFY(rig_.store->StoreInt(qv::kSetScale, scale) == 1);
         auto panel = MakePanel();
-        auto* pane = panel->panel().statusBar()->findChild<QLabel*>(QStringLiteral("pane2"));
+        auto* pane = panel->panelSession().statusBar()->findChild<QLabel*>(QStringLiteral("pane2"));
         QVERIFY(pane != nullptr);
         QTRY_VERIFY(pane->isVisible());
         for (const char* text : {"Remote Control Stopped", "Remote Control Started"}) {
@@ -273,14 +274,14 @@ void TestSoftKeyPanel::keyPlacesAndImages() {
     QFETCH(QSize, imageSize);
     QVERIFY(rig_.store->StoreInt(qv::kSetScale, scale) == 1);
     auto panel = MakePanel();
-    CSkinButton* b = id == ids::kSoftKnob ? panel->knob() : panel->Key(id);
+    CSkinButton* b = id == ids::kSoftKnob ? panel->Knob() : panel->Key(id);
     QCOMPARE(b->geometry(), place);
     QCOMPARE(b->Image(CSkinButton::kNormal), qv::SkinImage(normalImage));
     QCOMPARE(b->Image(CSkinButton::kNormal).size(), imageSize);
     if (id == ids::kSoftKnob) {
         // The knob turns around the middle of its laid-out size, with this scale's frames.
-        QCOMPARE(panel->knob()->Center(), QPoint(place.width() / 2, place.width() / 2));
-        QCOMPARE(panel->knob()->ImageIds()[1], normalImage);
+        QCOMPARE(panel->Knob()->Center(), QPoint(place.width() / 2, place.width() / 2));
+        QCOMPARE(panel->Knob()->ImageIds()[1], normalImage);
     }
 }
 
@@ -292,12 +293,12 @@ void TestSoftKeyPanel::scaleChangeRelaysOutAndStores() {
     QCOMPARE(Stored(qv::kSetScale).toInt(), 2);
     QCOMPARE(panel->size(), QSize(897, 557));
     QCOMPARE(panel->Key(1013)->geometry(), QRect(631, 26, 41, 29));
-    QCOMPARE(panel->knob()->Center(), QPoint(61, 61));
-    QCOMPARE(panel->panel().scale(), 2);  // frames and touches follow
+    QCOMPARE(panel->Knob()->Center(), QPoint(61, 61));
+    QCOMPARE(panel->panelSession().scale(), 2);  // frames and touches follow
     panel->Command(ids::kCmdScale85);
     QCOMPARE(Stored(qv::kSetScale).toInt(), 1);
     QCOMPARE(panel->Key(1013)->geometry(), QRect(766, 32, 50, 35));
-    QCOMPARE(panel->knob()->ImageIds()[0], 530);
+    QCOMPARE(panel->Knob()->ImageIds()[0], 530);
     panel->Command(ids::kCmdScale100);
     QCOMPARE(Stored(qv::kSetScale).toInt(), 0);
     QCOMPARE(panel->size(), QSize(1282, 787));
@@ -322,15 +323,15 @@ void TestSoftKeyPanel::currentScaleWritesNothing() {
 void TestSoftKeyPanel::menuChecksScaleAndMode() {
     auto panel = MakePanel();
     const auto checked = [&](int id) {
-        QAction* a = panel->panel().Action(id);
+        QAction* a = panel->panelSession().Action(id);
         return a != nullptr && a->isEnabled() && a->isChecked();
     };
     // The menu's own items run the panel's handlers.
-    panel->panel().Action(ids::kCmdScale70)->trigger();
-    panel->panel().Action(ids::kCmdScreenMode)->trigger();
+    panel->panelSession().Action(ids::kCmdScale70)->trigger();
+    panel->panelSession().Action(ids::kCmdScreenMode)->trigger();
     QCOMPARE(panel->scale(), 2);
-    QVERIFY(panel->screenMode());
-    panel->panel().UpdateMenu(panel->screenMode());
+    QVERIFY(panel->ScreenMode());
+    panel->panelSession().UpdateMenu(panel->ScreenMode());
     QVERIFY(checked(ids::kCmdScale70));
     QVERIFY(!checked(ids::kCmdScale100));
     QVERIFY(!checked(ids::kCmdScale85));
@@ -343,17 +344,17 @@ void TestSoftKeyPanel::screenModeTogglesBack() {
     const QSize size = panel->size();
     const QPoint corner = panel->pos();
     panel->Command(ids::kCmdScreenMode);
-    QVERIFY(panel->screenMode());
+    QVERIFY(panel->ScreenMode());
     QCOMPARE(Stored(qv::kSetHideKeyBtn).toInt(), 1);
     QCOMPARE(panel->size(), QSize(559, 439));
     // Every key now lies outside the client area.
-    for (const SoftKey& key : SoftKeyTable::Keys()) {
+    for (const qv::PanelKey& key : qv::softkey::kKeys) {
         QVERIFY2(!panel->rect().intersects(panel->Key(key.id)->geometry()),
                  qPrintable(QString::number(key.id)));
     }
-    QVERIFY(!panel->rect().intersects(panel->knob()->geometry()));
+    QVERIFY(!panel->rect().intersects(panel->Knob()->geometry()));
     panel->Command(ids::kCmdScreenMode);
-    QVERIFY(!panel->screenMode());
+    QVERIFY(!panel->ScreenMode());
     QCOMPARE(Stored(qv::kSetHideKeyBtn).toInt(), 0);
     QCOMPARE(panel->size(), size);
     QCOMPARE(panel->pos(), corner);
@@ -443,13 +444,13 @@ void TestSoftKeyPanel::pcKeysPressAndRelease() {
     QWidget* target = panel->Key(1014);
     QTest::keyPress(target, Qt::Key(key), mods);
     if (panelKey != 0) {
-        const auto* skin = SoftKeyTable::Skin(panelKey);
+        const auto* skin = qv::FindKey(qv::softkey::kKeys, panelKey)->skin;
         const int pressedId = skin->sets[0].ids[1];
         QCOMPARE(panel->Key(panelKey)->Image(CSkinButton::kNormal), qv::SkinImage(pressedId));
     }
     QTest::keyRelease(target, Qt::Key(key), mods);
     if (panelKey != 0) {
-        const int normalId = SoftKeyTable::Skin(panelKey)->sets[0].ids[0];
+        const int normalId = qv::FindKey(qv::softkey::kKeys, panelKey)->skin->sets[0].ids[0];
         QCOMPARE(panel->Key(panelKey)->Image(CSkinButton::kNormal), qv::SkinImage(normalId));
     }
     const QStringList expected = command.isEmpty() ? QStringList{} : QStringList{command};
@@ -525,11 +526,11 @@ void TestSoftKeyPanel::replayAndLiveExcludeEachOther() {
     QVERIFY(bar != nullptr);
     QVERIFY(bar->isHidden());
     const QSize size = panel->size();
-    const QRect status = panel->panel().statusBar()->geometry();
+    const QRect status = panel->panelSession().statusBar()->geometry();
 
     // The menu item shows the bar under the panel; the panel's own numbers stay.
     QAction* item = nullptr;
-    for (QAction* a : panel->panel().menu().actions()) {
+    for (QAction* a : panel->panelSession().menu().actions()) {
         if (a->data().toInt() == CRemoteDlgWren::kCmdReplay) {
             item = a;
         }
@@ -539,8 +540,8 @@ void TestSoftKeyPanel::replayAndLiveExcludeEachOther() {
     QVERIFY(!bar->isHidden());
     QCOMPARE(panel->size(), size + QSize(0, bar->height()));
     QCOMPARE(bar->geometry().top(), size.height());
-    QCOMPARE(panel->panel().statusBar()->geometry(), status);
-    QCOMPARE(panel->panel().screen().geometry(), QRect(41, 39, 800, 600));
+    QCOMPARE(panel->panelSession().statusBar()->geometry(), status);
+    QCOMPARE(panel->panelSession().screen().geometry(), QRect(41, 39, 800, 600));
 
     GoLive(*panel);
     bar->player().chooseFolder = [folder] { return folder.toStdString(); };
@@ -549,8 +550,8 @@ void TestSoftKeyPanel::replayAndLiveExcludeEachOther() {
     bar->player().Play();
     // A replay takes the picture: remote control stops.
     QCOMPARE(panel->session().streaming().load(), 0);
-    QCOMPARE(panel->panel().view().PaneText(2), QStringLiteral("Remote Control Stopped"));
-    QTRY_VERIFY(panel->panel().screen().framesShown() > 0);
+    QCOMPARE(panel->panelSession().view().PaneText(2), QStringLiteral("Remote Control Stopped"));
+    QTRY_VERIFY(panel->panelSession().screen().framesShown() > 0);
     // Starting remote control ends the replay.
     panel->Command(qv::ids::kCmdStart);
     QVERIFY(!bar->player().playing());
