@@ -32,6 +32,10 @@ int ReceiveByPoll(CDevComm& dev) {
     }
 }
 
+constexpr auto kDeadline = 3000ms;
+// Long enough for whole frames to arrive in time, short enough not to wait it out for long.
+constexpr auto kShortDeadline = 1500ms;
+
 struct PeerCase {
     const char* name;
     MaliciousPeer::Script script;
@@ -40,25 +44,25 @@ struct PeerCase {
     const char* expected;  // the error text, or the joined answer
     std::chrono::milliseconds atLeast;
     std::chrono::milliseconds atMost;
+    std::chrono::milliseconds deadline = kDeadline;
 };
 
-constexpr auto kDeadline = 3000ms;
-
 const PeerCase kPeerCases[] = {
-    // Valid frames of a 255-frame answer, one byte every 300 ms: each frame is in time, the
+    // Valid frames of a 255-frame answer, one byte every 100 ms: each frame is in time, the
     // answer never would be.
     {"TrickledFrames",
      [](MaliciousPeer::Wire& w) {
          for (int i = 0; i < 255; ++i) {
              for (const std::uint8_t b :
                   Frame(REQ_SCREEN, 255, static_cast<std::uint8_t>(i), {0x55})) {
-                 if (!w.Send({b}) || !w.Pause(300ms)) {
+                 if (!w.Send({b}) || !w.Pause(100ms)) {
                      return;
                  }
              }
          }
      },
-     false, -1, "STR_ERROR_TIMEOUT", kDeadline - 100ms, kDeadline + 600ms},
+     false, -1, "STR_ERROR_TIMEOUT", kShortDeadline - 100ms, kShortDeadline + 600ms,
+     kShortDeadline},
     // An endless stream of valid first frames of a 255-frame answer.
     {"EndlessFirstFrames",
      [](MaliciousPeer::Wire& w) {
@@ -70,7 +74,8 @@ const PeerCase kPeerCases[] = {
          while (w.Send(burst)) {
          }
      },
-     false, -1, "STR_ERROR_TIMEOUT", kDeadline - 100ms, kDeadline + 600ms},
+     false, -1, "STR_ERROR_TIMEOUT", kShortDeadline - 100ms, kShortDeadline + 600ms,
+     kShortDeadline},
     // Two frames of an answer, then the answer again from its first frame.
     {"RestartsAtIndexZero",
      [](MaliciousPeer::Wire& w) {
@@ -103,7 +108,7 @@ TEST_P(BoundedAnswers, EndWithinTheDeadlineWithTheirText) {
     ASSERT_NE(peer.port(), 0);
     CDevComm dev;
     dev.Init(nullptr);
-    dev.SetAnswerDeadline(kDeadline);
+    dev.SetAnswerDeadline(c.deadline);
     dev.SetAddress("127.0.0.1");
     dev.SetPort(peer.port());
     ASSERT_EQ(dev.ConnectTcp(), 1);

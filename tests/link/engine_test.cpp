@@ -139,7 +139,7 @@ TEST_P(EngineOverLoopback, UploadGoesOutInNumberedChunks) {
 TEST_P(EngineOverLoopback, ReconnectingLeaksNoSocket) {
     dev_.Disconnect();
     const int before = OpenDescriptors();
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(peer_->Connect(dev_));
         ASSERT_EQ(dev_.SendRequest(kCmdRequest, REQ_EQINFO), 1);
         ASSERT_EQ(Await(dev_), 100);
