@@ -223,6 +223,26 @@ TEST(AnswerDeadline, TenSecondsFromTheRequestWhateverFlows) {
     }
 }
 
+// Bytes that never make a frame: one frame is given up at its own deadline, long before the
+// answer's.
+TEST(AnswerDeadline, AFrameThatNeverEndsEndsAtTheFrameDeadline) {
+    VirtualClock clock;
+    CDevComm dev;
+    dev.Init(nullptr);
+    dev.SetClock(&clock);
+    const Bytes start{0x7F, 0x41, REQ_SCREEN, 1, 0};
+    dev.Attach(std::make_shared<ScriptedTransport>(
+        clock, [&](int i) { return i < 5 ? Bytes{start[static_cast<std::size_t>(i)]} : Bytes{1}; },
+        400ms));
+    const auto begin = clock.Now();
+    ASSERT_EQ(dev.RequestScreen(), 1);
+    EXPECT_EQ(dev.ReceiveAnswer(nullptr), -1);
+    EXPECT_EQ(dev.ErrorText(), "STR_ERROR_TIMEOUT");
+    const auto took = clock.Now() - begin;
+    EXPECT_GE(took, 2300ms - 400ms);
+    EXPECT_LE(took, 2300ms + 400ms);
+}
+
 TEST(AnswerDeadline, AnAnswerInTimeIsWhole) {
     VirtualClock clock;
     CDevComm dev;
