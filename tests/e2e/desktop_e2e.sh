@@ -26,6 +26,8 @@ fail() {
   echo "--- simulator"; tail -n 20 "$simlog" || true
   echo "--- program"; tail -n 40 "$work/app.log" || true
   echo "--- settings"; cat "$home/.config/Orvane/QVRemote.conf" 2>/dev/null || echo "(none)"
+  echo "--- X server"; [[ -n $xvfb ]] && kill -0 "$xvfb" 2>/dev/null && echo "(running)" || echo "(gone)"
+  tail -n 20 "$work/xvfb.log" 2>/dev/null || true
   [[ -f "$work/shot.png" ]] && cp "$work/shot.png" "${TMPDIR:-/tmp}/qvremote-e2e-fail.png" &&
     echo "e2e: last screenshot kept in ${TMPDIR:-/tmp}/qvremote-e2e-fail.png"
   exit 1
@@ -39,11 +41,12 @@ wait_for() {
   done
   return 1
 }
-flow=start simlog=/dev/null home=/nonexistent
+flow=start simlog=/dev/null home=/nonexistent xvfb=""
 
 # The abstract socket only: no /tmp/.X11-unix left behind.
 Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp -nolisten unix 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
+xvfb=$!
+pids+=("$xvfb")
 wait_for 100 test -s "$work/display" || fail "the X server did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"
 unset XDG_CONFIG_HOME XDG_STATE_HOME
