@@ -34,7 +34,7 @@ int ReceiveByPoll(CDevComm& dev) {
 
 constexpr auto kDeadline = 3000ms;
 // Long enough for whole frames to arrive in time, short enough not to wait it out for long.
-constexpr auto kShortDeadline = 1500ms;
+constexpr auto kShortDeadline = 800ms;
 
 struct PeerCase {
     const char* name;
@@ -48,14 +48,14 @@ struct PeerCase {
 };
 
 const PeerCase kPeerCases[] = {
-    // Valid frames of a 255-frame answer, one byte every 100 ms: each frame is in time, the
+    // Valid frames of a 255-frame answer, one byte every 50 ms: each frame is in time, the
     // answer never would be.
     {"TrickledFrames",
      [](MaliciousPeer::Wire& w) {
          for (int i = 0; i < 255; ++i) {
              for (const std::uint8_t b :
                   Frame(REQ_SCREEN, 255, static_cast<std::uint8_t>(i), {0x55})) {
-                 if (!w.Send({b}) || !w.Pause(100ms)) {
+                 if (!w.Send({b}) || !w.Pause(50ms)) {
                      return;
                  }
              }
