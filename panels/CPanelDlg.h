@@ -5,8 +5,6 @@
 // its screen mode and its own menu items.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <map>
 #include <set>
 #include <span>

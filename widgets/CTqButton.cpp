@@ -31,7 +31,7 @@ int CTqButton::ChosenSlot() const {
 
 QSize CTqButton::sizeHint() const {
     const int slot = ChosenSlot();
-    return slot < 0 ? QAbstractButton::sizeHint() : Image(slot).size();
+    return slot < 0 ? CSkinButton::sizeHint() : Image(slot).size();
 }
 
 void CTqButton::paintEvent(QPaintEvent* /*event*/) {

@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         }
     });
     dismisser.start(20);
-    QTimer::singleShot(kTimeLimitMs, [] {
+    QTimer::singleShot(kTimeLimitMs, &app, [] {
         std::fprintf(stderr, "panelshot: no connection or no frames\n");
         QApplication::exit(1);
     });
