@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <csignal>
 
+#include "QvVersion.h"
 #include "dialogs/CDlgModel.h"
 #include "panels/hardkey/CRemoteDlgRook.h"
 #include "panels/softkey/CRemoteDlgWren.h"
@@ -88,7 +89,7 @@ void CRemoteApp::CloseAll() {
 CRemoteApp::CRemoteApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("QVRemote"));
     setOrganizationName(QStringLiteral("Orvane"));
-    setApplicationVersion(QString::fromLatin1(kVersion));
+    setApplicationVersion(QString::fromLatin1(qv::kVersion));
     setDesktopFileName(QStringLiteral("qvremote"));
     setWindowIcon(qv::AppIcon());
 

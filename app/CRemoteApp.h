@@ -20,7 +20,6 @@ class SettingsStore;
 class CRemoteApp : public QApplication {
     Q_OBJECT
   public:
-    static constexpr const char* kVersion = "2.1";
     static constexpr const char* kDpiAdvice =
         "In Windows 7 and older, you must set custom text size (DPI) to 'Smaller-100% "
         "(default)' on your computer.To change this option, go to Control Panel > Appearance "

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "QvVersion.h"
 #include "app/CRemoteApp.h"
 #include "link/LinkPlatform.h"
 #include "platform/LibUsbBackend.h"
@@ -149,7 +150,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (early.parser.isSet(early.version)) {
-            std::printf("qvremote %s\n", CRemoteApp::kVersion);
+            std::printf("qvremote %s\n", qv::kVersion);
             return 0;
         }
         if (!ok) {

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "QvVersion.h"
 #include "dialogs/DialogUnits.h"
 #include "resources/ids.h"
 #include "widgets/SkinLibrary.h"
@@ -14,7 +15,6 @@ namespace ids = qv::ids;
 namespace {
 
 constexpr const char* kProduct = "Remote";
-constexpr const char* kVersion = "2.1";
 constexpr const char* kVendor = "Orvane Instruments";
 constexpr int kIconPixels = 32;  // a dialog icon control shows the icon at its large size
 
@@ -55,7 +55,7 @@ void CAboutDlg::showEvent(QShowEvent* event) {
 
 void CAboutDlg::OnInitDialog() {
     setWindowTitle(QString::asprintf("QV%s Infomation", kProduct));
-    version_->setText(QString::asprintf("QV%s, Version %s", kProduct, kVersion));
+    version_->setText(QString::asprintf("QV%s, Version %s", kProduct, qv::kVersion));
     // Icon 128 itself, as the skin holds it: not whatever icon the application was given.
     const QIcon icon = qv::SkinIcon(ids::kIconApp);
     icon_->setPixmap(icon.isNull() ? QPixmap() : icon.pixmap(kIconPixels, kIconPixels));

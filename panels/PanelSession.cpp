@@ -132,12 +132,11 @@ void PanelSession::SendKey(std::string text) {
     }
 }
 
-void PanelSession::Touch(QPoint clientPoint, bool hideKeys) {
+void PanelSession::Touch(QPoint clientPoint) {
     if (!session_) {
         return;
     }
-    if (const auto touch =
-            session_->Touch(clientPoint.x(), clientPoint.y(), screenRect_, scale_, hideKeys)) {
+    if (const auto touch = session_->Touch(clientPoint.x(), clientPoint.y(), screenRect_, scale_)) {
         SendKey(*touch);
     }
 }

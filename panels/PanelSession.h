@@ -72,7 +72,7 @@ class PanelSession : public QObject {
     // Sends a command text through the one send path.
     void SendKey(std::string text);
     // A left press at a client point: sends the touch command when it maps onto the screen.
-    void Touch(QPoint clientPoint, bool hideKeys);
+    void Touch(QPoint clientPoint);
 
     // Sets every item's enabled and checked state and opens the menu at a global position.
     void PopupMenu(QPoint globalPos, bool screenMode);

@@ -16,11 +16,8 @@ std::string TouchText(int x, int y) {
 
 }  // namespace
 
-std::string HardKeyTouch(int x, int y, const ScreenRect& screen, bool hideKeys) {
-    if (hideKeys) {
-        return TouchText(x - screen.left, y - screen.top);
-    }
-    return TouchText(x - kHardScreenLeft, y - kHardScreenTop);
+std::string HardKeyTouch(int x, int y, const ScreenRect& screen) {
+    return TouchText(x - screen.left, y - screen.top);
 }
 
 std::string SoftKeyTouch(int x, int y, const ScreenRect& screen, int scaleSetting) {

@@ -12,13 +12,9 @@ namespace qv {
 // The soft-key panel's keyboard button; the tag between the brackets is ours.
 inline constexpr std::string_view kKeyboardCommand = "SAVE:KEYP:STRS [QVRemote]";
 
-// Hard-key panel: where the frame sits in the client area when the keys are shown.
-inline constexpr int kHardScreenLeft = 111;
-inline constexpr int kHardScreenTop = 25;
-
-// "KEYP x,y" for a click at (x, y) in the client area. Hard-key panel: offsets only, from
-// the screen's corner in screen mode (hideKeys), else from (111, 25).
-std::string HardKeyTouch(int x, int y, const ScreenRect& screen, bool hideKeys);
+// "KEYP x,y" for a click at (x, y) in the client area. Hard-key panel: the offset from the
+// screen's corner, unscaled.
+std::string HardKeyTouch(int x, int y, const ScreenRect& screen);
 // Soft-key panel: divided by the display scale's factor, truncated, held to 800 x 600.
 std::string SoftKeyTouch(int x, int y, const ScreenRect& screen, int scaleSetting);
 

@@ -535,7 +535,7 @@ bool SessionController::WaitCommandsSent(std::chrono::milliseconds timeout) {
 }
 
 std::optional<std::string> SessionController::Touch(int x, int y, const ScreenRect& screen,
-                                                    int scaleSetting, bool hideKeys) const {
+                                                    int scaleSetting) const {
     if (!engine_.IsConnected() || streaming_.load() != 1 || !screen.Contains(x, y)) {
         return std::nullopt;
     }
@@ -545,7 +545,7 @@ std::optional<std::string> SessionController::Touch(int x, int y, const ScreenRe
         }
         return SoftKeyTouch(x, y, screen, scaleSetting);
     }
-    return HardKeyTouch(x, y, screen, hideKeys);
+    return HardKeyTouch(x, y, screen);
 }
 
 std::string SessionController::FramePath() const {

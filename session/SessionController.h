@@ -104,9 +104,9 @@ class SessionController : public QObject, public DevOwner {
     // The one send path for command texts (keys, knob, PC keys, quality, touches).
     void SendKey(std::string text);
     // The touch command for a click at (x, y) in the client area, when it must send one.
-    // scaleSetting: the soft-key panel's display scale; hideKeys: hard-key screen mode.
-    std::optional<std::string> Touch(int x, int y, const ScreenRect& screen, int scaleSetting,
-                                     bool hideKeys) const;
+    // scaleSetting: the soft-key panel's display scale.
+    std::optional<std::string> Touch(int x, int y, const ScreenRect& screen,
+                                     int scaleSetting) const;
 
     // The communication dialog's OK: takes the method and the IPv6 text, and the IPv4 text for
     // method 1; stores them (creating the settings on first use) and rewrites pane 3. The

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "QvVersion.h"
 #include "link/CommandSet.h"
 #include "link/ModelTable.h"
 #include "sim/SimServer.h"
@@ -184,7 +185,7 @@ int main(int argc, char** argv) {
             Help();
             return 0;
         } else if (arg == "-v" || arg == "--version") {
-            std::printf("qvsim %s\n", QV_VERSION);
+            std::printf("qvsim %s\n", qv::kVersion);
             return 0;
         } else {
             std::fprintf(stderr, "qvsim: unknown argument \"%s\"\n", argv[i]);

@@ -9,7 +9,10 @@ CSkinButton::CSkinButton(QWidget* parent) : QAbstractButton(parent) {
 }
 
 void CSkinButton::LoadBitmaps(int normal, int pressed, int focus, int disabled) {
-    const std::array<int, 4> ids{normal, pressed, focus, disabled};
+    LoadBitmaps({normal, pressed, focus, disabled});
+}
+
+void CSkinButton::LoadBitmaps(const std::array<int, 4>& ids) {
     std::array<QImage, 4> images;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         if (ids[i] != 0) {
@@ -21,30 +24,30 @@ void CSkinButton::LoadBitmaps(int normal, int pressed, int focus, int disabled) 
 
 void CSkinButton::SetImages(const std::array<QImage, 4>& images) {
     images_ = images;
+    ImagesChanged();
 }
 
 void CSkinButton::SizeToContent() {
-    if (!images_[kNormal].isNull()) {
+    if (Has(kNormal)) {
         resize(images_[kNormal].size());
     }
 }
 
 int CSkinButton::ChosenSlot() const {
-    const auto has = [this](Slot s) { return !images_[s].isNull(); };
-    if (isDown() && has(kPressed)) {
+    if (isDown() && Has(kPressed)) {
         return kPressed;
     }
-    if (hasFocus() && has(kFocus)) {
+    if (hasFocus() && Has(kFocus)) {
         return kFocus;
     }
-    if (!isEnabled() && has(kDisabled)) {
+    if (!isEnabled() && Has(kDisabled)) {
         return kDisabled;
     }
-    return has(kNormal) ? kNormal : -1;
+    return Has(kNormal) ? kNormal : -1;
 }
 
 QSize CSkinButton::sizeHint() const {
-    return images_[kNormal].isNull() ? QAbstractButton::sizeHint() : images_[kNormal].size();
+    return Has(kNormal) ? images_[kNormal].size() : QAbstractButton::sizeHint();
 }
 
 void CSkinButton::paintEvent(QPaintEvent* /*event*/) {

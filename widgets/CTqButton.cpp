@@ -3,49 +3,35 @@
 #include <QPainter>
 
 #include "widgets/BitmapToRegion.h"
-#include "widgets/SkinLibrary.h"
 
-CTqButton::CTqButton(QWidget* parent) : QAbstractButton(parent) {
+CTqButton::CTqButton(QWidget* parent) : CSkinButton(parent) {
     // The image covers the button: nothing to erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAutoFillBackground(false);
 }
 
-void CTqButton::LoadBitmaps(int normal, int pressed, int focus, int disabled) {
-    const std::array<int, 4> ids{normal, pressed, focus, disabled};
-    std::array<QImage, 4> images;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (ids[i] != 0) {
-            images[i] = qv::SkinImage(ids[i]);
-        }
-    }
-    SetImages(images);
-}
-
-void CTqButton::SetImages(const std::array<QImage, 4>& images) {
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        images_[i] = images[i];
-        regions_[i] = images_[i].isNull() ? std::nullopt : qv::BitmapToRegion(images_[i]);
+void CTqButton::ImagesChanged() {
+    for (std::size_t i = 0; i < regions_.size(); ++i) {
+        const QImage& image = Image(static_cast<int>(i));
+        regions_[i] = image.isNull() ? std::nullopt : qv::BitmapToRegion(image);
     }
 }
 
 int CTqButton::ChosenSlot() const {
-    const auto has = [this](Slot s) { return !images_[s].isNull(); };
-    if (!isEnabled() && has(kDisabled)) {
+    if (!isEnabled() && Has(kDisabled)) {
         return kDisabled;
     }
-    if (isDown() && has(kPressed)) {
+    if (isDown() && Has(kPressed)) {
         return kPressed;
     }
-    if (hasFocus() && has(kFocus)) {
+    if (hasFocus() && Has(kFocus)) {
         return kFocus;
     }
-    return has(kNormal) ? kNormal : -1;
+    return Has(kNormal) ? kNormal : -1;
 }
 
 QSize CTqButton::sizeHint() const {
     const int slot = ChosenSlot();
-    return slot < 0 ? QAbstractButton::sizeHint() : Image(slot).size();
+    return slot < 0 ? CSkinButton::sizeHint() : Image(slot).size();
 }
 
 void CTqButton::paintEvent(QPaintEvent* /*event*/) {

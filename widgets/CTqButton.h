@@ -3,29 +3,19 @@
 // corners reach the panel beneath.
 #pragma once
 
-#include <QAbstractButton>
-#include <QImage>
 #include <QRegion>
 #include <array>
 #include <optional>
 
-class CTqButton : public QAbstractButton {
+#include "widgets/CSkinButton.h"
+
+class CTqButton : public CSkinButton {
     Q_OBJECT
   public:
-    enum Slot { kNormal = 0, kPressed = 1, kFocus = 2, kDisabled = 3 };
-
     explicit CTqButton(QWidget* parent = nullptr);
 
-    // Skin numbers for normal, pressed, focus and disabled; 0 = no image for that state.
-    // Replaces every image and region; does not redraw.
-    void LoadBitmaps(int normal, int pressed, int focus, int disabled);
-    // The same from images already at hand (tests, artwork not in the skin).
-    void SetImages(const std::array<QImage, 4>& images);
-
-    // Which image the next paint shows, -1 for none (first match: disabled, pressed, focus,
-    // normal).
-    int ChosenSlot() const;
-    const QImage& Image(int slot) const { return images_[static_cast<std::size_t>(slot)]; }
+    // First match: disabled, pressed, focus, normal; -1 for none.
+    int ChosenSlot() const override;
     const std::optional<QRegion>& Region(int slot) const {
         return regions_[static_cast<std::size_t>(slot)];
     }
@@ -33,9 +23,10 @@ class CTqButton : public QAbstractButton {
     QSize sizeHint() const override;
 
   protected:
+    // Every loaded image gets its region once, never while drawing.
+    void ImagesChanged() override;
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    std::array<QImage, 4> images_;
     std::array<std::optional<QRegion>, 4> regions_;
 };

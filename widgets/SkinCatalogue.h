@@ -218,7 +218,7 @@ inline constexpr std::array<KeySkin, 34> kSoftKeys{{
      177,
      52,
      63,
-     {detail::Std(210, 52, 63), detail::Std(521, 54, 44), detail::Std(422, 36, 44)}},
+     {detail::Std(210, 52, 63), detail::Std(521, 44, 54), detail::Std(422, 36, 44)}},
 }};
 
 inline constexpr std::array<KnobSkin, 4> kKnobs{{

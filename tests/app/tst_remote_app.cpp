@@ -16,7 +16,6 @@
 #include "dialogs/CDlgModel.h"
 #include "dialogs/CDlgMsg.h"
 #include "panels/softkey/CRemoteDlgWren.h"
-#include "platform/SystemVersion.h"
 #include "resources/ids.h"
 #include "session/SettingsStore.h"
 #include "sim/SimServer.h"
@@ -29,18 +28,12 @@ class TestRemoteApp : public QObject {
   private slots:
     void initTestCase();
     void init();
-    void systemClasses_data();
-    void systemClasses();
-    void dpiAdvice_data();
-    void dpiAdvice();
     void enterAtOnceOpensTheSoftKeyPanel();
     void linesOpenTheirPanels_data();
     void linesOpenTheirPanels();
     void exitEndsWithoutAPanel();
     void adviceShownOnceOnAnOldSystem();
     void failedSocketStartLeavesNoWayToConnect();
-    void closingEndsPromptlyInEveryState_data();
-    void closingEndsPromptlyInEveryState();
     void quitSignalEndsWithinTwoSecondsInEveryState_data();
     void quitSignalEndsWithinTwoSecondsInEveryState();
 
@@ -94,57 +87,6 @@ void TestRemoteApp::UseFakePanel() {
         return std::make_unique<CRemoteDlg>(model == 0 ? qv::ids::kDlgSoftKeyPanel
                                                        : qv::ids::kDlgHardKeyPanel);
     };
-}
-
-void TestRemoteApp::systemClasses_data() {
-    QTest::addColumn<int>("platform");
-    QTest::addColumn<int>("major");
-    QTest::addColumn<int>("minor");
-    QTest::addColumn<int>("expected");
-    const int w9x = qv::kPlatformWin32Windows;
-    const int nt = qv::kPlatformWin32Nt;
-    QTest::newRow("95") << w9x << 4 << 0 << 1;
-    QTest::newRow("98") << w9x << 4 << 10 << 2;
-    QTest::newRow("Me") << w9x << 4 << 90 << 3;
-    QTest::newRow("9x other") << w9x << 4 << 50 << -1;
-    QTest::newRow("9x major 5") << w9x << 5 << 0 << -1;
-    QTest::newRow("NT 3.51") << nt << 3 << 51 << 4;
-    QTest::newRow("NT 4") << nt << 4 << 0 << 4;
-    QTest::newRow("2000") << nt << 5 << 0 << 5;
-    QTest::newRow("XP") << nt << 5 << 1 << 9;
-    QTest::newRow("Vista") << nt << 6 << 0 << 9;
-    QTest::newRow("7") << nt << 6 << 1 << 6;
-    QTest::newRow("8") << nt << 6 << 2 << 7;
-    QTest::newRow("8.1") << nt << 6 << 3 << 8;
-    QTest::newRow("10") << nt << 10 << 0 << 9;
-    QTest::newRow("other platform") << 3 << 6 << 1 << -1;
-}
-
-void TestRemoteApp::systemClasses() {
-    QFETCH(int, platform);
-    QFETCH(int, major);
-    QFETCH(int, minor);
-    QFETCH(int, expected);
-    QCOMPARE(qv::ClassifySystem({platform, major, minor}), expected);
-}
-
-void TestRemoteApp::dpiAdvice_data() {
-    QTest::addColumn<int>("systemClass");
-    QTest::addColumn<QSize>("dpi");
-    QTest::addColumn<bool>("advice");
-    QTest::newRow("7 at 120") << 6 << QSize(120, 120) << true;
-    QTest::newRow("7 at 96") << 6 << QSize(96, 96) << false;
-    QTest::newRow("7, only vertical off") << 6 << QSize(96, 120) << true;
-    QTest::newRow("unknown at 120") << -1 << QSize(120, 120) << true;
-    QTest::newRow("8 at 120") << 7 << QSize(120, 120) << false;
-    QTest::newRow("class 9 at 144") << 9 << QSize(144, 144) << false;
-}
-
-void TestRemoteApp::dpiAdvice() {
-    QFETCH(int, systemClass);
-    QFETCH(QSize, dpi);
-    QFETCH(bool, advice);
-    QCOMPARE(CRemoteApp::NeedsDpiAdvice(systemClass, dpi), advice);
 }
 
 void TestRemoteApp::enterAtOnceOpensTheSoftKeyPanel() {
@@ -254,68 +196,6 @@ void TestRemoteApp::failedSocketStartLeavesNoWayToConnect() {
     QCOMPARE(connectEnabled, QList<bool>{false});
 }
 
-void TestRemoteApp::closingEndsPromptlyInEveryState_data() {
-    QTest::addColumn<int>("line");
-    QTest::addColumn<bool>("silent");
-    QTest::addColumn<bool>("start");
-    QTest::newRow("soft-key, connecting to a silent instrument") << 0 << true << false;
-    QTest::newRow("soft-key, streaming") << 0 << false << true;
-    QTest::newRow("hard-key, connecting to a silent instrument") << 1 << true << false;
-    QTest::newRow("hard-key, streaming") << 1 << false << true;
-}
-
-void TestRemoteApp::closingEndsPromptlyInEveryState() {
-    QFETCH(int, line);
-    QFETCH(bool, silent);
-    QFETCH(bool, start);
-    qv::sim::SimServer sim(800, line == 0 ? 600 : 480);
-    if (silent) {
-        qv::sim::SimFaults faults;
-        faults.silent = true;
-        sim.instrument().SetFaults(faults);
-    }
-    std::atomic<int> requests{0};
-    sim.onRequest = [&requests](std::uint8_t) { ++requests; };
-    QVERIFY(sim.Start("127.0.0.1", 0));
-    {
-        QSettings s(ini_, QSettings::IniFormat);
-        s.setValue("Connection/Method", 1);
-        s.setValue("Connection/IP", "127.0.0.1");
-    }
-    app().runModelDialog = [line](CDlgModel& dlg) {
-        dlg.m_nModel = line;
-        return int(QDialog::Accepted);
-    };
-    // Boxes the session opens ("Connected") are answered at once.
-    QTimer dismisser;
-    connect(&dismisser, &QTimer::timeout, [] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (w && !w->inherits("CRemoteDlg")) {
-            w->close();
-        }
-    });
-    dismisser.start(20);
-    QElapsedTimer closing;
-    app().runPanel = [&](CRemoteDlg& panel) {
-        QTimer::singleShot(start ? 1500 : 300, &panel, [&panel, &closing] {
-            closing.start();
-            panel.close();
-        });
-        panel.exec();
-    };
-    CRemoteApp::Launch launch;
-    launch.settingsFile = ini_.toStdString();
-    launch.port = sim.port();
-    launch.start = true;
-    app().InitInstance(launch);
-    QVERIFY(closing.isValid());
-    QVERIFY2(closing.elapsed() < 5000, qPrintable(QString::number(closing.elapsed())));
-    if (!silent) {
-        // It was streaming when it closed: screens beyond the model query.
-        QVERIFY2(requests.load() >= 3, qPrintable(QString::number(requests.load())));
-    }
-}
-
 // The moments a quit signal may come: while the link is in each of its states, with each box
 // of the connect up, while a peer trickles a screen, with a USB request outstanding.
 enum class Moment {
@@ -376,7 +256,7 @@ void TestRemoteApp::quitSignalEndsWithinTwoSecondsInEveryState() {
     };
     app().makePanel = [&usb](int model, qv::SettingsStore& store, std::uint16_t p, bool up) {
         auto panel = CRemoteApp::MakePanel(model, store, p, up);
-        static_cast<CRemoteDlgWren&>(*panel).panel().engine().SetUsbBackend(&usb);
+        static_cast<CRemoteDlgWren&>(*panel).engine().SetUsbBackend(&usb);
         return panel;
     };
     const auto boxUp = [](const QString& text) {

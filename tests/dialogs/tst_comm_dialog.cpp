@@ -49,8 +49,7 @@ class CommDialogTest : public QObject {
     void methodRadios();
     void clickingRadiosSwitchesControls();
     void enterInEditAccepts();
-    void escapeDoesNotClose();
-    void closeBoxCancels();
+    void escapeKeepsItOpenCloseBoxCancels();
     void usbReturnsMethodTwoAndBothTexts();
     void okButtonReadsTypedAddress();
     void typingAnAddress_data();
@@ -212,19 +211,15 @@ void CommDialogTest::enterInEditAccepts() {
     QCOMPARE(dlg->m_nMethod, 3);
 }
 
-void CommDialogTest::escapeDoesNotClose() {
-    auto dlg = Open("1.1.1.1", "::1", 3);
-    auto* edit = Ctrl<QLineEdit>(*dlg, 1009);
-    QTest::keyClick(edit, Qt::Key_Escape);
-    QTest::keyClick(Ctrl<QRadioButton>(*dlg, 1105), Qt::Key_Escape);
-    QTest::keyClick(dlg.get(), Qt::Key_Escape);
-    QVERIFY(dlg->isVisible());
-    QCOMPARE(dlg->result(), 0);
-}
-
-void CommDialogTest::closeBoxCancels() {
+void CommDialogTest::escapeKeepsItOpenCloseBoxCancels() {
     Seed("IP", "9.9.9.9");
     auto dlg = Open("1.1.1.1", "::1", 1);
+    for (QWidget* target : {static_cast<QWidget*>(Ctrl<QLineEdit>(*dlg, 1009)),
+                            static_cast<QWidget*>(Ctrl<QRadioButton>(*dlg, 1105)),
+                            static_cast<QWidget*>(dlg.get())}) {
+        QTest::keyClick(target, Qt::Key_Escape);
+    }
+    QVERIFY(dlg->isVisible());
     ClickRadio(Ctrl<QRadioButton>(*dlg, 1106));
     QVERIFY(dlg->close());
     QCOMPARE(dlg->result(), int(QDialog::Rejected));
@@ -286,6 +281,10 @@ void CommDialogTest::typingAnAddress_data() {
                                            << "192.168.1.20";
     QTest::newRow("over 255 shows 255") << "0.0.0.0" << Entry::Click << "300.1.2.3"
                                         << "255.1.2.3";
+    QTest::newRow("letters are ignored") << "0.0.0.0" << Entry::Click << "1a.b2.3c.4"
+                                         << "1.2.3.4";
+    QTest::newRow("a dot past the last field") << "0.0.0.0" << Entry::Tab << "1.2.3.4.5"
+                                               << "1.2.3.45";
 }
 
 void CommDialogTest::typingAnAddress() {

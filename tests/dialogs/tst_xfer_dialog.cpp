@@ -20,7 +20,7 @@ class TestXferDialog : public QObject {
     void fileNotFoundClearsTheTable();
     void unknownModesCancelAtOnce();
     void connectMode();
-    void silentInstrumentIsAnEngineError();
+    void aPeerThatHangsUpIsAnEngineError();
     void usbStartsNothing();
 
   private:
@@ -167,10 +167,10 @@ void TestXferDialog::connectMode() {
     QCOMPARE(boxes_, (QStringList{"STR_XFER_CON_FAILED", "STR_DEVCOM_ERR_CHKCABLE"}));
 }
 
-void TestXferDialog::silentInstrumentIsAnEngineError() {
-    qv::sim::SimFaults silent;
-    silent.silent = true;
-    sim_->instrument().SetFaults(silent);
+void TestXferDialog::aPeerThatHangsUpIsAnEngineError() {
+    qv::sim::SimFaults hangUp;
+    hangUp.closeAfterFrames = 1;  // mid-answer
+    sim_->instrument().SetFaults(hangUp);
     CXferDataDialog dlg;
     dlg.m_nMode = CXferDataDialog::kModeReadFile;
     dlg.m_cmd = qv::kCmdRequest;

@@ -26,6 +26,8 @@ fail() {
   echo "--- simulator"; tail -n 20 "$simlog" || true
   echo "--- program"; tail -n 40 "$work/app.log" || true
   echo "--- settings"; cat "$home/.config/Orvane/QVRemote.conf" 2>/dev/null || echo "(none)"
+  echo "--- X server"; [[ -n $xvfb ]] && kill -0 "$xvfb" 2>/dev/null && echo "(running)" || echo "(gone)"
+  tail -n 20 "$work/xvfb.log" 2>/dev/null || true
   [[ -f "$work/shot.png" ]] && cp "$work/shot.png" "${TMPDIR:-/tmp}/qvremote-e2e-fail.png" &&
     echo "e2e: last screenshot kept in ${TMPDIR:-/tmp}/qvremote-e2e-fail.png"
   exit 1
@@ -39,17 +41,29 @@ wait_for() {
   done
   return 1
 }
-flow=start simlog=/dev/null home=/nonexistent
+flow=start simlog=/dev/null home=/nonexistent xvfb=""
 
 # The abstract socket only: no /tmp/.X11-unix left behind.
 Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp -nolisten unix 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
+xvfb=$!
+pids+=("$xvfb")
 wait_for 100 test -s "$work/display" || fail "the X server did not start"
 export DISPLAY=":$(head -n 1 "$work/display")"
 unset XDG_CONFIG_HOME XDG_STATE_HOME
 
 # A window by its exact title, or nothing.
 window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+# The window of that title, waiting up to 30 s for it. A window that goes away while a
+# search walks the tree fails that search; the next one looks again.
+find_window() {
+  local id
+  for ((i = 0; i < 300; i++)); do
+    id=$(window "$1")
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
 # The program's windows besides the panel: its popup menu or one of its boxes.
 popups() { xdotool search --onlyvisible --classname '^qvremote$' 2>/dev/null | grep -vx "$panel" || true; }
 popup_up() { [[ -n $(popups) ]]; }
@@ -64,13 +78,11 @@ launch() {
   app=$!
   pids+=("$app")
   local dialog
-  dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Select Model$' | head -n 1) ||
-    fail "no model dialog"
+  dialog=$(find_window '^Select Model$') || fail "no model dialog"
   xdotool windowfocus --sync "$dialog" 2>/dev/null || true
   # shellcheck disable=SC2086
   xdotool key $1
-  panel=$(timeout 30 xdotool search --sync --onlyvisible --name '^QVRemote 2\.1$' | head -n 1) ||
-    fail "no panel window"
+  panel=$(find_window '^QVRemote 2\.1$') || fail "no panel window"
 }
 
 # Right-click on the screen picture, then $1 Down presses and Enter. Disabled items are
@@ -128,8 +140,7 @@ run_flow() {
   # wanted method, Tab into its address, type it, Enter.
   menu "$comm_item"
   local dlg
-  dlg=$(timeout 20 xdotool search --sync --onlyvisible --name '^Communication$' | head -n 1) ||
-    fail "no Communication dialog"
+  dlg=$(find_window '^Communication$') || fail "no Communication dialog"
   xdotool windowfocus --sync "$dlg" 2>/dev/null || true
   for ((i = 0; i < radio_up; i++)); do xdotool key Up; done
   xdotool key Tab

@@ -32,6 +32,10 @@ int ReceiveByPoll(CDevComm& dev) {
     }
 }
 
+constexpr auto kDeadline = 3000ms;
+// Long enough for whole frames to arrive in time, short enough not to wait it out for long.
+constexpr auto kShortDeadline = 800ms;
+
 struct PeerCase {
     const char* name;
     MaliciousPeer::Script script;
@@ -40,25 +44,25 @@ struct PeerCase {
     const char* expected;  // the error text, or the joined answer
     std::chrono::milliseconds atLeast;
     std::chrono::milliseconds atMost;
+    std::chrono::milliseconds deadline = kDeadline;
 };
 
-constexpr auto kDeadline = 3000ms;
-
 const PeerCase kPeerCases[] = {
-    // Valid frames of a 255-frame answer, one byte every 300 ms: each frame is in time, the
+    // Valid frames of a 255-frame answer, one byte every 50 ms: each frame is in time, the
     // answer never would be.
     {"TrickledFrames",
      [](MaliciousPeer::Wire& w) {
          for (int i = 0; i < 255; ++i) {
              for (const std::uint8_t b :
                   Frame(REQ_SCREEN, 255, static_cast<std::uint8_t>(i), {0x55})) {
-                 if (!w.Send({b}) || !w.Pause(300ms)) {
+                 if (!w.Send({b}) || !w.Pause(50ms)) {
                      return;
                  }
              }
          }
      },
-     false, -1, "STR_ERROR_TIMEOUT", kDeadline - 100ms, kDeadline + 600ms},
+     false, -1, "STR_ERROR_TIMEOUT", kShortDeadline - 100ms, kShortDeadline + 600ms,
+     kShortDeadline},
     // An endless stream of valid first frames of a 255-frame answer.
     {"EndlessFirstFrames",
      [](MaliciousPeer::Wire& w) {
@@ -70,7 +74,8 @@ const PeerCase kPeerCases[] = {
          while (w.Send(burst)) {
          }
      },
-     false, -1, "STR_ERROR_TIMEOUT", kDeadline - 100ms, kDeadline + 600ms},
+     false, -1, "STR_ERROR_TIMEOUT", kShortDeadline - 100ms, kShortDeadline + 600ms,
+     kShortDeadline},
     // Two frames of an answer, then the answer again from its first frame.
     {"RestartsAtIndexZero",
      [](MaliciousPeer::Wire& w) {
@@ -103,7 +108,7 @@ TEST_P(BoundedAnswers, EndWithinTheDeadlineWithTheirText) {
     ASSERT_NE(peer.port(), 0);
     CDevComm dev;
     dev.Init(nullptr);
-    dev.SetAnswerDeadline(kDeadline);
+    dev.SetAnswerDeadline(c.deadline);
     dev.SetAddress("127.0.0.1");
     dev.SetPort(peer.port());
     ASSERT_EQ(dev.ConnectTcp(), 1);
@@ -216,6 +221,26 @@ TEST(AnswerDeadline, TenSecondsFromTheRequestWhateverFlows) {
         EXPECT_GE(took, CDevComm::kAnswerDeadline - c.pause);
         EXPECT_LE(took, CDevComm::kAnswerDeadline + c.pause);
     }
+}
+
+// Bytes that never make a frame: one frame is given up at its own deadline, long before the
+// answer's.
+TEST(AnswerDeadline, AFrameThatNeverEndsEndsAtTheFrameDeadline) {
+    VirtualClock clock;
+    CDevComm dev;
+    dev.Init(nullptr);
+    dev.SetClock(&clock);
+    const Bytes start{0x7F, 0x41, REQ_SCREEN, 1, 0};
+    dev.Attach(std::make_shared<ScriptedTransport>(
+        clock, [&](int i) { return i < 5 ? Bytes{start[static_cast<std::size_t>(i)]} : Bytes{1}; },
+        400ms));
+    const auto begin = clock.Now();
+    ASSERT_EQ(dev.RequestScreen(), 1);
+    EXPECT_EQ(dev.ReceiveAnswer(nullptr), -1);
+    EXPECT_EQ(dev.ErrorText(), "STR_ERROR_TIMEOUT");
+    const auto took = clock.Now() - begin;
+    EXPECT_GE(took, 2300ms - 400ms);
+    EXPECT_LE(took, 2300ms + 400ms);
 }
 
 TEST(AnswerDeadline, AnAnswerInTimeIsWhole) {

@@ -62,7 +62,7 @@ void TestLinkDialogs::communicationOnFirstUse() {
     QVERIFY(!store.KeyExists());
     CRemoteDlgWren panel(store, nullptr, sim.port());
     panel.show();
-    QCOMPARE(panel.panel().view().PaneText(3), QStringLiteral("USB"));
+    QCOMPARE(panel.view().PaneText(3), QStringLiteral("USB"));
     OnDialog<CDlgCommNew>([this](CDlgCommNew& dlg) {
         dlg.findChild<QRadioButton*>(QStringLiteral("ctrl1104"))->click();
         auto* ipv4 = dlg.findChild<CIpAddressCtrl*>(QStringLiteral("ctrl1108"));
@@ -72,20 +72,20 @@ void TestLinkDialogs::communicationOnFirstUse() {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     });
     panel.Command(ids::kCmdCommunication);
-    QCOMPARE(panel.panel().view().PaneText(3), QStringLiteral("TCP/IP : 127.0.0.1"));
+    QCOMPARE(panel.view().PaneText(3), QStringLiteral("TCP/IP : 127.0.0.1"));
     QVERIFY(store.KeyExists());
     QCOMPARE(store.Load().method, 1);
     QCOMPARE(store.Load().ip, std::string("127.0.0.1"));
     // The next Connect uses it.
     panel.Command(ids::kCmdConnect);
-    QTRY_COMPARE(panel.panel().view().PaneText(1), QStringLiteral("Connected"));
+    QTRY_COMPARE(panel.view().PaneText(1), QStringLiteral("Connected"));
     // The close box of the dialog changes nothing.
     OnDialog<CDlgCommNew>([](CDlgCommNew& dlg) {
         dlg.findChild<QRadioButton*>(QStringLiteral("ctrl1106"))->click();
         dlg.close();
     });
     panel.Command(ids::kCmdCommunication);
-    QCOMPARE(panel.panel().view().PaneText(3), QStringLiteral("TCP/IP : 127.0.0.1"));
+    QCOMPARE(panel.view().PaneText(3), QStringLiteral("TCP/IP : 127.0.0.1"));
     QCOMPARE(store.Load().method, 1);
 }
 
@@ -102,24 +102,14 @@ void TestLinkDialogs::ipAddressCommand() {
     const QString ini = dir_.filePath(softKey ? "soft.ini" : "hard.ini");
     qv::SettingsStore store(ini.toStdString());
     store.StoreCommunication(1, "10.0.0.5", "::1");  // as the Communication dialog left it
-    std::unique_ptr<CRemoteDlg> panel;
-    CPanelSessionView* view = nullptr;
+    std::unique_ptr<CPanelDlg> panel;
     if (softKey) {
-        auto* p = new CRemoteDlgWren(store);
-        view = &p->panel().view();
-        panel.reset(p);
+        panel = std::make_unique<CRemoteDlgWren>(store);
     } else {
-        auto* p = new CRemoteDlgRook(store);
-        view = &p->view();
-        panel.reset(p);
+        panel = std::make_unique<CRemoteDlgRook>(store);
     }
-    const auto command = [&](int id) {
-        if (softKey) {
-            static_cast<CRemoteDlgWren&>(*panel).Command(id);
-        } else {
-            static_cast<CRemoteDlgRook&>(*panel).Command(id);
-        }
-    };
+    CPanelSessionView* view = &panel->view();
+    const auto command = [&](int id) { panel->Command(id); };
     // The dialog opens with the session's address; Esc leaves everything as it was.
     OnDialog<CDlgIP>([](CDlgIP& dlg) {
         auto* ctrl = dlg.findChild<CIpAddressCtrl*>();

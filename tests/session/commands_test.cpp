@@ -45,8 +45,7 @@ TEST_P(Touches, MapClicksToCommands) {
         return;
     }
     ASSERT_TRUE(screen.Contains(c.x, c.y));
-    EXPECT_EQ(c.softKey ? SoftKeyTouch(c.x, c.y, screen, c.scale)
-                        : HardKeyTouch(c.x, c.y, screen, c.hideKeys),
+    EXPECT_EQ(c.softKey ? SoftKeyTouch(c.x, c.y, screen, c.scale) : HardKeyTouch(c.x, c.y, screen),
               c.expected);
 }
 

@@ -31,24 +31,28 @@ class SettingsStoreTest : public ::testing::Test {
         return s;
     }
 
-    void Seed(const char* name, const QVariant& value) {
+    // Values as another program instance writes them; an invalid value removes the name.
+    void Seed(std::initializer_list<std::pair<const char*, QVariant>> values) {
         auto s = Peer();
-        if (value.isValid()) {
-            s->setValue(name, value);
-        } else {
-            s->remove(name);
+        for (const auto& [name, value] : values) {
+            if (value.isValid()) {
+                s->setValue(name, value);
+            } else {
+                s->remove(name);
+            }
         }
         s->sync();
     }
+    void Seed(const char* name, const QVariant& value) { Seed({{name, value}}); }
 
-    // A complete, valid key; cases then spoil one value.
+    // A complete, valid key, in one write; cases then spoil one value.
     void SeedValid() {
-        Seed(kSetMethod, 1);
-        Seed(kSetScale, 1);
-        Seed(kSetQuality, 2);
-        Seed(kSetHideKeyBtn, 1);
-        Seed(kSetIp, QString("10.1.2.3"));
-        Seed(kSetIpv6, QString("fe80::1"));
+        Seed({{kSetMethod, 1},
+              {kSetScale, 1},
+              {kSetQuality, 2},
+              {kSetHideKeyBtn, 1},
+              {kSetIp, QString("10.1.2.3")},
+              {kSetIpv6, QString("fe80::1")}});
     }
 
     SettingsStore Store() { return SettingsStore(path_.toStdString()); }

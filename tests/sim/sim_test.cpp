@@ -1,4 +1,5 @@
-// The simulated instrument itself, seen from a raw loopback client.
+// The simulated instrument itself: what the demo shows of the commands it receives, and its
+// server seen from a raw loopback client. Its frames and faults are checked through the engine.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -19,83 +20,13 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-struct Decoded {
-    FrameHeader header;
-    std::vector<std::uint8_t> payload;
-    FrameAssembler::Status status;
-};
-
-std::vector<Decoded> DecodeAll(const Frames& frames) {
-    std::vector<Decoded> out;
-    FrameAssembler a;
-    for (const auto& f : frames) {
-        std::span<const std::uint8_t> rest(f);
-        while (!rest.empty()) {
-            const auto r = a.Feed(rest);
-            rest = rest.subspan(r.consumed);
-            if (r.status != FrameAssembler::Status::NeedMore) {
-                out.push_back({a.frame().header,
-                               {a.frame().payload.begin(), a.frame().payload.end()},
-                               r.status});
-            }
-        }
-    }
-    return out;
-}
-
 Frames Ask(SimInstrument& sim, std::uint8_t code, std::span<const std::uint8_t> payload = {}) {
     return sim.Handle(FrameView{FrameHeader{kCmdRequest, code, 1, 0}, payload});
-}
-
-Frames AskScreen(SimInstrument& sim) {
-    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
-    return Ask(sim, REQ_SCREEN, *entry);
 }
 
 void Command(SimInstrument& sim, const std::string& text) {
     const auto payload = BuildTextPayload(text + "\n");
     EXPECT_TRUE(Ask(sim, REQ_CMD, *payload).empty());
-}
-
-TEST(SimInstrument, ScreenIsAJpegInNumberedFrames) {
-    for (const int height : {480, 600}) {
-        SimInstrument sim(800, height);
-        const auto frames = DecodeAll(AskScreen(sim));
-        ASSERT_FALSE(frames.empty());
-        std::vector<std::uint8_t> joined;
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            ASSERT_EQ(frames[i].status, FrameAssembler::Status::Frame);
-            EXPECT_EQ(frames[i].header.code, REQ_SCREEN);
-            EXPECT_EQ(frames[i].header.count, frames.size());
-            EXPECT_EQ(frames[i].header.index, i);
-            EXPECT_LE(frames[i].payload.size(), kMaxPayload);
-            joined.insert(joined.end(), frames[i].payload.begin(), frames[i].payload.end());
-        }
-        QImage image;
-        ASSERT_TRUE(image.loadFromData(joined.data(), static_cast<int>(joined.size()), "JPG"));
-        EXPECT_EQ(image.size(), QSize(800, height));
-    }
-}
-
-TEST(SimInstrument, EquipmentInfoAndOverrideSizes) {
-    SimInstrument sim;
-    sim.SetModel("TQ5201B");
-    const auto info = DecodeAll(Ask(sim, REQ_EQINFO));
-    ASSERT_EQ(info.size(), 1u);
-    EXPECT_EQ(std::string(info[0].payload.begin(), info[0].payload.end()),
-              std::string("TQ5201B", 8));
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1}, kMaxAnswerBytes}) {
-        sim.SetScreenOverride(std::vector<std::uint8_t>(size, 0x7E));
-        const auto frames = DecodeAll(AskScreen(sim));
-        std::size_t total = 0;
-        for (const auto& f : frames) {
-            total += f.payload.size();
-        }
-        EXPECT_EQ(total, size);
-        EXPECT_EQ(frames.size(), std::max<std::size_t>(1, (size + kMaxPayload - 1) / kMaxPayload));
-    }
-    EXPECT_TRUE(Ask(sim, 55).empty()) << "unknown codes get no answer";
-    EXPECT_EQ(sim.Requests().size(), 5u);
 }
 
 TEST(SimInstrument, CommandsAreRecordedAndChangeThePicture) {
@@ -126,33 +57,6 @@ TEST(SimInstrument, CommandsAreRecordedAndChangeThePicture) {
     const QImage touched = screen.RenderImage();
     EXPECT_EQ(touched.pixelColor(412, 300), QColor(255, 80, 80));
     EXPECT_NE(before.pixelColor(412, 300), QColor(255, 80, 80));
-}
-
-TEST(SimInstrument, ContentFaultsShowOnTheWire) {
-    SimInstrument sim;
-    sim.SetScreenOverride(std::vector<std::uint8_t>(20000, 1));  // five frames
-    auto with = [&](auto set) {
-        SimFaults f;
-        set(f);
-        sim.SetFaults(f);
-        return DecodeAll(AskScreen(sim));
-    };
-    auto skipped = with([](SimFaults& f) { f.skipIndex = true; });
-    ASSERT_EQ(skipped.size(), 4u);
-    EXPECT_EQ(skipped[2].header.index, 3);
-    auto first = with([](SimFaults& f) { f.firstIndexOne = true; });
-    EXPECT_EQ(first[0].header.index, 1);
-    auto bad = with([](SimFaults& f) { f.badChecksumEvery = 2; });
-    EXPECT_EQ(bad[0].status, FrameAssembler::Status::Frame);
-    EXPECT_EQ(bad[1].status, FrameAssembler::Status::ErrorChecksum);
-    auto oversized = with([](SimFaults& f) { f.oversizedFrame = true; });
-    EXPECT_EQ(oversized[0].status, FrameAssembler::Status::ErrorPacket);
-    auto over = with([](SimFaults& f) { f.answerOverLimit = true; });
-    std::size_t total = 0;
-    for (const auto& f : over) {
-        total += f.payload.size();
-    }
-    EXPECT_GT(total, kMaxAnswerBytes);
 }
 
 // A plain client socket to the server.

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "QvVersion.h"
 #include "link/CDevComm.h"
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
@@ -28,8 +29,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-constexpr const char* kVersion = QV_VERSION;
 
 constexpr const char* kUsage =
     "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N\n"
@@ -184,7 +183,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (!args.empty() && (args.front() == "-v" || args.front() == "--version")) {
-        std::printf("qvctl %s\n", kVersion);
+        std::printf("qvctl %s\n", qv::kVersion);
         return kExitOk;
     }
     if (!args.empty() && args.front() == "usb") {
