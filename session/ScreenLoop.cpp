@@ -18,7 +18,7 @@ constexpr int kAborted = -2;
 }  // namespace
 
 ScreenLoop::ScreenLoop(CDevComm& engine, SessionController& session, bool softKey)
-    : engine_(engine), session_(session), softKey_(softKey) {}
+    : engine_(engine), session_(session), softKey_(softKey), pacing_(softKey, Clock::now()) {}
 
 ScreenLoop::~ScreenLoop() {
     RequestExit();
@@ -30,6 +30,10 @@ bool ScreenLoop::Start() {
         std::lock_guard hold(exitLock_);
         exit_ = false;
         ended_ = false;
+        // The first cycle begins now, whatever the rate.
+        const LiveRate rate = pacing_.rate();
+        pacing_ = LivePacing(softKey_, Clock::now());
+        pacing_.SetRate(rate);
     }
     try {
         worker_ = std::thread(&ScreenLoop::Loop, this);
@@ -58,25 +62,52 @@ void ScreenLoop::Join() {
     }
 }
 
-bool ScreenLoop::WaitUntil(Clock::time_point until) {
+void ScreenLoop::SetRate(LiveRate rate) {
+    {
+        std::lock_guard hold(exitLock_);
+        pacing_.SetRate(rate);
+        paceChanged_ = true;
+    }
+    exitChanged_.notify_all();
+}
+
+LiveRate ScreenLoop::rate() const {
+    std::lock_guard hold(exitLock_);
+    return pacing_.rate();
+}
+
+void ScreenLoop::CommandWritten() {
+    {
+        std::lock_guard hold(exitLock_);
+        if (!pacing_.CommandWritten(Clock::now())) {
+            return;
+        }
+        paceChanged_ = true;
+    }
+    exitChanged_.notify_all();
+}
+
+bool ScreenLoop::WaitForTurn() {
     std::unique_lock hold(exitLock_);
-    return !exitChanged_.wait_until(hold, until, [this] { return exit_; });
+    for (;;) {
+        if (exit_) {
+            return false;
+        }
+        const auto next = pacing_.NextTurn();
+        if (Clock::now() >= next) {
+            return true;
+        }
+        paceChanged_ = false;
+        exitChanged_.wait_until(hold, next, [this] { return exit_ || paceChanged_; });
+    }
 }
 
 void ScreenLoop::Loop() {
-    for (;;) {
-        const auto t0 = Clock::now();
-        // The soft-key panel's exchange starts 300 ms into its cycle.
-        if (softKey_ && !WaitUntil(t0 + kSoftKeyOffset)) {
-            break;
-        }
-        if (session_.Streaming() && session_.LinkUp()) {
-            RunCycle();
-        }
-        // The next cycle starts when more than the period has passed since this one began.
-        if (!WaitUntil(t0 + kPeriod + std::chrono::milliseconds(1))) {
-            break;
-        }
+    while (WaitForTurn()) {
+        const auto start = Clock::now();
+        const bool exchanged = session_.Streaming() && session_.LinkUp() && RunCycle();
+        std::lock_guard hold(exitLock_);
+        pacing_.TurnDone(start, Clock::now(), exchanged);
     }
     std::lock_guard hold(exitLock_);
     ended_ = true;
@@ -106,11 +137,11 @@ void ScreenLoop::Fail(bool tcp) {
     engine_.SetConnected(0);
 }
 
-void ScreenLoop::RunCycle() {
+bool ScreenLoop::RunCycle() {
     // The equipment request of a connect holds the link: this cycle is skipped.
     std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
     if (!exchange.owns_lock() || session_.responseReady_.load() == 0) {
-        return;
+        return false;
     }
     session_.responseReady_.store(0);
     const auto t1 = Clock::now();
@@ -119,12 +150,12 @@ void ScreenLoop::RunCycle() {
     const int result = Exchange(tcp);
     if (result == kAborted) {
         session_.responseReady_.store(1);
-        return;
+        return true;
     }
     if (result == -1) {
         Fail(tcp);
         session_.responseReady_.store(1);
-        return;
+        return true;
     }
     const double seconds =
         static_cast<double>(
@@ -152,7 +183,7 @@ void ScreenLoop::RunCycle() {
             ActivityLog::Instance().Write("FileSaveBinary fail");
         }
         session_.responseReady_.store(1);
-        return;
+        return true;
     }
     if (draw) {
         draw(path);
@@ -161,6 +192,7 @@ void ScreenLoop::RunCycle() {
     if (tcp && session_.abort_.load() == 1 && engine_.IsConnected()) {
         engine_.Disconnect();
     }
+    return true;
 }
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "link/CommandSet.h"
@@ -75,16 +76,18 @@ void SessionController::StartWorkers(std::function<bool(const std::string& path)
     if (loop_ || closing_) {
         return;
     }
-    writer_ = std::make_unique<CommandWriter>(
-        [this](const std::string& line) { return SendLine(line); }, [this] { SendFailed(); },
-        traits_.softKey ? 0ms : kHardKeyPause);
-    writer_->Start();
+    // The loop first: the writer tells it of every command it sends.
     loop_ = std::make_unique<ScreenLoop>(engine_, *this, traits_.softKey);
     loop_->draw = std::move(draw);
+    loop_->SetRate(LiveRateOf(settings_.liveRate));
     // Without a worker the window goes on without a screen loop.
     if (!loop_->Start()) {
         loop_.reset();
     }
+    writer_ = std::make_unique<CommandWriter>(
+        [this](const std::string& line) { return SendLine(line); }, [this] { SendFailed(); },
+        traits_.softKey ? 0ms : kHardKeyPause);
+    writer_->Start();
 }
 
 std::string SessionController::LinkText() const {
@@ -119,6 +122,14 @@ void SessionController::SetIpv4(const std::string& ip, const std::string& panePr
 void SessionController::SetQuality(int index) {
     settings_.quality = index;
     store_.StoreInt(kSetQuality, index);
+}
+
+void SessionController::SetLiveRate(int rate) {
+    settings_.liveRate = static_cast<int>(LiveRateOf(rate));
+    store_.StoreInt(kSetLiveRate, settings_.liveRate);
+    if (loop_) {
+        loop_->SetRate(LiveRateOf(settings_.liveRate));
+    }
 }
 
 void SessionController::SetLinkState(LinkState state) {
@@ -217,9 +228,7 @@ SessionController::ConnectResult SessionController::ConnectTcp(const Settings& l
         engine_.Disconnect();
         return {Outcome::Failed, kReasonEqInfo};
     }
-    if (traits_.softKey) {
-        modelKind_.store(LookupModel());
-    }
+    RememberModel();
     Log(prefix + " Connected, Load Equp");
     return {Outcome::Connected, 0};
 }
@@ -246,9 +255,7 @@ SessionController::ConnectResult SessionController::ConnectUsb() {
     if (engine_.GetDataLength() > 0) {
         engine_.SetConnected(1);
         Log("USB Connected");
-        if (traits_.softKey) {
-            modelKind_.store(LookupModel());
-        }
+        RememberModel();
         return {Outcome::Connected, 0};
     }
     // The reader cannot be killed; closing the device ends it the same way.
@@ -288,6 +295,27 @@ void SessionController::FinishConnect(const ConnectResult& result) {
 int SessionController::LookupModel() const {
     const auto* data = reinterpret_cast<const char*>(engine_.GetData());
     return ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view());
+}
+
+void SessionController::RememberModel() {
+    const auto* data = reinterpret_cast<const char*>(engine_.GetData());
+    const int length = engine_.GetDataLength();
+    std::string name;
+    if (data != nullptr && length > 0) {
+        name.assign(data, strnlen(data, static_cast<std::size_t>(length)));
+    }
+    {
+        std::lock_guard lock(pathLock_);
+        modelName_ = std::move(name);
+    }
+    if (traits_.softKey) {
+        modelKind_.store(LookupModel());
+    }
+}
+
+std::string SessionController::ModelName() const {
+    std::lock_guard lock(pathLock_);
+    return modelName_;
 }
 
 void SessionController::Disconnect() {
@@ -356,7 +384,12 @@ void SessionController::SendKey(std::string text) {
 }
 
 bool SessionController::SendLine(const std::string& line) {
-    return engine_.SendCommand(line) == 1;
+    const bool sent = engine_.SendCommand(line) == 1;
+    // The loop was made before the writer and outlives it.
+    if (sent && loop_) {
+        loop_->CommandWritten();
+    }
+    return sent;
 }
 
 void SessionController::SendFailed() {
