@@ -1,7 +1,8 @@
 // What every panel window holds around its session: the engine, the session controller, the
-// status bar view, the key sender, the screen loop with its renderer, the screen picture and
-// the right-button menu with the commands both panels share (Connect, Disconnect, Start, Stop,
-// quality, Communication, Infomation). The panel keeps its own keys, layout and skin.
+// status bar view, the key sender, the screen loop with its renderer, the screen picture, the
+// screen capture and the right-button menu with the commands both panels share (Connect,
+// Disconnect, Start, Stop, quality, save, copy, record, live rate, Communication, Infomation).
+// The panel keeps its own keys, layout and skin.
 #pragma once
 
 #include <QObject>
@@ -21,6 +22,8 @@
 class CPanelSessionView;
 class CRemoteDlg;
 class CScreenView;
+class PaneNote;
+class ScreenCapture;
 class QAction;
 class QMenu;
 class QStatusBar;
@@ -58,7 +61,13 @@ class PanelSession : public QObject {
     CScreenView& screen() { return *screen_; }
     QStatusBar* statusBar() const;
     QMenu& menu() { return *menu_; }
+    ScreenCapture& capture() { return *capture_; }
     bool networkUp() const { return options_.networkUp; }
+
+    // Status pane 0 shows text for `seconds` seconds, then its own text again (the session's,
+    // with the recording's "REC n" before it while recording).
+    void ShowNote(const QString& text, int seconds);
+    QString PaneZeroText() const;
 
     // The picture's place in client pixels; frames are drawn there and touches map from it.
     void SetScreenRect(const qv::ScreenRect& rect);
@@ -91,6 +100,9 @@ class PanelSession : public QObject {
     void ChooseQuality(int index);
     void ShowMessage(const QString& text);
     void ShowFailure(int reason);
+    void SetPane(int pane, const QString& text);
+    void ToggleRecord();
+    void ShowRecording(bool recording, int frames);
 
     CRemoteDlg& window_;
     qv::SettingsStore& store_;
@@ -99,6 +111,8 @@ class PanelSession : public QObject {
     CPanelSessionView* view_;
     CScreenView* screen_;
     QMenu* menu_;
+    ScreenCapture* capture_;
+    PaneNote* paneNote_;
     std::unique_ptr<qv::SessionController> session_;
     qv::FrameRenderer renderer_;
     qv::ScreenRect screenRect_{};
