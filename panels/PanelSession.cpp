@@ -100,7 +100,8 @@ void PanelSession::StartWorker() {
         auto frame = renderer_.Render(path, &jpeg);
         if (frame) {
             // Kept (and recorded) as received: the bytes the frame was decoded from.
-            capture_->FrameDrawn(std::make_shared<const std::vector<std::uint8_t>>(std::move(jpeg)));
+            capture_->FrameDrawn(
+                std::make_shared<const std::vector<std::uint8_t>>(std::move(jpeg)));
             screen_->PostFrame(std::move(*frame));
         }
         return frame.has_value();

@@ -233,7 +233,8 @@ QString ScreenCapture::SaveScreen(const QString& model) {
         }
     }
     if (error != 0) {
-        const QString text = tr("Cannot save the screen in %1: %2").arg(Short(folder), Reason(error));
+        const QString text =
+            tr("Cannot save the screen in %1: %2").arg(Short(folder), Reason(error));
         qv::ActivityLog::Instance().Write(text.toStdString());
         emit note(text, kProblemSeconds);
         return {};

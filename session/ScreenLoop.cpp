@@ -87,6 +87,11 @@ void ScreenLoop::CommandWritten() {
     exitChanged_.notify_all();
 }
 
+int ScreenLoop::EarlyExchanges() const {
+    std::lock_guard hold(exitLock_);
+    return earlyExchanges_;
+}
+
 bool ScreenLoop::WaitForTurn() {
     std::unique_lock hold(exitLock_);
     for (;;) {
@@ -107,6 +112,9 @@ void ScreenLoop::Loop() {
         const auto start = Clock::now();
         const bool exchanged = session_.Streaming() && session_.LinkUp() && RunCycle();
         std::lock_guard hold(exitLock_);
+        if (exchanged && pacing_.IsEarly(start)) {
+            ++earlyExchanges_;
+        }
         pacing_.TurnDone(start, Clock::now(), exchanged);
     }
     std::lock_guard hold(exitLock_);

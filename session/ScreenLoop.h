@@ -46,6 +46,8 @@ class ScreenLoop {
     LiveRate rate() const;
     // A command went out: at Responsive the next exchange may come sooner.
     void CommandWritten();
+    // Exchanges that came early after a command (tests and benchmarks).
+    int EarlyExchanges() const;
 
     // Decodes and draws the frame file; runs on the worker. Returns whether it drew.
     std::function<bool(const std::string& path)> draw;
@@ -68,6 +70,7 @@ class ScreenLoop {
     bool ended_ = false;
     bool paceChanged_ = false;  // the next turn may have moved: wake and look again
     LivePacing pacing_;         // under exitLock_
+    int earlyExchanges_ = 0;    // under exitLock_
     std::thread worker_;
 };
 

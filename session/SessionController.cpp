@@ -406,6 +406,10 @@ void SessionController::SetCommandPause(std::chrono::milliseconds pause) {
     }
 }
 
+int SessionController::EarlyExchanges() const {
+    return loop_ ? loop_->EarlyExchanges() : 0;
+}
+
 bool SessionController::WaitCommandsSent(std::chrono::milliseconds timeout) {
     return !writer_ || writer_->WaitIdle(timeout);
 }

@@ -131,6 +131,8 @@ class SessionController : public QObject, public DevOwner {
     void WaitConnect();
     // Replaces the hard-key panel's pause between commands; tests and benchmarks only.
     void SetCommandPause(std::chrono::milliseconds pause);
+    // Screen exchanges that came early after a command (Responsive); tests and benchmarks only.
+    int EarlyExchanges() const;
     // Waits until the command writer has sent what it holds; tests and benchmarks only.
     bool WaitCommandsSent(std::chrono::milliseconds timeout);
 

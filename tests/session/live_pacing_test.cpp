@@ -36,9 +36,10 @@ struct Driver {
 
     // commands: times from kT0, ascending. duration(i): how long turn i runs. Runs until a
     // turn would start after `until`.
-    void Run(const std::vector<ms>& commands, ms until,
-             const std::function<ms(std::size_t)>& duration = [](std::size_t) { return 20ms; },
-             bool exchanged = true) {
+    void Run(
+        const std::vector<ms>& commands, ms until,
+        const std::function<ms(std::size_t)>& duration = [](std::size_t) { return 20ms; },
+        bool exchanged = true) {
         std::size_t next = 0;
         Clock::time_point now = kT0;
         for (;;) {
@@ -163,9 +164,8 @@ TEST(LivePacing, ResponsiveLimitsHoldForAnyCommands) {
         std::uniform_int_distribution<int> slow(0, 30);
         std::vector<ms> durations;
         Driver d(soft, LiveRate::Responsive);
-        d.Run(commands, 61s, [&](std::size_t) {
-            return slow(random) == 0 ? 700ms : ms(length(random));
-        });
+        d.Run(commands, 61s,
+              [&](std::size_t) { return slow(random) == 0 ? 700ms : ms(length(random)); });
         const auto& turns = d.turns;
         ASSERT_GT(turns.size(), 100u);
         ms lastEarly = -10s;
@@ -185,8 +185,9 @@ TEST(LivePacing, ResponsiveLimitsHoldForAnyCommands) {
             if (c > 58s) {
                 break;
             }
-            const auto shown = std::find_if(turns.begin(), turns.end(),
-                                            [&](const auto& turn) { return turn.start >= c + 80ms; });
+            const auto shown = std::find_if(turns.begin(), turns.end(), [&](const auto& turn) {
+                return turn.start >= c + 80ms;
+            });
             ASSERT_NE(shown, turns.end());
             // At worst the early slot is used up and a slow exchange runs: two periods on.
             EXPECT_LE(shown->start - c, 80ms + 2 * LivePacing::kPeriod + 700ms);
@@ -201,7 +202,8 @@ TEST(LivePacing, FastFollowsTheLastFrameAtLeast40msApart) {
     EXPECT_EQ(d.Starts(), (std::vector<ms>{0ms, 40ms, 80ms, 120ms, 220ms, 260ms, 300ms}));
     // With remote control off the loop only looks, every 100 ms.
     Driver idle(false, LiveRate::Fast);
-    idle.Run({}, 350ms, [](std::size_t) { return 1ms; }, false);
+    idle.Run(
+        {}, 350ms, [](std::size_t) { return 1ms; }, false);
     EXPECT_EQ(idle.Starts(), (std::vector<ms>{0ms, 100ms, 200ms, 300ms}));
 }
 

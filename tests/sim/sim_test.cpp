@@ -142,8 +142,8 @@ TEST(SimInstrument, FramesCarryTheCommandCount) {
             QImage decoded;
             ASSERT_TRUE(decoded.loadFromData(jpeg.data(), static_cast<int>(jpeg.size()), "JPG"));
             for (const QSize drawn : {QSize(w, h), QSize(680, 510), QSize(559, 419)}) {
-                const QImage image = decoded.scaled(drawn, Qt::IgnoreAspectRatio,
-                                                    Qt::SmoothTransformation);
+                const QImage image =
+                    decoded.scaled(drawn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
                 EXPECT_EQ(SimScreen::ReadCommandStamp(image, w, h), commands)
                     << w << "x" << h << " drawn " << drawn.width() << "x" << drawn.height();
             }
