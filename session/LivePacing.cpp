@@ -39,6 +39,11 @@ LivePacing::Clock::time_point LivePacing::NextTurn() const {
     switch (rate_) {
         case LiveRate::Responsive: {
             Clock::time_point at = Regular();
+            // A regular turn that would come while a command settles waits for it: one
+            // exchange shows the command, and it is still the cycle's own.
+            if (pending_ && *pending_ <= at && at < *pending_ + kSettle) {
+                at = *pending_ + kSettle;
+            }
             if (const auto early = Early(); early && *early < at) {
                 at = *early;
             }

@@ -8,7 +8,8 @@
 //               after the command went out (time for the instrument to act) instead of waiting
 //               out the cycle, and normal pacing resumes from that exchange. At most one such
 //               early exchange per cycle (501 ms), and never more than three turns in any
-//               second.
+//               second. A regular turn due while a command settles waits for it instead of
+//               coming twice.
 //   Fast        the next exchange as soon as the last one was drawn, at least 40 ms after it
 //               began; while remote control is off the loop looks every 100 ms.
 //

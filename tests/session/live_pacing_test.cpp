@@ -136,13 +136,16 @@ TEST(LivePacing, ResponsiveBurstGivesOneEarlyExchangePerCycle) {
     EXPECT_EQ(std::count_if(d.turns.begin(), d.turns.end(), [](auto& t) { return t.early; }), 1);
 }
 
-// A command just before a regular turn is not on that turn's screen (the instrument had no
-// time to act): an early turn follows it.
+// A regular turn due while a command settles waits for it: one exchange shows the command,
+// and the cycle goes on from there. At Normal the turn keeps its time.
 TEST(LivePacing, ResponsiveCommandJustBeforeARegularTurn) {
     Driver d(false, LiveRate::Responsive);
     d.Run({480ms}, 1100ms);
-    EXPECT_EQ(d.Starts(), (std::vector<ms>{0ms, 501ms, 560ms, 1061ms}));
-    EXPECT_TRUE(d.turns[2].early);
+    EXPECT_EQ(d.Starts(), (std::vector<ms>{0ms, 560ms, 1061ms}));
+    EXPECT_FALSE(d.turns[1].early);
+    Driver normal(false, LiveRate::Normal);
+    normal.Run({480ms}, 1100ms);
+    EXPECT_EQ(normal.Starts(), (std::vector<ms>{0ms, 501ms, 1002ms}));
 }
 
 // Whatever the commands and however long the exchanges: turns never overlap, no window of a
