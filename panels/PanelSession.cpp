@@ -73,7 +73,7 @@ PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options
         engine_.SetPort(options_.port);
     }
     connect(capture_, &ScreenCapture::note, this, &PanelSession::ShowNote);
-    connect(capture_, &ScreenCapture::recordingChanged, this, &PanelSession::ShowRecording);
+    connect(capture_, &ScreenCapture::recordingChanged, this, [this] { ShowRecording(); });
     BuildMenu();
 }
 
@@ -171,8 +171,11 @@ QString PanelSession::PaneZeroText() const {
     return paneNote_->Text();
 }
 
-void PanelSession::ShowRecording(bool recording, int frames) {
-    paneNote_->SetMark(recording ? QStringLiteral("REC %1").arg(frames) : QString());
+void PanelSession::ShowRecording() {
+    // The signal may have been queued before the recording ended: the capture says how it is.
+    const bool recording = capture_->Recording();
+    paneNote_->SetMark(recording ? QStringLiteral("REC %1").arg(capture_->RecordedFrames())
+                                 : QString());
     if (QAction* a = Action(ids::kCmdRecord)) {
         a->setChecked(recording);
     }
@@ -184,7 +187,7 @@ void PanelSession::ToggleRecord() {
     } else if (session_ && session_->IsConnectedState() && session_->Streaming()) {
         capture_->StartRecording();
     }
-    ShowRecording(capture_->Recording(), capture_->RecordedFrames());
+    ShowRecording();
 }
 
 void PanelSession::ShowMessage(const QString& text) {
@@ -282,6 +285,10 @@ void PanelSession::BuildMenu() {
     }
     add(*menu_, ids::kCmdScreenMode, "Screen mode");
     menu_->addSeparator();
+    QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
+    comm->setCheckable(false);
+    // After the design's own items, so they keep their places.
+    menu_->addSeparator();
     // Keeping screens; the two shortcuts work on the window whether the menu is open or not.
     QAction* save = add(*menu_, ids::kCmdSaveScreen, "Save screen\u2026");
     save->setCheckable(false);
@@ -296,9 +303,6 @@ void PanelSession::BuildMenu() {
     for (const ScaleItem& item : kLiveRate) {
         add(*live, item.id, item.text);
     }
-    menu_->addSeparator();
-    QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
-    comm->setCheckable(false);
     // No system menu to extend here: the about box sits at the end of this menu.
     menu_->addSeparator();
     QAction* about = add(*menu_, ids::kCmdAbout, "Infomation");

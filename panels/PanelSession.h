@@ -102,7 +102,7 @@ class PanelSession : public QObject {
     void ShowFailure(int reason);
     void SetPane(int pane, const QString& text);
     void ToggleRecord();
-    void ShowRecording(bool recording, int frames);
+    void ShowRecording();
 
     CRemoteDlg& window_;
     qv::SettingsStore& store_;

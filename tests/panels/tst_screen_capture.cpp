@@ -513,14 +513,20 @@ void TestScreenCapture::liveRateIsStoredAndRefreshesAfterAKey() {
             .value_or(-1);
     };
     QCOMPARE(p.session().EarlyExchanges(), 0);
-    p.panel->SendKey("KEYP:NUM5");
-    QTRY_VERIFY_WITH_TIMEOUT(p.session().EarlyExchanges() == 1, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(stamp(), 1, 5000);
+    // A key that lands just before a regular exchange is shown by that one, a little later;
+    // any other brings an early one. Keys until one has.
+    int sent = 0;
+    while (p.session().EarlyExchanges() == 0 && sent < 8) {
+        p.panel->SendKey("KEYP:NUM5");
+        ++sent;
+        QTRY_COMPARE_WITH_TIMEOUT(stamp(), sent, 5000);
+    }
+    QTRY_COMPARE(p.session().EarlyExchanges(), 1);
 
     p.Command(ids::kCmdLiveNormal);
     QCOMPARE(stored().toInt(), 0);
     p.panel->SendKey("KEYP:NUM6");
-    QTRY_COMPARE_WITH_TIMEOUT(stamp(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(stamp(), sent + 1, 5000);
     WaitFrames(p, 1);
     QCOMPARE(p.session().EarlyExchanges(), 1);
 }
