@@ -21,9 +21,6 @@ class SessionController;
 
 class ScreenLoop {
   public:
-    static constexpr std::chrono::milliseconds kPeriod{500};
-    static constexpr std::chrono::milliseconds kSoftKeyOffset{300};
-
     ScreenLoop(CDevComm& engine, SessionController& session, bool softKey);
     ~ScreenLoop();
     ScreenLoop(const ScreenLoop&) = delete;
