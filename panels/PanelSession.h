@@ -64,8 +64,11 @@ class PanelSession : public QObject {
     ScreenCapture& capture() { return *capture_; }
     bool networkUp() const { return options_.networkUp; }
 
-    // Status pane 0 shows text for `seconds` seconds, then its own text again (the session's,
-    // with the recording's "REC n" before it while recording).
+    // A pane's own text. Pane 0's (the session's, such as the link's health) lies under the
+    // notes and follows the recording's "REC n"; write it here or through the session's
+    // paneText(0, ...), never into the view directly.
+    void SetPane(int pane, const QString& text);
+    // Status pane 0 shows text for `seconds` seconds, then its own text again.
     void ShowNote(const QString& text, int seconds);
     QString PaneZeroText() const;
 
@@ -100,7 +103,6 @@ class PanelSession : public QObject {
     void ChooseQuality(int index);
     void ShowMessage(const QString& text);
     void ShowFailure(int reason);
-    void SetPane(int pane, const QString& text);
     void ToggleRecord();
     void ShowRecording();
 
