@@ -23,11 +23,17 @@ std::string FrameRenderer::ScaledCopyPath(const std::string& path, int scaleSett
     return path + tag;
 }
 
-std::optional<QImage> FrameRenderer::Render(const std::string& path) const {
-    const auto decoded = ImageServices::DecodeFile(QString::fromStdString(path));
+std::optional<QImage> FrameRenderer::Render(const std::string& path,
+                                            std::vector<std::uint8_t>* bytes) const {
+    auto file = ImageServices::ReadFile(QString::fromStdString(path));
+    const auto decoded =
+        file ? ImageServices::DecodeBytes(file->data(), file->size()) : std::nullopt;
     if (!decoded) {
         ActivityLog::Instance().Write("Image Load Failed");
         return std::nullopt;
+    }
+    if (bytes != nullptr) {
+        *bytes = std::move(*file);
     }
     // One scale for the whole frame, even if the window changes it meanwhile.
     const int scale = scale_.load();

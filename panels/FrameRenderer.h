@@ -5,8 +5,10 @@
 
 #include <QImage>
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -18,8 +20,10 @@ class FrameRenderer {
     // From the window thread while the worker renders.
     void SetScale(int scaleSetting) { scale_.store(scaleSetting); }
     QSize DrawnSize() const;
-    // The finished frame, or nothing ("Image Load Failed" logged).
-    std::optional<QImage> Render(const std::string& path) const;
+    // The finished frame, or nothing ("Image Load Failed" logged). bytes, when given, receives
+    // the file's content the frame was decoded from.
+    std::optional<QImage> Render(const std::string& path,
+                                 std::vector<std::uint8_t>* bytes = nullptr) const;
     // Where the soft-key panel's scaled copy of a frame file goes.
     static std::string ScaledCopyPath(const std::string& path, int scaleSetting);
 

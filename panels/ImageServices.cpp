@@ -60,6 +60,10 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const QString& path) {
 
 }  // namespace
 
+std::optional<std::vector<std::uint8_t>> ImageServices::ReadFile(const QString& path) {
+    return ReadSmallFile(path);
+}
+
 std::optional<QImage> ImageServices::DecodeFile(const QString& path) {
     const auto bytes = ReadSmallFile(path);
     if (!bytes) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "panels/JpegMarkers.h"
 
@@ -31,6 +32,9 @@ class ImageServices {
     // JPEG only, whatever the name or the content suggests. Refused before decoding: other
     // formats, a file without its end marker, a size or scan count beyond the limits.
     static std::optional<QImage> DecodeFile(const QString& path);
+    // A regular file of at most kMaxFileBytes, read whole without waiting on it; nothing for
+    // anything else.
+    static std::optional<std::vector<std::uint8_t>> ReadFile(const QString& path);
     static std::optional<QImage> DecodeBytes(const std::uint8_t* data, std::size_t length);
     // High quality when asked (the soft-key panel's scaled frames), else a plain stretch.
     static QImage Scaled(const QImage& image, QSize size, bool highQuality);

@@ -13,8 +13,11 @@
 #include "dialogs/CDlgMsg.h"
 #include "panels/CPanelSessionView.h"
 #include "panels/CScreenView.h"
+#include "panels/PaneNote.h"
+#include "panels/ScreenCapture.h"
 #include "resources/ids.h"
 #include "session/Controls.h"
+#include "session/LivePacing.h"
 #include "widgets/CRemoteDlg.h"
 
 namespace {
@@ -44,6 +47,13 @@ constexpr ScaleItem kScale[] = {
     {ids::kCmdScale70, "70%"},
 };
 
+// Index: the stored "LiveRate".
+constexpr ScaleItem kLiveRate[] = {
+    {ids::kCmdLiveNormal, "Normal"},
+    {ids::kCmdLiveResponsive, "Responsive"},
+    {ids::kCmdLiveFast, "Fast"},
+};
+
 }  // namespace
 
 PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options options)
@@ -54,6 +64,8 @@ PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options
       view_(new CPanelSessionView(&window)),
       screen_(new CScreenView(options_.screenSize, &window)),
       menu_(new QMenu(&window)),
+      capture_(new ScreenCapture(this)),
+      paneNote_(new PaneNote([this](const QString& text) { view_->SetPaneText(0, text); }, this)),
       renderer_(options_.traits.softKey) {
     screen_->setObjectName(QStringLiteral("ctrl%1").arg(ids::kHardScreenPicture));
     // The picture lets mouse input through: a press on it reaches the panel (touch, menu).
@@ -61,6 +73,8 @@ PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options
     if (options_.port != 0) {
         engine_.SetPort(options_.port);
     }
+    connect(capture_, &ScreenCapture::note, this, &PanelSession::ShowNote);
+    connect(capture_, &ScreenCapture::recordingChanged, this, [this] { ShowRecording(); });
     BuildMenu();
 }
 
@@ -71,8 +85,7 @@ PanelSession::~PanelSession() {
 void PanelSession::Init() {
     session_ = std::make_unique<qv::SessionController>(engine_, store_, options_.traits);
     connect(session_.get(), &qv::SessionController::stateChanged, this, &PanelSession::ApplyState);
-    connect(session_.get(), &qv::SessionController::paneText, view_,
-            &CPanelSessionView::SetPaneText);
+    connect(session_.get(), &qv::SessionController::paneText, this, &PanelSession::SetPane);
     connect(session_.get(), &qv::SessionController::message, this, &PanelSession::ShowMessage);
     connect(session_.get(), &qv::SessionController::failure, this, &PanelSession::ShowFailure);
     session_->Create();
@@ -86,8 +99,12 @@ void PanelSession::StartWorker() {
     // Installed after the panel's own filter, so it sees Esc first.
     qApp->installEventFilter(this);
     session_->StartWorkers([this](const std::string& path) {
-        auto frame = renderer_.Render(path);
+        std::vector<std::uint8_t> jpeg;
+        auto frame = renderer_.Render(path, &jpeg);
         if (frame) {
+            // Kept (and recorded) as received: the bytes the frame was decoded from.
+            capture_->FrameDrawn(
+                std::make_shared<const std::vector<std::uint8_t>>(std::move(jpeg)));
             screen_->PostFrame(std::move(*frame));
         }
         return frame.has_value();
@@ -152,6 +169,41 @@ bool PanelSession::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+void PanelSession::SetPane(int pane, const QString& text) {
+    if (pane == 0) {
+        paneNote_->SetBase(text);
+    } else {
+        view_->SetPaneText(pane, text);
+    }
+}
+
+void PanelSession::ShowNote(const QString& text, int seconds) {
+    paneNote_->Show(text, seconds);
+}
+
+QString PanelSession::PaneZeroText() const {
+    return paneNote_->Text();
+}
+
+void PanelSession::ShowRecording() {
+    // The signal may have been queued before the recording ended: the capture says how it is.
+    const bool recording = capture_->Recording();
+    paneNote_->SetMark(recording ? QStringLiteral("REC %1").arg(capture_->RecordedFrames())
+                                 : QString());
+    if (QAction* a = Action(ids::kCmdRecord)) {
+        a->setChecked(recording);
+    }
+}
+
+void PanelSession::ToggleRecord() {
+    if (capture_->Recording()) {
+        capture_->StopRecording();
+    } else if (session_ && session_->IsConnectedState() && session_->Streaming()) {
+        capture_->StartRecording();
+    }
+    ShowRecording();
+}
+
 void PanelSession::ShowMessage(const QString& text) {
     // Opened, not run: no worker and no nested loop waits for the user's OK.
     auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationName(), text,
@@ -190,6 +242,16 @@ void PanelSession::ApplyState() {
     set(ids::kCmdStop, c.stop);
     for (int i = 0; i < 3; ++i) {
         set(kQuality[i].id, {c.quality, quality_ == i});
+    }
+    // Frames come only while streaming on a live link: a recording ends with them, but
+    // waits through a link that is healing and goes on in the same folder.
+    const bool live = link == qv::LinkState::Connected && streaming;
+    if (!live && !(link == qv::LinkState::Reconnecting && streaming)) {
+        capture_->StopRecording();
+    }
+    set(ids::kCmdRecord, {live, capture_->Recording()});
+    for (int i = 0; i < qv::kLiveRateCount; ++i) {
+        set(kLiveRate[i].id, {true, session_->LiveRateSetting() == i});
     }
     for (const int id : options_.keyControls) {
         if (auto* w = window_.findChild<QWidget*>(QStringLiteral("ctrl%1").arg(id))) {
@@ -255,6 +317,22 @@ void PanelSession::BuildMenu() {
     QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
     comm->setCheckable(false);
     add(*menu_, ids::kCmdAutoReconnect, "Reconnect automatically");
+    // After the design's own items, so they keep their places.
+    menu_->addSeparator();
+    // Keeping screens; the two shortcuts work on the window whether the menu is open or not.
+    QAction* save = add(*menu_, ids::kCmdSaveScreen, "Save screen\u2026");
+    save->setCheckable(false);
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    window_.addAction(save);
+    QAction* copy = add(*menu_, ids::kCmdCopyScreen, "Copy screen");
+    copy->setCheckable(false);
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    window_.addAction(copy);
+    add(*menu_, ids::kCmdRecord, "Record");
+    QMenu* live = menu_->addMenu(QStringLiteral("Live rate"));
+    for (const ScaleItem& item : kLiveRate) {
+        add(*live, item.id, item.text);
+    }
     // No system menu to extend here: the about box sits at the end of this menu.
     menu_->addSeparator();
     QAction* about = add(*menu_, ids::kCmdAbout, "Infomation");
@@ -334,6 +412,21 @@ bool PanelSession::Command(int id) {
             return true;
         case ids::kCmdQualityLow:
             ChooseQuality(2);
+            return true;
+        case ids::kCmdSaveScreen:
+            capture_->SaveScreen(QString::fromStdString(session_->ModelName()));
+            return true;
+        case ids::kCmdCopyScreen:
+            capture_->CopyScreen();
+            return true;
+        case ids::kCmdRecord:
+            ToggleRecord();
+            return true;
+        case ids::kCmdLiveNormal:
+        case ids::kCmdLiveResponsive:
+        case ids::kCmdLiveFast:
+            session_->SetLiveRate(id - ids::kCmdLiveNormal);
+            ApplyState();
             return true;
         case ids::kCmdCommunication: {
             CDlgCommNew dlg(store_, &window_);

@@ -1,7 +1,8 @@
 // What every panel window holds around its session: the engine, the session controller, the
-// status bar view, the key sender, the screen loop with its renderer, the screen picture and
-// the right-button menu with the commands both panels share (Connect, Disconnect, Start, Stop,
-// quality, Communication, Infomation). The panel keeps its own keys, layout and skin.
+// status bar view, the key sender, the screen loop with its renderer, the screen picture, the
+// screen capture and the right-button menu with the commands both panels share (Connect,
+// Disconnect, Start, Stop, quality, save, copy, record, live rate, Communication, Infomation).
+// The panel keeps its own keys, layout and skin.
 #pragma once
 
 #include <QObject>
@@ -21,6 +22,8 @@
 class CPanelSessionView;
 class CRemoteDlg;
 class CScreenView;
+class PaneNote;
+class ScreenCapture;
 class QAction;
 class QMenu;
 class QStatusBar;
@@ -58,7 +61,16 @@ class PanelSession : public QObject {
     CScreenView& screen() { return *screen_; }
     QStatusBar* statusBar() const;
     QMenu& menu() { return *menu_; }
+    ScreenCapture& capture() { return *capture_; }
     bool networkUp() const { return options_.networkUp; }
+
+    // A pane's own text. Pane 0's (the session's, such as the link's health) lies under the
+    // notes and follows the recording's "REC n"; write it here or through the session's
+    // paneText(0, ...), never into the view directly.
+    void SetPane(int pane, const QString& text);
+    // Status pane 0 shows text for `seconds` seconds, then its own text again.
+    void ShowNote(const QString& text, int seconds);
+    QString PaneZeroText() const;
 
     // The picture's place in client pixels; frames are drawn there and touches map from it.
     void SetScreenRect(const qv::ScreenRect& rect);
@@ -95,6 +107,8 @@ class PanelSession : public QObject {
     void ChooseQuality(int index);
     void ShowMessage(const QString& text);
     void ShowFailure(int reason);
+    void ToggleRecord();
+    void ShowRecording();
 
     CRemoteDlg& window_;
     qv::SettingsStore& store_;
@@ -103,6 +117,8 @@ class PanelSession : public QObject {
     CPanelSessionView* view_;
     CScreenView* screen_;
     QMenu* menu_;
+    ScreenCapture* capture_;
+    PaneNote* paneNote_;
     std::unique_ptr<qv::SessionController> session_;
     qv::FrameRenderer renderer_;
     qv::ScreenRect screenRect_{};

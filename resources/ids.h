@@ -53,7 +53,16 @@ inline constexpr int kCmdQualityLow = 32782;
 inline constexpr int kCmdScreenMode = 32796;
 inline constexpr int kCmdAbout = 16;  // system-menu "Infomation"
 // Beyond the design's menus.
-inline constexpr int kCmdAutoReconnect = 32801;  // "Reconnect automatically"
+inline constexpr int kCmdAutoReconnect = 32807;  // "Reconnect automatically"
+
+// Menu commands of this program's own (keeping screens, live rate); 32800 is the soft-key
+// panel's replay item.
+inline constexpr int kCmdSaveScreen = 32801;
+inline constexpr int kCmdCopyScreen = 32802;
+inline constexpr int kCmdRecord = 32803;
+inline constexpr int kCmdLiveNormal = 32804;
+inline constexpr int kCmdLiveResponsive = 32805;
+inline constexpr int kCmdLiveFast = 32806;
 
 // Timers.
 inline constexpr int kTimerReplay = 100;

@@ -19,7 +19,7 @@ constexpr int kAborted = -2;
 }  // namespace
 
 ScreenLoop::ScreenLoop(CDevComm& engine, SessionController& session, bool softKey)
-    : engine_(engine), session_(session), softKey_(softKey) {}
+    : engine_(engine), session_(session), softKey_(softKey), pacing_(softKey, Clock::now()) {}
 
 ScreenLoop::~ScreenLoop() {
     RequestExit();
@@ -31,6 +31,10 @@ bool ScreenLoop::Start() {
         std::lock_guard hold(exitLock_);
         exit_ = false;
         ended_ = false;
+        // The first cycle begins now, whatever the rate.
+        const LiveRate rate = pacing_.rate();
+        pacing_ = LivePacing(softKey_, Clock::now());
+        pacing_.SetRate(rate);
     }
     try {
         worker_ = std::thread(&ScreenLoop::Loop, this);
@@ -59,32 +63,71 @@ void ScreenLoop::Join() {
     }
 }
 
-bool ScreenLoop::WaitUntil(Clock::time_point until) {
+void ScreenLoop::SetRate(LiveRate rate) {
+    {
+        std::lock_guard hold(exitLock_);
+        pacing_.SetRate(rate);
+        paceChanged_ = true;
+    }
+    exitChanged_.notify_all();
+}
+
+LiveRate ScreenLoop::rate() const {
+    std::lock_guard hold(exitLock_);
+    return pacing_.rate();
+}
+
+void ScreenLoop::CommandWritten() {
+    {
+        std::lock_guard hold(exitLock_);
+        if (!pacing_.CommandWritten(Clock::now())) {
+            return;
+        }
+        paceChanged_ = true;
+    }
+    exitChanged_.notify_all();
+}
+
+int ScreenLoop::EarlyExchanges() const {
+    std::lock_guard hold(exitLock_);
+    return earlyExchanges_;
+}
+
+bool ScreenLoop::WaitForTurn() {
     std::unique_lock hold(exitLock_);
-    return !exitChanged_.wait_until(hold, until, [this] { return exit_; });
+    for (;;) {
+        if (exit_) {
+            return false;
+        }
+        const auto next = pacing_.NextTurn();
+        if (Clock::now() >= next) {
+            return true;
+        }
+        paceChanged_ = false;
+        exitChanged_.wait_until(hold, next, [this] { return exit_ || paceChanged_; });
+    }
 }
 
 void ScreenLoop::Loop() {
-    for (;;) {
-        const auto t0 = Clock::now();
-        // The soft-key panel's exchange starts 300 ms into its cycle.
-        if (softKey_ && !WaitUntil(t0 + kSoftKeyOffset)) {
-            break;
-        }
+    while (WaitForTurn()) {
+        const auto start = Clock::now();
         const bool up = session_.LinkUp();
         if (up && !linkWasUp_) {
-            lastExchange_ = t0;  // the connect has just exchanged
+            lastExchange_ = start;  // the connect has just exchanged
         }
         linkWasUp_ = up;
+        bool exchanged = false;
         if (session_.Streaming() && up) {
-            RunCycle();
-        } else if (up && session_.IdleChecks() && t0 - lastExchange_ >= session_.idleCheckPeriod) {
+            exchanged = RunCycle();
+        } else if (up && session_.IdleChecks() &&
+                   start - lastExchange_ >= session_.idleCheckPeriod) {
             IdleCheck();
         }
-        // The next cycle starts when more than the period has passed since this one began.
-        if (!WaitUntil(t0 + kPeriod + std::chrono::milliseconds(1))) {
-            break;
+        std::lock_guard hold(exitLock_);
+        if (exchanged && pacing_.IsEarly(start)) {
+            ++earlyExchanges_;
         }
+        pacing_.TurnDone(start, Clock::now(), exchanged);
     }
     std::lock_guard hold(exitLock_);
     ended_ = true;
@@ -165,11 +208,11 @@ ScreenLoop::Health ScreenLoop::HealthOver(std::chrono::milliseconds window) cons
     return h;
 }
 
-void ScreenLoop::RunCycle() {
+bool ScreenLoop::RunCycle() {
     // The equipment request of a connect holds the link: this cycle is skipped.
     std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
     if (!exchange.owns_lock() || session_.responseReady_.load() == 0) {
-        return;
+        return false;
     }
     session_.responseReady_.store(0);
     const auto t1 = Clock::now();
@@ -179,12 +222,12 @@ void ScreenLoop::RunCycle() {
     const int result = Exchange(tcp);
     if (result == kAborted) {
         session_.responseReady_.store(1);
-        return;
+        return true;
     }
     if (result == -1) {
         Fail(tcp);
         session_.responseReady_.store(1);
-        return;
+        return true;
     }
     const auto exchangeMs = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t1).count());
@@ -211,7 +254,7 @@ void ScreenLoop::RunCycle() {
             ActivityLog::Instance().Write("FileSaveBinary fail");
         }
         session_.responseReady_.store(1);
-        return;
+        return true;
     }
     if (!draw || draw(path)) {
         Record(exchangeMs);
@@ -220,6 +263,7 @@ void ScreenLoop::RunCycle() {
     if (tcp && session_.abort_.load() == 1 && engine_.IsConnected()) {
         engine_.Disconnect();
     }
+    return true;
 }
 
 }  // namespace qv

@@ -1,7 +1,7 @@
 // The screen-loop worker: while remote control is on and the link is up, asks the instrument
-// for its screen again and again, at most about two a second, writes each to the frame file
-// and has it drawn. One exchange at a time on the link; the session's response-ready flag
-// says whether one is outstanding.
+// for its screen again and again, writes each to the frame file and has it drawn. Its pace is
+// the live rate's (LivePacing): at most about two a second at Normal. One exchange at a time
+// on the link; the session's response-ready flag says whether one is outstanding.
 #pragma once
 
 #include <array>
@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "link/CDevComm.h"
+#include "session/LivePacing.h"
 
 namespace qv {
 
@@ -21,9 +22,6 @@ class SessionController;
 
 class ScreenLoop {
   public:
-    static constexpr std::chrono::milliseconds kPeriod{500};
-    static constexpr std::chrono::milliseconds kSoftKeyOffset{300};
-
     ScreenLoop(CDevComm& engine, SessionController& session, bool softKey);
     ~ScreenLoop();
     ScreenLoop(const ScreenLoop&) = delete;
@@ -38,8 +36,16 @@ class ScreenLoop {
     void Join();
     bool Running() const { return worker_.joinable(); }
 
-    // One screen cycle, on the calling thread.
-    void RunCycle();
+    // One screen cycle, on the calling thread. True when it exchanged a screen (drawn or not).
+    bool RunCycle();
+
+    // Any thread. The live rate takes effect at once.
+    void SetRate(LiveRate rate);
+    LiveRate rate() const;
+    // A command went out: at Responsive the next exchange may come sooner.
+    void CommandWritten();
+    // Exchanges that came early after a command (tests and benchmarks).
+    int EarlyExchanges() const;
 
     // Decodes and draws the frame file; runs on the worker. Returns whether it drew.
     std::function<bool(const std::string& path)> draw;
@@ -56,8 +62,8 @@ class ScreenLoop {
 
   private:
     void Loop();
-    // Waits until the time is reached; false when the exit flag ends the wait.
-    bool WaitUntil(std::chrono::steady_clock::time_point until);
+    // Waits until the pacing's next turn; false when the exit flag ends the wait.
+    bool WaitForTurn();
     // One request and its whole answer: 100, -1 (error text set) or aborted.
     int Exchange(bool tcp);
     void Fail(bool tcp);
@@ -69,10 +75,13 @@ class ScreenLoop {
     SessionController& session_;
     const bool softKey_;
     std::mutex frameLock_;  // held while a frame is written to the frame file
-    std::mutex exitLock_;
+    mutable std::mutex exitLock_;
     std::condition_variable exitChanged_;
     bool exit_ = false;
     bool ended_ = false;
+    bool paceChanged_ = false;  // the next turn may have moved: wake and look again
+    LivePacing pacing_;         // under exitLock_
+    int earlyExchanges_ = 0;    // under exitLock_
     std::thread worker_;
     std::chrono::steady_clock::time_point lastExchange_{};  // worker only
     bool linkWasUp_ = false;                                // worker only

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "link/CommandSet.h"
@@ -87,16 +88,18 @@ void SessionController::StartWorkers(std::function<bool(const std::string& path)
     if (loop_ || closing_) {
         return;
     }
-    writer_ = std::make_unique<CommandWriter>(
-        [this](const std::string& line) { return SendLine(line); }, [this] { SendFailed(); },
-        traits_.softKey ? 0ms : kHardKeyPause);
-    writer_->Start();
+    // The loop first: the writer tells it of every command it sends.
     loop_ = std::make_unique<ScreenLoop>(engine_, *this, traits_.softKey);
     loop_->draw = std::move(draw);
+    loop_->SetRate(LiveRateOf(settings_.liveRate));
     // Without a worker the window goes on without a screen loop.
     if (!loop_->Start()) {
         loop_.reset();
     }
+    writer_ = std::make_unique<CommandWriter>(
+        [this](const std::string& line) { return SendLine(line); }, [this] { SendFailed(); },
+        traits_.softKey ? 0ms : kHardKeyPause);
+    writer_->Start();
 }
 
 std::string SessionController::LinkText() const {
@@ -143,6 +146,14 @@ void SessionController::SetAutoReconnect(bool on) {
         AbandonJob();
         SetLinkState(LinkState::Disconnected);
         emit message(QString::fromLatin1(kTextDisconnected));
+    }
+}
+
+void SessionController::SetLiveRate(int rate) {
+    settings_.liveRate = static_cast<int>(LiveRateOf(rate));
+    store_.StoreInt(kSetLiveRate, settings_.liveRate);
+    if (loop_) {
+        loop_->SetRate(LiveRateOf(settings_.liveRate));
     }
 }
 
@@ -286,9 +297,7 @@ SessionController::ConnectResult SessionController::ConnectTcp(const Settings& l
         engine_.Disconnect();
         return {Outcome::Failed, kReasonEqInfo};
     }
-    if (traits_.softKey) {
-        modelKind_.store(LookupModel());
-    }
+    RememberModel();
     log.push_back(prefix + " Connected, Load Equp");
     return {Outcome::Connected, 0};
 }
@@ -315,9 +324,7 @@ SessionController::ConnectResult SessionController::ConnectUsb(Lines& log) {
     if (engine_.GetDataLength() > 0) {
         engine_.SetConnected(1);
         log.push_back("USB Connected");
-        if (traits_.softKey) {
-            modelKind_.store(LookupModel());
-        }
+        RememberModel();
         return {Outcome::Connected, 0};
     }
     // The reader cannot be killed; closing the device ends it the same way.
@@ -410,6 +417,27 @@ void SessionController::OnRetry() {
 int SessionController::LookupModel() const {
     const auto* data = reinterpret_cast<const char*>(engine_.GetData());
     return ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view());
+}
+
+void SessionController::RememberModel() {
+    const auto* data = reinterpret_cast<const char*>(engine_.GetData());
+    const int length = engine_.GetDataLength();
+    std::string name;
+    if (data != nullptr && length > 0) {
+        name.assign(data, strnlen(data, static_cast<std::size_t>(length)));
+    }
+    {
+        std::lock_guard lock(pathLock_);
+        modelName_ = std::move(name);
+    }
+    if (traits_.softKey) {
+        modelKind_.store(LookupModel());
+    }
+}
+
+std::string SessionController::ModelName() const {
+    std::lock_guard lock(pathLock_);
+    return modelName_;
 }
 
 void SessionController::Disconnect() {
@@ -513,7 +541,12 @@ void SessionController::SendKey(std::string text) {
 }
 
 bool SessionController::SendLine(const std::string& line) {
-    return engine_.SendCommand(line) == 1;
+    const bool sent = engine_.SendCommand(line) == 1;
+    // The loop was made before the writer and outlives it.
+    if (sent && loop_) {
+        loop_->CommandWritten();
+    }
+    return sent;
 }
 
 void SessionController::SendFailed() {
@@ -528,6 +561,10 @@ void SessionController::SetCommandPause(std::chrono::milliseconds pause) {
     if (writer_) {
         writer_->SetPause(pause);
     }
+}
+
+int SessionController::EarlyExchanges() const {
+    return loop_ ? loop_->EarlyExchanges() : 0;
 }
 
 bool SessionController::WaitCommandsSent(std::chrono::milliseconds timeout) {

@@ -117,6 +117,10 @@ class SessionController : public QObject, public DevOwner {
     void SetIpv4(const std::string& ip, const std::string& panePrefix);
     // A quality chosen in the menu: kept for Start even where it cannot be stored.
     void SetQuality(int index);
+    // A live rate chosen in the menu (0 Normal, 1 Responsive, 2 Fast): the screen loop paces
+    // by it at once; stored as "LiveRate" where settings exist.
+    void SetLiveRate(int rate);
+    int LiveRateSetting() const { return settings_.liveRate; }
 
     // Called by the engine's USB reader when an answer is complete; any thread.
     void OnResponseReady(int flag) override;
@@ -129,6 +133,8 @@ class SessionController : public QObject, public DevOwner {
     std::string LinkText() const;
     const Settings& settings() const { return settings_; }
     int ModelKind() const { return modelKind_.load(); }
+    // The model name the instrument gave at the last successful connect; empty before.
+    std::string ModelName() const;
     // Method of the link made by the last connect.
     int ActiveMethod() const { return activeMethod_.load(); }
     std::string FramePath() const;
@@ -141,6 +147,8 @@ class SessionController : public QObject, public DevOwner {
     void WaitConnect();
     // Replaces the hard-key panel's pause between commands; tests and benchmarks only.
     void SetCommandPause(std::chrono::milliseconds pause);
+    // Screen exchanges that came early after a command (Responsive); tests and benchmarks only.
+    int EarlyExchanges() const;
     // Waits until the command writer has sent what it holds; tests and benchmarks only.
     bool WaitCommandsSent(std::chrono::milliseconds timeout);
 
@@ -192,6 +200,8 @@ class SessionController : public QObject, public DevOwner {
     bool IdleChecks() const { return autoReconnect_.load() && !streaming_.load(); }
     void SetLinkState(LinkState state);
     int LookupModel() const;
+    // Keeps the connected instrument's model name (and, soft-key panel, its kind).
+    void RememberModel();
     bool SendLine(const std::string& line);
     void SendFailed();
     // Waits up to timeout for pred, or until Close; true when pred held.
@@ -236,6 +246,7 @@ class SessionController : public QObject, public DevOwner {
     std::unique_ptr<CommandWriter> writer_;
     mutable std::mutex pathLock_;
     std::string framePath_;
+    std::string modelName_;  // under pathLock_
 };
 
 }  // namespace qv

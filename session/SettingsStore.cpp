@@ -180,6 +180,10 @@ Settings SettingsStore::Load() {
     if (!ReadTextIn(*s, kSetIpv6, out.ipv6)) {
         out.ipv6 = kDefaultIpv6;
     }
+    // Newer than the other values: missing is the usual case and is left missing.
+    if (s->contains(QLatin1String(kSetLiveRate))) {
+        out.liveRate = ReadChoice(*s, kSetLiveRate, 2);
+    }
     s->endGroup();
     s->sync();
     return out;

@@ -19,6 +19,9 @@ inline constexpr const char* kSetHideKeyBtn = "HideKeyBtn";
 inline constexpr const char* kSetAutoReconnect = "AutoReconnect";
 inline constexpr const char* kSetIp = "IP";
 inline constexpr const char* kSetIpv6 = "IPV6";
+// How fast the screen follows the instrument: 0 Normal, 1 Responsive, 2 Fast. Read last; a
+// store without it is at Normal and stays without it.
+inline constexpr const char* kSetLiveRate = "LiveRate";
 
 // Used when the key exists but the address value does not.
 inline constexpr const char* kNoIpv4 = "0.0.0.0";
@@ -37,6 +40,7 @@ struct Settings {
     int quality = 0;
     int hideKeyBtn = 0;
     int autoReconnect = 1;
+    int liveRate = 0;
     std::string ip = kDefaultIpv4;
     std::string ipv6 = kDefaultIpv6;
     bool keyExisted = false;
@@ -60,7 +64,8 @@ class SettingsStore {
     // The key "Connection" exists in the store.
     bool KeyExists() const;
 
-    // Reads every value in order, writing back the ones that are replaced by 0.
+    // Reads every value in order, writing back the ones that are replaced by 0 ("LiveRate"
+    // only when it is there but unusable).
     Settings Load();
 
     // Store one value; only when the key exists. Returns 1 when stored, else 0.

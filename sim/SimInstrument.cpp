@@ -92,12 +92,29 @@ void SimInstrument::ClearRecords() {
     commands_.clear();
 }
 
+void SimInstrument::KeepServedScreens(std::size_t n) {
+    std::lock_guard lock(lock_);
+    keepServed_ = n;
+    while (served_.size() > keepServed_) {
+        served_.pop_front();
+    }
+}
+
+std::vector<std::vector<std::uint8_t>> SimInstrument::ServedScreens() const {
+    std::lock_guard lock(lock_);
+    return {served_.begin(), served_.end()};
+}
+
 std::vector<std::uint8_t> SimInstrument::ScreenBytes() {
     std::lock_guard lock(lock_);
-    if (override_) {
-        return *override_;
+    std::vector<std::uint8_t> bytes = override_ ? *override_ : screen_.Render();
+    if (keepServed_ > 0) {
+        if (served_.size() >= keepServed_) {
+            served_.pop_front();
+        }
+        served_.push_back(bytes);
     }
-    return screen_.Render();
+    return bytes;
 }
 
 Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -51,6 +52,11 @@ class SimInstrument {
     int width() const { return width_; }
     int height() const { return height_; }
 
+    // Keeps a copy of the last n screens served (0, the default, keeps none): tests compare
+    // what a client saved with what it was sent.
+    void KeepServedScreens(std::size_t n);
+    std::vector<std::vector<std::uint8_t>> ServedScreens() const;
+
     std::vector<RequestRecord> Requests() const;
     std::vector<CommandRecord> Commands() const;
     std::string LastCommand() const;
@@ -78,6 +84,8 @@ class SimInstrument {
     std::vector<RequestRecord> requests_;
     std::vector<CommandRecord> commands_;
     std::uint64_t framesBuilt_ = 0;
+    std::size_t keepServed_ = 0;
+    std::deque<std::vector<std::uint8_t>> served_;
     // A fixed screen's frames are encoded once, as an instrument serves a file it holds.
     Frames overrideFrames_;
     std::uint64_t generation_ = 0;  // bumped when the override or the faults change

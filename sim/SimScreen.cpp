@@ -46,6 +46,13 @@ const Menu& MenuNamed(std::string_view key) {
     return kMenus[0];
 }
 
+// The command stamp: a white start cell, 16 bits of the count (most significant first, white
+// for 1), a black end cell; cells of 12 x 12 pixels along the bottom-left corner.
+constexpr int kStampCell = 12;
+constexpr int kStampBits = 16;
+constexpr int kStampLeft = 4;
+constexpr int kStampFromBottom = 14;
+
 std::string Format(const char* fmt, double a, double b = 0.0) {
     std::array<char, 96> buf{};
     std::snprintf(buf.data(), buf.size(), fmt, a, b);
@@ -58,6 +65,7 @@ SimScreen::SimScreen(int width, int height)
     : width_(width), height_(height), trace_(kTracePoints, -90.0) {}
 
 void SimScreen::Apply(std::string_view command) {
+    ++commands_;
     lastCommand_ = std::string(command);
     constexpr std::string_view kKey = "KEYP:";
     int x = 0;
@@ -235,6 +243,17 @@ QImage SimScreen::RenderImage() {
     const std::string counter = "FRAME " + std::to_string(frame_) + (hold_ ? "  HOLD" : "");
     SimFont::Draw(p, width_ - 12 - SimFont::Width(counter, 2), by + 22, counter, 2, dim);
 
+    // The command stamp.
+    const int stampTop = height_ - kStampFromBottom;
+    for (int cell = 0; cell < kStampBits + 2; ++cell) {
+        bool on = cell == 0;
+        if (cell >= 1 && cell <= kStampBits) {
+            on = ((commands_ >> (kStampBits - cell)) & 1u) != 0;
+        }
+        p.fillRect(kStampLeft + cell * kStampCell, stampTop, kStampCell, kStampCell,
+                   on ? QColor(255, 255, 255) : QColor(0, 0, 0));
+    }
+
     // Where the last touch landed.
     if (touch_) {
         const auto [tx, ty] = *touch_;
@@ -245,6 +264,27 @@ QImage SimScreen::RenderImage() {
     }
     p.end();
     return image;
+}
+
+std::optional<int> SimScreen::ReadCommandStamp(const QImage& drawn, int width, int height) {
+    if (drawn.isNull() || width <= 0 || height <= 0) {
+        return std::nullopt;
+    }
+    const double sx = static_cast<double>(drawn.width()) / width;
+    const double sy = static_cast<double>(drawn.height()) / height;
+    const int y = static_cast<int>((height - kStampFromBottom + kStampCell / 2.0) * sy);
+    const auto bit = [&](int cell) {
+        const int x = static_cast<int>((kStampLeft + cell * kStampCell + kStampCell / 2.0) * sx);
+        return qGray(drawn.pixel(x, y)) >= 128;
+    };
+    if (y >= drawn.height() || !bit(0) || bit(kStampBits + 1)) {
+        return std::nullopt;
+    }
+    int count = 0;
+    for (int cell = 1; cell <= kStampBits; ++cell) {
+        count = (count << 1) | (bit(cell) ? 1 : 0);
+    }
+    return count;
 }
 
 std::vector<std::uint8_t> SimScreen::Render() {

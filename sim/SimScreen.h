@@ -33,6 +33,13 @@ class SimScreen {
     // The frame as an image, for callers that need pixels rather than a file.
     QImage RenderImage();
 
+    // Commands applied so far. Every frame carries the count, modulo 2^16, in a strip of cells
+    // at its bottom-left corner, so a client can tell which frame first shows a command.
+    std::uint64_t commandCount() const { return commands_; }
+    // The count a drawn frame carries, read from the picture at whatever size it was drawn
+    // (the design size is width x height); nothing when the strip is not there.
+    static std::optional<int> ReadCommandStamp(const QImage& drawn, int width, int height);
+
     int markerIndex() const { return marker_; }
     int jpegQuality() const { return quality_; }
     const std::string& entry() const { return entry_; }
@@ -56,6 +63,7 @@ class SimScreen {
     double spanMHz_ = 100.0;
     std::optional<std::pair<int, int>> touch_;
     std::uint64_t frame_ = 0;
+    std::uint64_t commands_ = 0;
     std::vector<double> trace_;
     std::minstd_rand noise_{12345};
 };

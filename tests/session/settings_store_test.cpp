@@ -116,6 +116,8 @@ int Field(const Settings& s, const std::string& name) {
         return s.scale;
     if (name == kSetQuality)
         return s.quality;
+    if (name == kSetLiveRate)
+        return s.liveRate;
     return s.hideKeyBtn;
 }
 
@@ -154,7 +156,13 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"MethodMissingNotWritten", kSetMethod, QVariant(), 2, QVariant()},
         NumberCase{"MethodTextNotWritten", kSetMethod, QString("tcp"), 2, QString("tcp")},
         NumberCase{"MethodBeyond32Bits", kSetMethod, QString("4294967297"), 2,
-                   QString("4294967297")}),
+                   QString("4294967297")},
+        // The live rate: 0 Normal, 1 Responsive, 2 Fast. Stores from before it stay without.
+        NumberCase{"LiveRateMissingNotWritten", kSetLiveRate, QVariant(), 0, QVariant()},
+        NumberCase{"LiveRateFastKept", kSetLiveRate, 2, 2, 2},
+        NumberCase{"LiveRateResponsiveKept", kSetLiveRate, 1, 1, 1},
+        NumberCase{"LiveRateThreeReplaced", kSetLiveRate, 3, 0, 0},
+        NumberCase{"LiveRateTextReplaced", kSetLiveRate, QString("Fast"), 0, 0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(SettingsStoreTest, MethodOutsideRangeConnectsByUsb) {

@@ -59,6 +59,66 @@ TEST(SimInstrument, CommandsAreRecordedAndChangeThePicture) {
     EXPECT_NE(before.pixelColor(412, 300), QColor(255, 80, 80));
 }
 
+// Every frame carries the number of commands applied; a client reads it off the picture it
+// drew, at any of the panels' sizes and at the lowest JPEG quality.
+TEST(SimInstrument, FramesCarryTheCommandCount) {
+    for (const auto& [w, h] : {std::pair{800, 600}, std::pair{800, 480}}) {
+        SimScreen screen(w, h);
+        screen.Apply("KEYP:QUAL:LOW");
+        for (const int commands : {1, 2, 77, 1000, 40000}) {
+            while (screen.commandCount() < static_cast<std::uint64_t>(commands)) {
+                screen.Apply("KEYP:NUM5");
+            }
+            const auto jpeg = screen.Render();
+            QImage decoded;
+            ASSERT_TRUE(decoded.loadFromData(jpeg.data(), static_cast<int>(jpeg.size()), "JPG"));
+            for (const QSize drawn : {QSize(w, h), QSize(680, 510), QSize(559, 419)}) {
+                const QImage image =
+                    decoded.scaled(drawn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                EXPECT_EQ(SimScreen::ReadCommandStamp(image, w, h), commands)
+                    << w << "x" << h << " drawn " << drawn.width() << "x" << drawn.height();
+            }
+        }
+    }
+    // A picture without the strip gives nothing.
+    QImage blank(800, 600, QImage::Format_RGB32);
+    blank.fill(Qt::black);
+    EXPECT_FALSE(SimScreen::ReadCommandStamp(blank, 800, 600));
+}
+
+TEST(SimInstrument, KeepsTheScreensItServed) {
+    SimInstrument sim;
+    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
+    // One screen answer, its payloads joined.
+    const auto screen = [&] {
+        std::vector<std::uint8_t> joined;
+        FrameAssembler a;
+        for (const auto& f : Ask(sim, REQ_SCREEN, *entry)) {
+            std::span<const std::uint8_t> rest(f);
+            while (!rest.empty()) {
+                const auto r = a.Feed(rest);
+                rest = rest.subspan(r.consumed);
+                if (r.status == FrameAssembler::Status::Frame) {
+                    joined.insert(joined.end(), a.frame().payload.begin(), a.frame().payload.end());
+                }
+            }
+        }
+        return joined;
+    };
+    ASSERT_FALSE(screen().empty());
+    EXPECT_TRUE(sim.ServedScreens().empty());
+    sim.KeepServedScreens(2);
+    std::vector<std::vector<std::uint8_t>> sent;
+    for (int i = 0; i < 3; ++i) {
+        sim.SetScreenOverride(std::vector<std::uint8_t>(100 + i, static_cast<std::uint8_t>(i)));
+        sent.push_back(screen());
+    }
+    const auto kept = sim.ServedScreens();
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0], sent[1]);
+    EXPECT_EQ(kept[1], sent[2]);
+}
+
 // A plain client socket to the server.
 int Dial(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
