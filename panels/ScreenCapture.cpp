@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 #include "panels/ImageServices.h"
 #include "session/ActivityLog.h"
@@ -31,7 +32,7 @@ std::string Encoded(const QString& path) {
 }
 
 QString Reason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return QString::fromStdString(std::generic_category().message(error));
 }
 
 // The home folder as "~", so a note fits its pane.
@@ -169,7 +170,7 @@ QString ScreenCapture::SaveName(const QString& model, const std::tm& local) {
     return name + QLatin1Char('_') + Stamp(local) + QStringLiteral(".jpg");
 }
 
-void ScreenCapture::FrameDrawn(Frame jpeg) {
+void ScreenCapture::FrameDrawn(const Frame& jpeg) {
     if (!jpeg) {
         return;
     }

@@ -39,7 +39,7 @@ class ScreenCapture : public QObject {
 
     // Any thread (the screen loop's worker): a frame was drawn from these bytes, the screen
     // as received. While recording it is written to the recording's folder.
-    void FrameDrawn(Frame jpeg);
+    void FrameDrawn(const Frame& jpeg);
     // The last frame drawn; empty before the first.
     Frame LastFrame() const;
 
