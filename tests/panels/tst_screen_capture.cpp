@@ -439,9 +439,9 @@ void TestScreenCapture::fullDiskStopsRecordingKeepingWhatWasWritten() {
         QVERIFY(ServedIndex(served, ReadAll(folder + QLatin1Char('/') + f)) >= 0);
     }
     QVERIFY(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() == 3);
-    const QString log = QString::fromUtf8(
-        ReadAll(QString::fromStdString(qv::ActivityLog::Instance().Path())).data());
-    QVERIFY(log.contains(QStringLiteral("Recording stopped: No space left on device")));
+    const Bytes log = ReadAll(QString::fromStdString(qv::ActivityLog::Instance().Path()));
+    QVERIFY(QByteArrayView(log.data(), qsizetype(log.size()))
+                .contains("Recording stopped: No space left on device"));
     WaitFrames(p, 2);
     QVERIFY(p.session().Streaming());
 }
