@@ -74,9 +74,13 @@ void CKnobButton::Step(int steps) {
     if (steps == 0) {
         return;
     }
-    for (int i = 0; i < std::abs(steps); ++i) {
+    // Counted down to zero: GCC 12 with -fsanitize=thread miscompiled `i < std::abs(steps)`
+    // here into a loop that never ended.
+    const int toward = steps < 0 ? 1 : -1;
+    const std::string key = steps < 0 ? "KEYP:LEFT" : "KEYP:RIGH";
+    for (int left = steps; left != 0; left += toward) {
         if (owner_ != nullptr) {
-            owner_->SendKey(steps < 0 ? std::string("KEYP:LEFT") : std::string("KEYP:RIGH"));
+            owner_->SendKey(key);
         }
     }
     position_ = ((position_ - 1 + steps) % 12 + 12) % 12 + 1;
