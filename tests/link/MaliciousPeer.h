@@ -1,6 +1,6 @@
 // An instrument that misbehaves on purpose, on loopback: it accepts one client, reads one
-// request frame, then runs a script of its own against the socket (trickle, flood, restart,
-// silence, hang-up). The script gets the socket and a Pause that Stop interrupts.
+// request frame, then runs its script against the socket (trickle, flood, restart, silence,
+// hang-up) with a Send and a Pause that Stop interrupts.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,11 +10,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/FrameCodec.h"
@@ -36,37 +38,23 @@ class MaliciousPeer {
         Wire(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
         // False once the client has gone or the peer is stopping.
         bool Send(const std::vector<std::uint8_t>& bytes) {
-            std::size_t at = 0;
-            while (at < bytes.size()) {
-                if (stop_.load()) {
-                    return false;
-                }
+            for (std::size_t at = 0; at < bytes.size(); Wait(fd_, POLLOUT)) {
                 const ssize_t n =
                     ::send(fd_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n > 0) {
-                    at += static_cast<std::size_t>(n);
-                    continue;
-                }
-                if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                if (stop_.load() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                     return false;
                 }
-                pollfd p{fd_, POLLOUT, 0};
-                ::poll(&p, 1, 20);
+                at += n > 0 ? static_cast<std::size_t>(n) : 0;
             }
             return true;
         }
-        // Sleeps, or returns false at once when the peer is stopping.
         bool Pause(std::chrono::milliseconds time) {
-            const auto until = std::chrono::steady_clock::now() + time;
-            while (std::chrono::steady_clock::now() < until) {
-                if (stop_.load()) {
-                    return false;
-                }
+            for (const auto until = std::chrono::steady_clock::now() + time;
+                 !stop_.load() && std::chrono::steady_clock::now() < until;) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             return !stop_.load();
         }
-        int fd() const { return fd_; }
 
       private:
         int fd_;
@@ -74,21 +62,17 @@ class MaliciousPeer {
     };
     using Script = std::function<void(Wire&)>;
 
-    // closeWhenDone: the connection closes when the script ends (else it stays open, silent).
-    explicit MaliciousPeer(Script script, bool closeWhenDone = false)
-        : closeWhenDone_(closeWhenDone), script_(std::move(script)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listener_, 4) != 0) {
-            return;
-        }
+    // hangUp: the connection closes when the script ends (else it stays open, silent).
+    explicit MaliciousPeer(Script script, bool hangUp = false)
+        : hangUp_(hangUp), script_(std::move(script)) {
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Run(); });
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+            ::listen(listener_, 4) == 0 &&
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            port_ = ntohs(a.sin_port);
+            thread_ = std::thread([this] { Run(); });
+        }
     }
     ~MaliciousPeer() { Stop(); }
     MaliciousPeer(const MaliciousPeer&) = delete;
@@ -101,55 +85,47 @@ class MaliciousPeer {
             thread_.join();
         }
         if (listener_ >= 0) {
-            ::close(listener_);
-            listener_ = -1;
+            ::close(std::exchange(listener_, -1));
         }
     }
 
   private:
-    void Run() {
-        int client = -1;
-        while (!stop_.load() && client < 0) {
-            pollfd p{listener_, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            }
+    // Up to 20 ms for fd to be ready.
+    static bool Wait(int fd, short events) {
+        pollfd p{fd, events, 0};
+        return ::poll(&p, 1, 20) > 0;
+    }
+    // Waits for fd to become readable; false once stopping.
+    bool Readable(int fd) {
+        while (!stop_.load() && !Wait(fd, POLLIN)) {
         }
-        if (client < 0) {
+        return !stop_.load();
+    }
+    void Run() {
+        if (!Readable(listener_)) {
             return;
         }
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         const int on = 1;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         // The request: everything up to its end marker.
-        bool requested = false;
-        while (!stop_.load() && !requested) {
-            pollfd p{client, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) {
-                continue;
-            }
-            std::uint8_t buf[512];
-            const ssize_t n = ::recv(client, buf, sizeof buf, 0);
-            if (n <= 0) {
+        std::uint8_t buf[512];
+        for (ssize_t n = 0; Readable(client) && (n = ::recv(client, buf, sizeof buf, 0)) > 0;) {
+            if (std::find(buf, buf + n, kFrameEnd) != buf + n) {
+                Wire wire(client, stop_);
+                script_(wire);
                 break;
             }
-            for (ssize_t i = 0; i < n; ++i) {
-                requested = requested || buf[i] == kFrameEnd;
-            }
         }
-        if (requested) {
-            Wire wire(client, stop_);
-            script_(wire);
-        }
-        // Hold the connection until stopped: only the script decides when it closes.
-        while (!stop_.load() && !closeWhenDone_) {
+        while (!hangUp_ && !stop_.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         ::close(client);
     }
 
-    const bool closeWhenDone_;
+    const bool hangUp_;
     Script script_;
-    int listener_ = -1;
+    int listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
     std::thread thread_;

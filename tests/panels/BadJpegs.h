@@ -1,5 +1,5 @@
-// Screens a hostile or broken instrument could send, built from Qt's own encoder output so
-// each is what the decoder would really meet. Shared by the tests and the image benchmark.
+// Screens a hostile or broken instrument could send, built from Qt's own encoder output.
+// Shared by the tests and the image benchmark.
 #pragma once
 
 #include <QBuffer>
@@ -44,15 +44,13 @@ inline QByteArray Encode(const QImage& image, const char* format, bool progressi
     return bytes;
 }
 
-// A progressive JPEG whose last scan (a refinement pass over every block of the image) is
-// repeated: the decoder runs each copy over the whole image, though the picture is flat and
-// every copy is a dozen bytes. 10,000 copies at 800x480 are about 120 KB.
+// A flat progressive JPEG whose last scan (a refinement pass over every block) is repeated:
+// the decoder runs each dozen-byte copy over the whole image.
 inline QByteArray ProgressiveBomb(int w, int h, int extraScans) {
     QImage flat(w, h, QImage::Format_RGB32);
     flat.fill(QColor(90, 90, 90));
     const QByteArray jpeg = Encode(flat, "jpeg", true);
-    // Only entropy-coded data and the end marker follow the last scan header, and FF DA
-    // cannot occur in entropy-coded data: the last FF DA is that header.
+    // FF DA cannot occur in entropy-coded data: the last one is the last scan's header.
     const qsizetype eoi = jpeg.size() - 2;
     const qsizetype lastScan = jpeg.lastIndexOf(QByteArray("\xFF\xDA", 2));
     if (lastScan < 0 || !jpeg.endsWith(QByteArray("\xFF\xD9", 2))) {
@@ -60,7 +58,6 @@ inline QByteArray ProgressiveBomb(int w, int h, int extraScans) {
     }
     const QByteArray scan = jpeg.mid(lastScan, eoi - lastScan);
     QByteArray out = jpeg.left(eoi);
-    out.reserve(jpeg.size() + scan.size() * extraScans);
     for (int i = 0; i < extraScans; ++i) {
         out += scan;
     }

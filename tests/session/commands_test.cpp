@@ -1,10 +1,8 @@
-// Pure pieces of the session: the touch commands, the enabling of controls by state, and
-// the frame file.
+// Pure pieces of the session: the touch commands, the controls by state, and the frame file.
 #include "session/Commands.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -17,106 +15,70 @@
 namespace qv {
 namespace {
 
-struct TouchCase {
-    const char* name;
-    bool softKey;
-    int scale;
-    bool hideKeys;
-    int x, y;
-    const char* expected;
-};
-
-void PrintTo(const TouchCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class Touches : public ::testing::TestWithParam<TouchCase> {};
-
-TEST_P(Touches, MapClicksToCommands) {
-    const TouchCase& c = GetParam();
-    // The soft-key screen at (41, 39): 800 x 600, 680 x 510 or 559 x 419 drawn.
-    constexpr int kWidth[] = {800, 680, 559};
-    constexpr int kHeight[] = {600, 510, 419};
-    const ScreenRect soft{41, 39, 41 + kWidth[c.scale], 39 + kHeight[c.scale]};
-    const ScreenRect hard = c.hideKeys ? ScreenRect{0, 0, 800, 480} : ScreenRect{111, 25, 911, 505};
-    const ScreenRect& screen = c.softKey ? soft : hard;
-    if (*c.expected == '\0') {
-        EXPECT_FALSE(screen.Contains(c.x, c.y));
-        return;
+TEST(Touches, ClicksOnTheScreenPictureBecomeCommands) {
+    // The soft-key screen at (41, 39), drawn 800 x 600, 680 x 510 or 559 x 419.
+    const ScreenRect soft[] = {{41, 39, 841, 639}, {41, 39, 721, 549}, {41, 39, 600, 458}};
+    const ScreenRect hard{111, 25, 911, 505}, hidden{0, 0, 800, 480};
+    struct Case {
+        int scale;  // -1: hard-key panel, -2: hard-key panel in screen mode
+        int x, y;
+        const char* expected;  // "": outside the picture
+    };
+    const Case cases[] = {
+        {0, 41 + 400, 39 + 300, "KEYP 400,300"},
+        // 0.85 in single precision lies just above 0.85: 340 / 0.85f is 399.99998.
+        {1, 41 + 340, 39 + 255, "KEYP 399,299"},
+        {1, 41 + 341, 39 + 256, "KEYP 401,301"},
+        {2, 41 + 558, 39, "KEYP 797,0"},  // the 70 % frame's last column
+        {2, 41 + 559, 39, ""},
+        {2, 41 + 7, 39 + 7, "KEYP 10,10"},
+        {0, 41 + 10, 39 + 600, ""},
+        {0, 40, 100, ""},
+        {-1, 111 + 5, 25 + 6, "KEYP 5,6"},
+        {-2, 30, 40, "KEYP 30,40"},
+        {-1, 911, 100, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.scale << " " << c.x << "," << c.y);
+        const ScreenRect& screen = c.scale == -1 ? hard : c.scale == -2 ? hidden : soft[c.scale];
+        ASSERT_EQ(screen.Contains(c.x, c.y), *c.expected != '\0');
+        if (*c.expected != '\0') {
+            EXPECT_EQ(c.scale < 0 ? HardKeyTouch(c.x, c.y, screen)
+                                  : SoftKeyTouch(c.x, c.y, screen, c.scale),
+                      c.expected);
+        }
     }
-    ASSERT_TRUE(screen.Contains(c.x, c.y));
-    EXPECT_EQ(c.softKey ? SoftKeyTouch(c.x, c.y, screen, c.scale) : HardKeyTouch(c.x, c.y, screen),
-              c.expected);
-}
-
-const TouchCase kTouches[] = {
-    {"SoftFullScale", true, 0, false, 41 + 400, 39 + 300, "KEYP 400,300"},
-    // 0.85 in single precision lies just above 0.85: 340 / 0.85f is 399.99998.
-    {"Soft085", true, 1, false, 41 + 340, 39 + 255, "KEYP 399,299"},
-    {"Soft085Centre", true, 1, false, 41 + 341, 39 + 256, "KEYP 401,301"},
-    // The 70 % frame is 559 wide: its last column is 558.
-    {"Soft070LastColumn", true, 2, false, 41 + 558, 39, "KEYP 797,0"},
-    {"Soft070RightEdgeOutside", true, 2, false, 41 + 559, 39, ""},
-    {"Soft070Truncates", true, 2, false, 41 + 7, 39 + 7, "KEYP 10,10"},
-    {"SoftBottomEdgeOutside", true, 0, false, 41 + 10, 39 + 600, ""},
-    {"SoftLeftOfScreen", true, 0, false, 40, 100, ""},
-    {"HardOffsets", false, 0, false, 111 + 5, 25 + 6, "KEYP 5,6"},
-    {"HardHiddenKeys", false, 0, true, 30, 40, "KEYP 30,40"},
-    {"HardRightEdgeOutside", false, 0, false, 911, 100, ""},
-};
-
-INSTANTIATE_TEST_SUITE_P(Clicks, Touches, ::testing::ValuesIn(kTouches),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(TouchClamp, FarClicksAreHeldToTheScreen) {
-    // At 70 % a click 560 px right of the left edge is x 800, 561 px would be 801 → 800.
+    // Far clicks are held to the screen: at 70 % 561 px would be 801.
     const ScreenRect wide{0, 0, 2000, 2000};
     EXPECT_EQ(SoftKeyTouch(560, 0, wide, 2), "KEYP 800,0");
     EXPECT_EQ(SoftKeyTouch(561, 0, wide, 2), "KEYP 800,0");
     EXPECT_EQ(SoftKeyTouch(0, 421, wide, 2), "KEYP 0,600");
-    EXPECT_EQ(SoftKeyTouch(-5, -5, ScreenRect{0, 0, 800, 600}, 0), "KEYP 0,0");
+    EXPECT_EQ(SoftKeyTouch(-5, -5, soft[0], 0), "KEYP 0,0");
 }
 
-// The buttons by state, as the session's table gives them (Connect, Disconnect, Start, Stop);
-// the keys follow Start and Stop only.
+// Connect, Disconnect, Start, Stop and the keys by state; the keys follow Start and Stop.
 TEST(Controls, ByState) {
-    struct Row {
-        LinkState link;
-        bool streaming;
-        bool connect, disconnect, start, stop, keys;
-    };
-    const Row rows[] = {
-        {LinkState::Disconnected, false, true, false, false, false, false},
-        {LinkState::Connected, false, false, true, true, false, false},
-        {LinkState::Connected, true, false, false, false, true, true},
-        // Connect cancels the attempt.
-        {LinkState::Connecting, false, true, false, false, false, false},
+    using L = LinkState;
+    const std::tuple<L, bool, std::array<bool, 5>> rows[] = {
+        {L::Disconnected, false, {1, 0, 0, 0, 0}},
+        {L::Connected, false, {0, 1, 1, 0, 0}},
+        {L::Connected, true, {0, 0, 0, 1, 1}},
+        {L::Connecting, false, {1, 0, 0, 0, 0}},  // Connect cancels the attempt
         // A link lost while streaming: remote control stays on for the reconnect.
-        {LinkState::Disconnected, true, true, false, false, false, true},
+        {L::Disconnected, true, {1, 0, 0, 0, 1}},
         // Healing: Disconnect and Stop end it; the keys send nothing.
-        {LinkState::Reconnecting, true, false, true, false, true, false},
-        {LinkState::Reconnecting, false, false, true, false, false, false},
+        {L::Reconnecting, true, {0, 1, 0, 1, 0}},
+        {L::Reconnecting, false, {0, 1, 0, 0, 0}},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.link) * 2 + r.streaming);
-        const ControlStates c = ControlsFor(r.link, r.streaming, true);
-        EXPECT_EQ(c.connect.enabled, r.connect);
-        EXPECT_EQ(c.disconnect.enabled, r.disconnect);
-        EXPECT_EQ(c.start.enabled, r.start);
-        EXPECT_EQ(c.stop.enabled, r.stop);
-        EXPECT_EQ(c.keys, r.keys);
+    for (const auto& [link, streaming, expected] : rows) {
+        SCOPED_TRACE(static_cast<int>(link) * 2 + streaming);
+        const ControlStates c = ControlsFor(link, streaming, true);
+        EXPECT_EQ((std::array{c.connect.enabled, c.disconnect.enabled, c.start.enabled,
+                              c.stop.enabled, c.keys}),
+                  expected);
+        EXPECT_EQ(c.connectCancels, link == L::Connecting);
     }
-    // Without sockets nothing may connect.
-    EXPECT_FALSE(ControlsFor(LinkState::Disconnected, false, false).connect.enabled);
-    EXPECT_TRUE(ControlsFor(LinkState::Connecting, false, true).connectCancels);
-    EXPECT_FALSE(ControlsFor(LinkState::Disconnected, false, true).connectCancels);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    EXPECT_FALSE(ControlsFor(L::Disconnected, false, false).connect.enabled) << "no sockets";
 }
 
 TEST(FrameFile, ReplacesAPlantedLinkInsteadOfFollowingIt) {
@@ -125,20 +87,24 @@ TEST(FrameFile, ReplacesAPlantedLinkInsteadOfFollowingIt) {
     const std::string frame = dir.filePath("frame.jpg").toStdString();
     std::ofstream(victim) << "precious";
     ASSERT_EQ(::symlink(victim.c_str(), frame.c_str()), 0);
+    const auto read = [](const std::string& path) {
+        std::stringstream s;
+        s << std::ifstream(path, std::ios::binary).rdbuf();
+        return s.str();
+    };
     const std::vector<std::uint8_t> bytes(1000, 0x5A);
     ASSERT_EQ(FileSaveBinary(frame, bytes.data(), bytes.size()), 1);
-    EXPECT_EQ(ReadFile(victim), "precious");
+    EXPECT_EQ(read(victim), "precious");
     struct stat st {};
     ASSERT_EQ(::lstat(frame.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(ReadFile(frame).size(), 1000u);
-    // An empty reply makes an empty file; a folder that is not there, none.
+    EXPECT_EQ(read(frame), std::string(1000, 'Z'));
     EXPECT_EQ(FileSaveBinary(frame, nullptr, 0), 1);
-    EXPECT_EQ(ReadFile(frame).size(), 0u);
+    EXPECT_EQ(read(frame), "") << "an empty reply makes an empty file";
     EXPECT_EQ(FileSaveBinary(dir.filePath("no/such/frame.jpg").toStdString(), bytes.data(), 10), 0);
-    // No temporary files are left behind.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 2);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 2)
+        << "no temporary file is left behind";
 }
 
 }  // namespace

@@ -1,81 +1,66 @@
-// qvctl's addresses as people type them, and the program itself against a simulator.
+// qvctl: addresses as people type them, and the program itself against a simulator and
+// against peers that misbehave: every exchange ends within the answer deadline, and a screen
+// joined from two answers is never written.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
-#include <ostream>
-#include <string>
+#include <filesystem>
+#include <fstream>
 
+#include "link/CDevComm.h"
 #include "sim/SimServer.h"
+#include "tests/link/MaliciousPeer.h"
 #include "tools/qvctl/Target.h"
 
+namespace qv::test {
 namespace {
 
-struct AddressCase {
-    const char* text;
-    bool ok;
-    const char* host;
-    int port;
-    bool ipv6;
-};
-
-void PrintTo(const AddressCase& c, std::ostream* os) {
-    *os << '"' << c.text << '"';
-}
-
-class Addresses : public ::testing::TestWithParam<AddressCase> {};
-
-TEST_P(Addresses, Parse) {
-    const AddressCase& c = GetParam();
-    qvctl::Target t;
-    ASSERT_EQ(qvctl::ParseTarget(c.text, t), c.ok) << c.text;
-    if (c.ok) {
-        EXPECT_EQ(t.host, c.host);
-        EXPECT_EQ(t.port, c.port);
-        EXPECT_EQ(t.ipv6, c.ipv6);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Qvctl, Addresses,
-    ::testing::Values(
-        AddressCase{"192.168.1.20", true, "192.168.1.20", 66, false},
-        AddressCase{"192.168.1.20:6600", true, "192.168.1.20", 6600, false},
-        AddressCase{"analyser.local", true, "analyser.local", 66, false},
-        AddressCase{"::1", true, "::1", 66, true},
-        AddressCase{"[::1]:6600", true, "::1", 6600, true},
-        AddressCase{"[::1]", true, "::1", 66, true},
-        AddressCase{"fe80::1%lo", true, "fe80::1%lo", 66, true},
-        AddressCase{"2001:db8::7", true, "2001:db8::7", 66, true},
-        AddressCase{"300.1.2.3", false, "", 0, false}, AddressCase{"1.2.3", false, "", 0, false},
-        AddressCase{"1.2.3.4:0", false, "", 0, false},
-        AddressCase{"1.2.3.4:70000", false, "", 0, false}, AddressCase{"[::1", false, "", 0, false},
-        AddressCase{"[::1]x", false, "", 0, false}, AddressCase{"::g", false, "", 0, false},
-        AddressCase{"a b", false, "", 0, false}, AddressCase{"", false, "", 0, false}));
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 struct Outcome {
     int status = -1;
     std::string output;
+    std::chrono::milliseconds took{};
 };
+
+std::string At(std::uint16_t port) {
+    return "127.0.0.1:" + std::to_string(port);
+}
 
 Outcome Qvctl(const std::string& args) {
     Outcome run;
-    const std::string command = std::string(QVCTL_PATH) + " " + args + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
+    const auto t0 = Clock::now();
+    FILE* pipe = ::popen((std::string(QVCTL_PATH) + " " + args + " 2>&1").c_str(), "r");
+    char buffer[256];
+    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        run.output += buffer;
     }
-    std::array<char, 512> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
-        run.output += buffer.data();
-    }
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const int status = pipe != nullptr ? ::pclose(pipe) : -1;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
     return run;
 }
 
-TEST(QvctlProgram, MalformedAddressesAreBadAddressesNotConnectFailures) {
+TEST(Qvctl, AddressesAsPeopleTypeThem) {
+    // clang-format off
+    const std::tuple<const char*, std::string, int, bool> good[] = {
+        {"192.168.1.20", "192.168.1.20", 66, false}, {"192.168.1.20:6600", "192.168.1.20", 6600, false},
+        {"analyser.local", "analyser.local", 66, false}, {"::1", "::1", 66, true}, {"[::1]:6600", "::1", 6600, true},
+        {"[::1]", "::1", 66, true}, {"fe80::1%lo", "fe80::1%lo", 66, true}, {"2001:db8::7", "2001:db8::7", 66, true}};
+    // clang-format on
+    for (const auto& [text, host, port, ipv6] : good) {
+        qvctl::Target t;
+        ASSERT_TRUE(qvctl::ParseTarget(text, t)) << text;
+        EXPECT_EQ(std::tie(t.host, t.port, t.ipv6), std::tie(host, port, ipv6)) << text;
+    }
+    for (const char* bad :
+         {"300.1.2.3", "1.2.3", "1.2.3.4:0", "1.2.3.4:70000", "[::1", "[::1]x", "::g", "a b", ""}) {
+        qvctl::Target t;
+        EXPECT_FALSE(qvctl::ParseTarget(bad, t)) << bad;
+    }
+    // The program: a bad address, not a connect failure.
     for (const char* bad : {"300.1.2.3", "[::1", "::zz", "1.2.3.4:99999"}) {
         const Outcome run = Qvctl(std::string("'") + bad + "' info");
         EXPECT_EQ(run.status, 2) << bad;
@@ -84,15 +69,50 @@ TEST(QvctlProgram, MalformedAddressesAreBadAddressesNotConnectFailures) {
     }
 }
 
-TEST(QvctlProgram, Ipv6LiteralConnectsWithoutTheFlag) {
-    qv::sim::SimServer sim;
+TEST(Qvctl, AnIpv6LiteralConnectsWithoutTheFlag) {
+    sim::SimServer sim;
     if (!sim.Start("::1", 0)) {
         GTEST_SKIP() << "no IPv6 loopback: " << sim.error();
     }
-    sim.instrument().SetModel("QV392B");
     const Outcome run = Qvctl("'[::1]:" + std::to_string(sim.port()) + "' info");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("QV392B"), std::string::npos) << run.output;
 }
 
+// The engine's deadlines are its own tests' business; here the program gives up, says so, and
+// writes no file.
+TEST(Qvctl, EndsWithinTheAnswerDeadlineWhenFlooded) {
+    MaliciousPeer flood([](MaliciousPeer::Wire& w) {
+        const auto frame = Frame(REQ_SCREEN, 255, 0, std::vector<std::uint8_t>(64, 1));
+        while (w.Send(frame)) {
+        }
+    });
+    const std::string file = std::filesystem::temp_directory_path() / "flood.jpg";
+    const Outcome r = Qvctl(At(flood.port()) + " screenshot " + file);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("STR_ERROR_TIMEOUT"), std::string::npos) << r.output;
+    EXPECT_GE(r.took, CDevComm::kAnswerDeadline - 200ms);
+    EXPECT_LE(r.took, CDevComm::kAnswerDeadline + 1500ms);
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(Qvctl, ARestartedAnswerIsSavedWithoutTheOldPart) {
+    MaliciousPeer restart([](MaliciousPeer::Wire& w) {
+        std::vector<std::uint8_t> all;
+        for (const auto& [index, text] :
+             {std::pair{0, "STALE-"}, std::pair{0, "FRESH-"}, std::pair{1, "SCREEN"}}) {
+            const auto f = Frame(REQ_SCREEN, 2, static_cast<std::uint8_t>(index),
+                                 std::vector<std::uint8_t>(text, text + 6));
+            all.insert(all.end(), f.begin(), f.end());
+        }
+        w.Send(all);
+    });
+    const std::string file = std::filesystem::temp_directory_path() / "restart.jpg";
+    const Outcome r = Qvctl(At(restart.port()) + " screenshot " + file);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::ifstream saved(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), "FRESH-SCREEN");
+}
+
 }  // namespace
+}  // namespace qv::test
