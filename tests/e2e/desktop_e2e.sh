@@ -43,8 +43,10 @@ wait_for() {
 }
 flow=start simlog=/dev/null home=/nonexistent xvfb=""
 
-# The abstract socket only: no /tmp/.X11-unix left behind.
-Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp -nolisten unix 3>"$work/display" 2>"$work/xvfb.log" &
+# The abstract socket only: no /tmp/.X11-unix left behind. -noreset: by default the server
+# resets when its last client leaves, and the program connecting in that moment is refused
+# (each xdotool call below is a client that comes and goes).
+Xvfb -displayfd 3 -screen 0 1400x950x24 -nolisten tcp -nolisten unix -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
 pids+=("$xvfb")
 wait_for 100 test -s "$work/display" || fail "the X server did not start"
