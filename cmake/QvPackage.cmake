@@ -1,4 +1,4 @@
-# The manual pages and the Debian package. In the release tree:
+# The manual pages and the Debian package. In the package tree (the package preset):
 #   cpack -G DEB        (scripts/package does it, scripts/check-package checks the result)
 # The package installs into /usr what `cmake --install` installs, plus the documents Debian
 # asks for; its dependencies are read from the programs by dpkg-shlibdeps.
