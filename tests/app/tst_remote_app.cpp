@@ -16,23 +16,15 @@
 #include "dialogs/CDlgMsg.h"
 #include "panels/softkey/CRemoteDlgWren.h"
 #include "resources/ids.h"
-#include "session/SettingsStore.h"
 #include "sim/SimServer.h"
 #include "sim/SimUsbBackend.h"
-#include "widgets/CRemoteDlg.h"
 
 // The moments a quit signal may come: while the link is in each of its states, with each box
 // of the connect up, while a peer trickles a screen, with a USB request outstanding.
-enum class Moment {
-    SilentConnect,
-    ConnectedBox,
-    FailureBox,
-    DisconnectedBox,
-    Healing,
-    Trickling,
-    UsbPending,
-    UsbTimeoutBox
-};
+// clang-format off
+enum class Moment { SilentConnect, ConnectedBox, FailureBox, DisconnectedBox, Healing, Trickling,
+                    UsbPending, UsbTimeoutBox };
+// clang-format on
 Q_DECLARE_METATYPE(Moment)
 
 class TestRemoteApp : public QObject {
@@ -159,10 +151,7 @@ class TestRemoteApp : public QObject {
             // The box comes only without the self-healing link.
             s.setValue("Connection/AutoReconnect", moment == DisconnectedBox ? 0 : 1);
         }
-        app().runModelDialog = [](CDlgModel& dlg) {
-            dlg.m_nModel = 0;
-            return int(QDialog::Accepted);
-        };
+        Answer(int(Qt::Key_Return));
         app().makePanel = [&usb](int model, qv::SettingsStore& store, std::uint16_t p, bool up) {
             auto panel = CRemoteApp::MakePanel(model, store, p, up);
             static_cast<CRemoteDlgWren&>(*panel).engine().SetUsbBackend(&usb);
@@ -178,8 +167,7 @@ class TestRemoteApp : public QObject {
             }
             return false;
         };
-        QElapsedTimer sinceSignal;
-        QElapsedTimer trickleSince;
+        QElapsedTimer sinceSignal, trickleSince, whole;
         app().runPanel = [&](CRemoteDlg& panel) {
             qv::SessionController& session = static_cast<CRemoteDlgWren&>(panel).session();
             auto* watch = new QTimer(&panel);
@@ -213,7 +201,6 @@ class TestRemoteApp : public QObject {
         CRemoteApp::Launch launch = Launch();
         launch.port = port;
         launch.start = true;
-        QElapsedTimer whole;
         whole.start();
         app().InitInstance(launch);
         QVERIFY(sinceSignal.isValid());

@@ -1,8 +1,8 @@
 // The engine over loopback against the simulated instrument and peers that misbehave on
 // purpose; the answer deadline on a virtual clock; abort and close from another thread.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <optional>
 #include <random>
@@ -38,14 +38,8 @@ int Await(CDevComm& dev) {
     return p;
 }
 
-int OpenDescriptors() {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (::readdir(d) != nullptr) {
-        ++n;
-    }
-    ::closedir(d);
-    return n;
+auto OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 class Engine : public ::testing::Test {
@@ -134,27 +128,21 @@ TEST_F(Engine, CommandsUploadsAndRefusedPayloads) {
     // 10,000 bytes go out as three frames of the upload code; an empty upload is done at once.
     const auto data = RandomBytes(10000, 3);
     ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "up.bin", 10000, data.data()), 1);
-    int p = 0;
-    for (const auto until = Clock::now() + 5s; (p = dev_.Poll()) >= 0 && p < 100;) {
-        ASSERT_LT(Clock::now(), until);
-    }
-    EXPECT_EQ(p, 100);
+    EXPECT_EQ(Await(dev_), 100);
     Bytes codes;
     for (const auto until = Clock::now() + 2s; codes.size() < 5 && Clock::now() < until;) {
-        const auto requests = sim().Requests();
-        codes.resize(requests.size());
-        std::transform(requests.begin(), requests.end(), codes.begin(),
-                       [](auto& r) { return r.code; });
+        codes.clear();
+        for (const auto& r : sim().Requests()) {
+            codes.push_back(r.code);
+        }
     }
     EXPECT_EQ(codes, (Bytes{REQ_CMD, REQ_CMD, 145, 145, 145})) << "a refused request sends nothing";
     ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "empty.bin", 0, nullptr), 1);
     EXPECT_EQ(dev_.Poll(), 100);
 }
 
-// ---- Every answer ends within its deadline, with its text, whatever the peer sends ----
-
-// Valid frames of a 255-frame answer, a byte every 50 ms: each frame in time, the answer never.
-// It runs into the real answer deadline.
+// Every answer ends within its deadline, with its text, whatever the peer sends.
+// Trickle: a 255-frame answer a byte every 50 ms, each frame in time, the answer never.
 void Trickle(MaliciousPeer::Wire& w) {
     for (int i = 0; i < 255; ++i) {
         for (const std::uint8_t b : Frame(REQ_SCREEN, 255, static_cast<std::uint8_t>(i), {0x55})) {
@@ -186,11 +174,12 @@ void Endless(MaliciousPeer::Wire& w) {
     }
 }
 void Silent(MaliciousPeer::Wire&) {}
+using Script = void (*)(MaliciousPeer::Wire&);
 
 struct PeerCase {
     const char* name;
-    sim::SimFaults faults;                 // the simulator's, or
-    void (*script)(MaliciousPeer::Wire&);  // a peer of our own, which hangs up if told to
+    sim::SimFaults faults;  // the simulator's, or
+    Script script;          // a peer of our own, which hangs up if told to
     bool hangUp;
     int result;        // 100 or -1
     const char* text;  // the error text, or a script's joined answer

@@ -26,10 +26,8 @@ using Sleeps = std::vector<std::pair<std::chrono::milliseconds, std::size_t>>;
 const std::string kPath = SimUsbBackend::kDefaultPath;
 
 // A block that starts with these bytes, zeros after.
-template <typename Head>
-Bytes Block(const Head& head) {
-    Bytes block(kUsbBlockSize, 0);
-    std::copy(head.begin(), head.end(), block.begin());
+Bytes Block(Bytes block) {
+    block.resize(kUsbBlockSize);
     return block;
 }
 
@@ -151,8 +149,8 @@ TEST_P(UsbClassChoice, HandshakeRequestBlocksAndWrites) {
     // The older class waits 2,000 ms after the open, before anything is written.
     EXPECT_EQ(sleeps, (c.generation == 1 ? Sleeps{{2000ms, 0}} : Sleeps{}));
     ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 0), 1);
-    EXPECT_EQ(usb_.Blocks(), (std::vector{Block(kUsbHandshake),
-                                          Block(Bytes{0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
+    EXPECT_EQ(usb_.Blocks(), (std::vector{Block({kUsbHandshake.begin(), kUsbHandshake.end()}),
+                                          Block({0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
     EXPECT_EQ(engine_.UsbReceive(), 100);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(engine_.GetData())), instrument_.model());
     ASSERT_EQ(Screen(), 100) << engine_.ErrorText();
@@ -196,10 +194,7 @@ TEST_F(UsbEngine, ScreensJoinWholeHoweverTheBlocksArePackedOrCut) {
     EXPECT_EQ(engine_.ErrorText(), "STR_ERROR_PACKET");
     engine_.CloseUsb();
     EXPECT_EQ(usb_.OpenHandles(), 0);
-}
-
-// The frame faults of the instrument itself are the same over TCP; these are the USB ones.
-TEST_F(UsbEngine, TransferFaultsAreBadPackets) {
+    // The frame faults of the instrument itself are the same over TCP; these are the USB ones.
     usb_.SetReadTimeout(200ms);
     for (const SimUsbFaults& fault :
          {SimUsbFaults{.stallRead = true}, SimUsbFaults{.shortRead = 100},
@@ -210,7 +205,6 @@ TEST_F(UsbEngine, TransferFaultsAreBadPackets) {
         engine_.SetErrorText("");
         EXPECT_EQ(Screen(), -1);
         EXPECT_EQ(engine_.ErrorText(), "STR_ERROR_PACKET");
-        engine_.CloseUsb();
     }
 }
 
@@ -308,22 +302,19 @@ TEST_F(UsbEngine, ClearingTheCallbackWaitsForItAndCloseFromItDoesNotDeadlock) {
     EXPECT_LT(Clock::now() - t0, 1s);
 }
 
-TEST(UsbReader, DestroyingTheEngineEndsABlockedRead) {
-    sim::SimInstrument instrument;
-    SimUsbBackend usb(instrument);
-    usb.SetFaults({.stallRead = true});
-    usb.SetReadTimeout(10s);
-    Owner owner;
+TEST_F(UsbEngine, DestroyingTheEngineEndsABlockedRead) {
+    usb_.SetFaults({.stallRead = true});
+    usb_.SetReadTimeout(10s);
     auto engine = std::make_unique<CDevComm>();
-    engine->SetUsbBackend(&usb);
-    ASSERT_EQ(engine->OpenUsb(&owner), 1);
+    engine->SetUsbBackend(&usb_);
+    ASSERT_EQ(engine->OpenUsb(&owner_), 1);
     ASSERT_EQ(engine->RequestEquipment(true), 1);
     std::this_thread::sleep_for(100ms);  // the reader is in its read
     const auto t0 = Clock::now();
     engine.reset();
     EXPECT_LT(Clock::now() - t0, 1s);
-    EXPECT_EQ(owner.calls.load(), 0);
-    EXPECT_EQ(usb.OpenHandles(), 0);
+    EXPECT_EQ(owner_.calls.load(), 0);
+    EXPECT_EQ(usb_.OpenHandles(), 0);
 }
 
 }  // namespace

@@ -27,11 +27,6 @@ ms At(Clock::time_point t) {
 struct Driver {
     Driver(bool softKey, LiveRate rate) : pacing(softKey, kT0) { pacing.SetRate(rate); }
 
-    struct Turn {
-        ms start, end;
-        bool early;
-    };
-
     // commands: times from kT0, ascending. Runs until a turn would start after `until`.
     void Run(const std::vector<ms>& commands, ms until,
              const std::function<ms(std::size_t)>& duration, bool exchanged = true) {
@@ -46,18 +41,22 @@ struct Driver {
             if (At(turn) > until) {
                 return;
             }
-            const Clock::time_point end = turn + duration(turns.size());
+            const Clock::time_point end = turn + duration(starts.size());
             while (next < commands.size() && kT0 + commands[next] < end) {
                 pacing.CommandWritten(std::max(turn, kT0 + commands[next++]));
             }
-            turns.push_back({At(turn), At(end), pacing.IsEarly(turn)});
+            if (pacing.IsEarly(turn)) {
+                early.push_back(starts.size());
+            }
+            starts.push_back(At(turn));
             pacing.TurnDone(turn, end, exchanged);
             now = end;
         }
     }
 
     LivePacing pacing;
-    std::vector<Turn> turns;
+    std::vector<ms> starts;
+    std::vector<std::size_t> early;  // indices of the early turns
 };
 
 // Turn starts for given commands and exchange times (the last one repeats).
@@ -104,16 +103,8 @@ TEST(LivePacing, TurnsAtEachRate) {
             return c.durations[std::min(i, c.durations.size() - 1)];
         };
         d.Run(c.commands, c.starts.back(), length, c.exchanged);
-        std::vector<ms> starts;
-        std::vector<std::size_t> early;
-        for (std::size_t i = 0; i < d.turns.size(); ++i) {
-            starts.push_back(d.turns[i].start);
-            if (d.turns[i].early) {
-                early.push_back(i);
-            }
-        }
-        EXPECT_EQ(starts, c.starts);
-        EXPECT_EQ(early, c.early);
+        EXPECT_EQ(d.starts, c.starts);
+        EXPECT_EQ(d.early, c.early);
     }
 }
 
@@ -135,28 +126,22 @@ TEST(LivePacing, ResponsiveLimitsHoldForAnyCommands) {
         Driver d(round % 2 == 1, LiveRate::Responsive);
         d.Run(commands, 61s,
               [&](std::size_t) { return slow(random) == 0 ? 700ms : ms(length(random)); });
-        const auto& turns = d.turns;
-        ASSERT_GT(turns.size(), 100u);
-        ms lastEarly = -10s;
-        for (std::size_t i = 0; i < turns.size(); ++i) {
-            if (i >= 3) {
-                ASSERT_GT(turns[i].start - turns[i - 3].start, 1000ms);
-            }
-            if (turns[i].early) {
-                ASSERT_GE(turns[i].start - lastEarly, LivePacing::kPeriod);
-                lastEarly = turns[i].start;
-            }
+        const auto& starts = d.starts;
+        ASSERT_GT(starts.size(), 100u);
+        for (std::size_t i = 3; i < starts.size(); ++i) {
+            ASSERT_GT(starts[i] - starts[i - 3], 1000ms);
+        }
+        for (std::size_t i = 1; i < d.early.size(); ++i) {
+            ASSERT_GE(starts[d.early[i]] - starts[d.early[i - 1]], LivePacing::kPeriod);
         }
         for (const ms c : commands) {
             if (c > 58s) {
                 break;
             }
-            const auto shown = std::find_if(turns.begin(), turns.end(), [&](const auto& turn) {
-                return turn.start >= c + 80ms;
-            });
-            ASSERT_NE(shown, turns.end());
+            const auto shown = std::lower_bound(starts.begin(), starts.end(), c + 80ms);
+            ASSERT_NE(shown, starts.end());
             // At worst the early slot is used up and a slow exchange runs: two periods on.
-            EXPECT_LE(shown->start - c, 80ms + 2 * LivePacing::kPeriod + 700ms);
+            EXPECT_LE(*shown - c, 80ms + 2 * LivePacing::kPeriod + 700ms);
         }
     }
 }

