@@ -17,6 +17,7 @@
 #include <QtTest>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -149,7 +150,8 @@ QStringList Jpegs(const QString& folder) {
 
 }  // namespace
 
-class TestPanels : public QObject {
+// What both groups share: the rig, a fresh simulator per test, the helpers.
+class PanelTest : public QObject {
     Q_OBJECT
 
   private slots:
@@ -178,6 +180,81 @@ class TestPanels : public QObject {
     }
     void cleanup() { rig_.sim.reset(); }
 
+  protected:
+    // Commands the instrument got since the last call, up to a marker sent now.
+    QStringList Sent(CPanelDlg& panel) {
+        auto& sim = rig_.sim->instrument();
+        panel.SendKey("TEST:MARK");
+        QStringList out;
+        for (std::size_t n = 1; sim.WaitForCommands(n, 3s); ++n) {
+            const std::string text = sim.Commands()[n - 1].text;
+            if (text == "TEST:MARK") {
+                sim.ClearRecords();
+                return out;
+            }
+            out << QString::fromStdString(text);
+        }
+        return {QStringLiteral("(the marker never came)")};
+    }
+    // Connect, Disconnect, Start, Stop, High, Medium, Low, Screen mode, Communication: 1/0.
+    static QString MenuStates(CPanelDlg& panel, bool checked) {
+        panel.UpdateMenu();
+        QString out;
+        for (const int id : {ids::kCmdConnect, ids::kCmdDisconnect, ids::kCmdStart, ids::kCmdStop,
+                             ids::kCmdQualityHigh, ids::kCmdQualityMedium, ids::kCmdQualityLow,
+                             ids::kCmdScreenMode, ids::kCmdCommunication}) {
+            const QAction* a = panel.panelSession().Action(id);
+            out += a == nullptr ? '-' : (checked ? a->isChecked() : a->isEnabled()) ? '1' : '0';
+        }
+        return out;
+    }
+    // Keys and knob, and the look each key chose.
+    static bool KeysEnabled(CPanelDlg& panel, bool expected) {
+        for (int id = Keys(panel).first; id <= Keys(panel).second; ++id) {
+            const CSkinButton* key = panel.Key(id);
+            if (key->isEnabled() != expected ||
+                (key->ChosenSlot() == CSkinButton::kDisabled) == expected) {
+                return false;
+            }
+        }
+        return panel.Knob()->isEnabled() == expected;
+    }
+
+    // A live soft-key panel.
+    std::unique_ptr<CPanelDlg> Live() {
+        auto p = rig_.Open(true);
+        rig_.Live(*p);
+        return p;
+    }
+    // Where in the simulator's served screens these bytes are; -1 when nowhere.
+    int ServedIndex(const Bytes& bytes) const {
+        const auto served = rig_.sim->instrument().ServedScreens();
+        const auto it = std::find(served.begin(), served.end(), bytes);
+        return it == served.end() ? -1 : static_cast<int>(it - served.begin());
+    }
+    static int Refusals() { return int(LogText().count("   Image Load Failed\r\n")); }
+    static ScreenCapture& Capture(CPanelDlg& p) { return p.panelSession().capture(); }
+    static QString Pane0(CPanelDlg& p) { return p.view().PaneText(0); }
+    // The menu item's check as opening the menu would set it.
+    static bool Checked(CPanelDlg& p, int id) {
+        p.UpdateMenu();
+        return p.panelSession().Action(id)->isChecked();
+    }
+    // Waits until the picture shows n more frames.
+    static void WaitFrames(CPanelDlg& p, int n) {
+        const int target = p.screen().framesShown() + n;
+        QTRY_VERIFY_WITH_TIMEOUT(p.screen().framesShown() >= target, 10000);
+    }
+
+    PanelRig rig_;
+    QString pictures_;
+};
+
+// The windows: wiring, state, keyboard, scale, screen mode, the link dialogs, hostile screens.
+class TestPanels : public PanelTest {
+    Q_OBJECT
+
+  private slots:
     void keysAndMenuFollowTheState_data() { AddKinds(); }
     // Keys and menu by state; started, clicks and the knob reach the instrument.
     void keysAndMenuFollowTheState() {
@@ -608,6 +685,13 @@ class TestPanels : public QObject {
         QCOMPARE(rig_.store->Load().method, 1);
     }
 
+};
+
+// Save, copy, record and the live rate.
+class TestCapture : public PanelTest {
+    Q_OBJECT
+
+  private slots:
     // The session's text underneath, the recording's mark before it, a note over both a while.
     void paneZeroLayers() {
         QString shown;
@@ -820,75 +904,19 @@ class TestPanels : public QObject {
         QCOMPARE(p->session().EarlyExchanges(), 1);
     }
 
-  private:
-    // Commands the instrument got since the last call, up to a marker sent now.
-    QStringList Sent(CPanelDlg& panel) {
-        auto& sim = rig_.sim->instrument();
-        panel.SendKey("TEST:MARK");
-        QStringList out;
-        for (std::size_t n = 1; sim.WaitForCommands(n, 3s); ++n) {
-            const std::string text = sim.Commands()[n - 1].text;
-            if (text == "TEST:MARK") {
-                sim.ClearRecords();
-                return out;
-            }
-            out << QString::fromStdString(text);
-        }
-        return {QStringLiteral("(the marker never came)")};
-    }
-    // Connect, Disconnect, Start, Stop, High, Medium, Low, Screen mode, Communication: 1/0.
-    static QString MenuStates(CPanelDlg& panel, bool checked) {
-        panel.UpdateMenu();
-        QString out;
-        for (const int id : {ids::kCmdConnect, ids::kCmdDisconnect, ids::kCmdStart, ids::kCmdStop,
-                             ids::kCmdQualityHigh, ids::kCmdQualityMedium, ids::kCmdQualityLow,
-                             ids::kCmdScreenMode, ids::kCmdCommunication}) {
-            const QAction* a = panel.panelSession().Action(id);
-            out += a == nullptr ? '-' : (checked ? a->isChecked() : a->isEnabled()) ? '1' : '0';
-        }
-        return out;
-    }
-    // Keys and knob, and the look each key chose.
-    static bool KeysEnabled(CPanelDlg& panel, bool expected) {
-        for (int id = Keys(panel).first; id <= Keys(panel).second; ++id) {
-            const CSkinButton* key = panel.Key(id);
-            if (key->isEnabled() != expected ||
-                (key->ChosenSlot() == CSkinButton::kDisabled) == expected) {
-                return false;
-            }
-        }
-        return panel.Knob()->isEnabled() == expected;
-    }
-
-    // A live soft-key panel.
-    std::unique_ptr<CPanelDlg> Live() {
-        auto p = rig_.Open(true);
-        rig_.Live(*p);
-        return p;
-    }
-    // Where in the simulator's served screens these bytes are; -1 when nowhere.
-    int ServedIndex(const Bytes& bytes) const {
-        const auto served = rig_.sim->instrument().ServedScreens();
-        const auto it = std::find(served.begin(), served.end(), bytes);
-        return it == served.end() ? -1 : static_cast<int>(it - served.begin());
-    }
-    static int Refusals() { return int(LogText().count("   Image Load Failed\r\n")); }
-    static ScreenCapture& Capture(CPanelDlg& p) { return p.panelSession().capture(); }
-    static QString Pane0(CPanelDlg& p) { return p.view().PaneText(0); }
-    // The menu item's check as opening the menu would set it.
-    static bool Checked(CPanelDlg& p, int id) {
-        p.UpdateMenu();
-        return p.panelSession().Action(id)->isChecked();
-    }
-    // Waits until the picture shows n more frames.
-    static void WaitFrames(CPanelDlg& p, int n) {
-        const int target = p.screen().framesShown() + n;
-        QTRY_VERIFY_WITH_TIMEOUT(p.screen().framesShown() >= target, 10000);
-    }
-
-    PanelRig rig_;
-    QString pictures_;
 };
 
-QTEST_MAIN(TestPanels)
+// "capture" as the first argument runs the capture group, else the window group: CTest runs
+// the two side by side.
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    if (argc > 1 && std::strcmp(argv[1], "capture") == 0) {
+        TestCapture test;
+        argv[1] = argv[0];
+        return QTest::qExec(&test, argc - 1, argv + 1);
+    }
+    TestPanels test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_panels.moc"
