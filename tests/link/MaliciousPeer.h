@@ -1,6 +1,5 @@
 // An instrument that misbehaves on purpose, on loopback: it accepts one client, reads one
-// request frame, then runs its script against the socket with a Send and a Pause that Stop
-// interrupts.
+// request frame, then runs its script with a Send and a Pause that Stop interrupts.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,20 +14,28 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "link/CommandSet.h"
 #include "link/FrameCodec.h"
 
 namespace qv::test {
 
-// One encoded answer frame.
-inline std::vector<std::uint8_t> Frame(std::uint8_t code, std::uint8_t count, std::uint8_t index,
-                                       const std::vector<std::uint8_t>& payload) {
-    std::vector<std::uint8_t> out(kMaxEncodedFrame);
-    out.resize(EncodeFrame(FrameHeader{0x41, code, count, index}, payload, out));
-    return out;
+// Screen answer frames of count, encoded back to back: (index, payload) each.
+inline std::vector<std::uint8_t> Frames(
+    std::uint8_t count, std::initializer_list<std::pair<int, std::string_view>> parts) {
+    std::vector<std::uint8_t> all, f(kMaxEncodedFrame);
+    for (const auto& [index, text] : parts) {
+        const FrameHeader h{0x41, REQ_SCREEN, count, static_cast<std::uint8_t>(index)};
+        const std::size_t n =
+            EncodeFrame(h, std::vector<std::uint8_t>(text.begin(), text.end()), f);
+        all.insert(all.end(), f.begin(), f.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    return all;
 }
 
 // Up to 20 ms for fd to be ready.
@@ -128,5 +135,11 @@ class MaliciousPeer {
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
+
+// Whole frames of an answer that never ends, as fast as the client reads them.
+inline void Flood(MaliciousPeer::Wire& w) {
+    for (const auto frame = Frames(255, {{0, std::string(100, 0x7E)}}); w.Send(frame);) {
+    }
+}
 
 }  // namespace qv::test

@@ -46,7 +46,21 @@ class ReplayTest : public QObject {
         };
         Use(dir_->path());
     }
-    void playsFramesInNameOrderFromWhereTheSliderIs() {
+    // Open, Slower, Stop, Play and Faster are the bar's buttons by control id. Frames play in
+    // name order from where the slider is. The speed steps round 1X, 2X, 4X; stopped, only the
+    // value changes and Play runs at it under the old label.
+    void buttonsPlayInNameOrderAndStepTheSpeed() {
+        enum { kOpen = 1052, kSlower, kStop, kPlay, kFaster };
+        const auto click = [this](int id) {
+            auto* button = bar_->findChild<QPushButton*>(QStringLiteral("ctrl%1").arg(id));
+            QVERIFY(button != nullptr);
+            QTest::mouseClick(button, Qt::LeftButton);
+        };
+        const auto speedIs = [this](const char* label, int interval) {
+            QVERIFY(player().timer().isActive());
+            QCOMPARE(bar_->speedLabel()->text(), QString(label));
+            QCOMPARE(player().timer().interval(), interval);
+        };
         auto names = MakeFrames(dir_->path(), 15);
         // Byte order: upper case first. Neither a text file nor a folder is a frame.
         for (const char* name : {"b.jpg", "B.jpg"}) {
@@ -55,9 +69,9 @@ class ReplayTest : public QObject {
         Write(dir_->filePath("notes.txt"), "x");
         QVERIFY(QDir(dir_->path()).mkdir("sub.jpg"));
         names.insert(names.end(), {"B.jpg", "b.jpg"});
-        player().Slower();  // before any folder the speed is -1
+        click(kSlower);  // before any folder the speed is -1
         QCOMPARE(player().speed(), 1);
-        player().Open();
+        click(kOpen);
         std::vector<std::string> got;
         for (const auto& [index, name] : player().frames()) {
             QCOMPARE(index, static_cast<int>(got.size()));
@@ -68,7 +82,16 @@ class ReplayTest : public QObject {
         bar_->slider()->setValue(14);  // as a drag would
         QCOMPARE(drawn_.size(), std::size_t{1});
         QCOMPARE(Drawn(0), names[14]);
-        player().Play();
+        QSignalSpy started(bar_.get(), &CReplayBar::startedPlaying);
+        click(kPlay);
+        speedIs("1X", 1000);
+        const std::tuple<int, const char*, int> steps[] = {
+            {kFaster, "2X", 500}, {kFaster, "4X", 250}, {kFaster, "1X", 1000},
+            {kSlower, "4X", 250}, {kSlower, "2X", 500}, {kSlower, "1X", 1000}};
+        for (const auto& [id, label, interval] : steps) {
+            click(id);
+            speedIs(label, interval);
+        }
         Tick(2);
         QCOMPARE(Drawn(1), names[14]);
         QCOMPARE(Drawn(2), names[15]);
@@ -81,43 +104,15 @@ class ReplayTest : public QObject {
             QCOMPARE(Drawn(shown - 1), names[16]);
             QVERIFY(!player().timer().isActive() && !player().playing());
             QVERIFY(player().index() == 16 && bar_->slider()->value() == 16);
-            player().Play();
-        }
-    }
-    // Open, Play, Faster, Slower and Stop are the bar's buttons by control id. The speed steps
-    // round 1X, 2X, 4X; stopped, only the value changes and Play runs at it under the old label.
-    void barButtonsPlayAndStepTheSpeed() {
-        enum { kOpen = 1052, kSlower, kStop, kPlay, kFaster };
-        MakeFrames(dir_->path(), 4);
-        const auto click = [this](int id) {
-            auto* button = bar_->findChild<QPushButton*>(QStringLiteral("ctrl%1").arg(id));
-            QVERIFY(button != nullptr);
-            QTest::mouseClick(button, Qt::LeftButton);
-        };
-        const auto speedIs = [this](bool running, const char* label, int interval) {
-            QCOMPARE(player().timer().isActive(), running);
-            QCOMPARE(bar_->speedLabel()->text(), QString(label));
-            QCOMPARE(player().timer().interval(), interval);
-        };
-        QSignalSpy started(bar_.get(), &CReplayBar::startedPlaying);
-        click(kOpen);
-        click(kPlay);
-        QCOMPARE(started.count(), 1);
-        speedIs(true, "1X", 1000);
-        const std::tuple<int, const char*, int> steps[] = {
-            {kFaster, "2X", 500}, {kFaster, "4X", 250}, {kFaster, "1X", 1000},
-            {kSlower, "4X", 250}, {kSlower, "2X", 500}, {kSlower, "1X", 1000}};
-        for (const auto& [id, label, interval] : steps) {
-            click(id);
-            speedIs(true, label, interval);
+            click(kPlay);
         }
         click(kStop);
         click(kSlower);
         QCOMPARE(player().speed(), 2);
         QVERIFY(!player().timer().isActive());
         click(kPlay);
-        speedIs(true, "1X", 250);
-        QCOMPARE(started.count(), 2);
+        speedIs("1X", 250);
+        QCOMPARE(started.count(), 4);
         // Live streaming takes the picture from a playing replay.
         bar_->StopPlayback();
         QVERIFY(!player().timer().isActive() && !player().playing());
