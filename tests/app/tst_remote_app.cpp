@@ -16,55 +16,42 @@
 #include "dialogs/CDlgMsg.h"
 #include "panels/softkey/CRemoteDlgWren.h"
 #include "resources/ids.h"
-#include "session/SettingsStore.h"
 #include "sim/SimServer.h"
 #include "sim/SimUsbBackend.h"
-#include "widgets/CRemoteDlg.h"
 
 // The moments a quit signal may come: while the link is in each of its states, with each box
 // of the connect up, while a peer trickles a screen, with a USB request outstanding.
-enum class Moment {
-    SilentConnect,
-    ConnectedBox,
-    FailureBox,
-    DisconnectedBox,
-    Healing,
-    Trickling,
-    UsbPending,
-    UsbTimeoutBox
-};
+// clang-format off
+enum class Moment { SilentConnect, ConnectedBox, FailureBox, DisconnectedBox, Healing, Trickling,
+                    UsbPending, UsbTimeoutBox };
+// clang-format on
 Q_DECLARE_METATYPE(Moment)
 
 class TestRemoteApp : public QObject {
     Q_OBJECT
 
     CRemoteApp& app() { return *static_cast<CRemoteApp*>(QCoreApplication::instance()); }
-    CRemoteApp::Launch Launch() const {
-        CRemoteApp::Launch launch;
-        launch.settingsFile = ini_.toStdString();
-        return launch;
-    }
 
     // Answers the model dialog as soon as it is up: a key, or a click on a line and a button.
     void Answer(int key, int line = 0, int button = 0) {
         app().runModelDialog = [=](CDlgModel& dlg) {
             QTimer::singleShot(0, &dlg, [&dlg, key, line, button] {
-                const auto ctrl = [&dlg](int id) {
-                    return dlg.findChild<QAbstractButton*>(QStringLiteral("ctrl%1").arg(id));
-                };
                 if (key != 0) {
                     QTest::keyClick(&dlg, static_cast<Qt::Key>(key));
                     return;
                 }
-                QTest::mouseClick(ctrl(qv::ids::kModelLine0 + line), Qt::LeftButton);
-                QTest::mouseClick(ctrl(button), Qt::LeftButton);
+                for (const int id : {qv::ids::kModelLine0 + line, button}) {
+                    const QString name = QStringLiteral("ctrl%1").arg(id);
+                    QTest::mouseClick(dlg.findChild<QAbstractButton*>(name), Qt::LeftButton);
+                }
             });
             return dlg.exec();
         };
     }
 
     QTemporaryDir dir_;
-    QString ini_;
+    QString ini_ = dir_.filePath("settings.ini");
+    CRemoteApp::Launch launch_;
     QStringList messages_;
 
   private slots:
@@ -76,8 +63,8 @@ class TestRemoteApp : public QObject {
     }
 
     void init() {
-        ini_ = dir_.filePath("settings.ini");
         QFile::remove(ini_);
+        launch_ = {ini_.toStdString()};
         messages_.clear();
         app().message = [this](const QString& text) { messages_ << text; };
         app().systemClass = [] { return 9; };
@@ -110,7 +97,7 @@ class TestRemoteApp : public QObject {
         Answer(key, line, button);
         int ranTemplate = 0;
         app().runPanel = [&ranTemplate](CRemoteDlg& p) { ranTemplate = p.TemplateId(); };
-        QCOMPARE(app().InitInstance(Launch()), false);
+        QCOMPARE(app().InitInstance(launch_), false);
         QCOMPARE(app().chosenModel(), panel == 0 ? -1 : line);
         QCOMPARE(ranTemplate, panel);
         QVERIFY(messages_.isEmpty());
@@ -119,27 +106,24 @@ class TestRemoteApp : public QObject {
 
     void quitSignalEndsWithinTwoSecondsInEveryState_data() {
         QTest::addColumn<Moment>("moment");
-        QTest::newRow("connecting to a silent peer") << Moment::SilentConnect;
-        QTest::newRow("\"Connected\" box up") << Moment::ConnectedBox;
-        QTest::newRow("\"Connection Failed\" up") << Moment::FailureBox;
-        QTest::newRow("\"Disconnected\" box up") << Moment::DisconnectedBox;
-        QTest::newRow("link lost, healing") << Moment::Healing;
-        QTest::newRow("streaming from a trickling peer") << Moment::Trickling;
-        QTest::newRow("USB request pending") << Moment::UsbPending;
-        QTest::newRow("USB timeout just passed") << Moment::UsbTimeoutBox;
+        QTest::addColumn<QString>("box");  // the box that marks the moment; "": connection failed
+        QTest::newRow("connecting to a silent peer") << Moment::SilentConnect << "";
+        QTest::newRow("\"Connected\" box up") << Moment::ConnectedBox << "Connected";
+        QTest::newRow("\"Connection Failed\" up") << Moment::FailureBox << "";
+        QTest::newRow("\"Disconnected\" box up") << Moment::DisconnectedBox << "Disconnected";
+        QTest::newRow("link lost, healing") << Moment::Healing << "";
+        QTest::newRow("streaming from a trickling peer") << Moment::Trickling << "";
+        QTest::newRow("USB request pending") << Moment::UsbPending << "";
+        QTest::newRow("USB timeout just passed") << Moment::UsbTimeoutBox << "Timeout";
     }
 
     void quitSignalEndsWithinTwoSecondsInEveryState() {
         QFETCH(Moment, moment);
+        QFETCH(QString, box);
         using enum Moment;
         const bool overUsb = moment == UsbPending || moment == UsbTimeoutBox;
         const bool connecting = moment == SilentConnect || moment == UsbPending;
         const bool lose = moment == DisconnectedBox || moment == Healing;
-        // The box that marks the moment; none: the connection-failed message.
-        const QString box = moment == ConnectedBox      ? "Connected"
-                            : moment == DisconnectedBox ? "Disconnected"
-                            : moment == UsbTimeoutBox   ? "Timeout"
-                                                        : "";
         qv::sim::SimServer sim(800, 600);
         qv::sim::SimInstrument device;
         qv::sim::SimUsbBackend usb(device);
@@ -159,32 +143,21 @@ class TestRemoteApp : public QObject {
             // The box comes only without the self-healing link.
             s.setValue("Connection/AutoReconnect", moment == DisconnectedBox ? 0 : 1);
         }
-        app().runModelDialog = [](CDlgModel& dlg) {
-            dlg.m_nModel = 0;
-            return int(QDialog::Accepted);
-        };
+        Answer(int(Qt::Key_Return));
         app().makePanel = [&usb](int model, qv::SettingsStore& store, std::uint16_t p, bool up) {
             auto panel = CRemoteApp::MakePanel(model, store, p, up);
             static_cast<CRemoteDlgWren&>(*panel).engine().SetUsbBackend(&usb);
             return panel;
         };
         const auto boxUp = [&box] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* msg = qobject_cast<QMessageBox*>(w);
-                if (w->isVisible() && (box.isEmpty() ? qobject_cast<CDlgMsg*>(w) != nullptr
-                                                     : msg && msg->text() == box)) {
-                    return true;
-                }
-            }
-            return false;
+            QWidget* w = QApplication::activeModalWidget();
+            auto* msg = qobject_cast<QMessageBox*>(w);
+            return box.isEmpty() ? qobject_cast<CDlgMsg*>(w) != nullptr : msg && msg->text() == box;
         };
-        QElapsedTimer sinceSignal;
-        QElapsedTimer trickleSince;
+        QElapsedTimer sinceSignal, trickleSince, whole;
         app().runPanel = [&](CRemoteDlg& panel) {
             qv::SessionController& session = static_cast<CRemoteDlgWren&>(panel).session();
             auto* watch = new QTimer(&panel);
-            QElapsedTimer since;
-            since.start();
             QObject::connect(watch, &QTimer::timeout, &panel, [&, watch] {
                 if (lose && screens.load() >= 2 && sim.connections() > 0) {
                     sim.Stop();
@@ -201,7 +174,7 @@ class TestRemoteApp : public QObject {
                     // The next exchange starts within a cycle and then trickles.
                     : moment == Trickling ? trickleSince.isValid() && trickleSince.elapsed() > 1200
                                           : boxUp();
-                if (now || since.elapsed() > 20000) {
+                if (now || whole.elapsed() > 20000) {
                     watch->stop();
                     sinceSignal.start();
                     std::raise(SIGTERM);
@@ -210,12 +183,10 @@ class TestRemoteApp : public QObject {
             watch->start(10);
             panel.exec();
         };
-        CRemoteApp::Launch launch = Launch();
-        launch.port = port;
-        launch.start = true;
-        QElapsedTimer whole;
+        launch_.port = port;
+        launch_.start = true;
         whole.start();
-        app().InitInstance(launch);
+        app().InitInstance(launch_);
         QVERIFY(sinceSignal.isValid());
         QVERIFY2(whole.elapsed() - sinceSignal.elapsed() < 20000, "the moment never came");
         QVERIFY2(sinceSignal.elapsed() < 2000, qPrintable(QString::number(sinceSignal.elapsed())));

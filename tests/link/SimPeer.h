@@ -1,9 +1,11 @@
-// A simulated instrument on loopback and an engine connected to it, for the engine and
-// session tests.
+// A simulated instrument on loopback and an engine connected to it, and screen bytes, for the
+// engine, USB and session tests.
 #pragma once
 
 #include <chrono>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "link/CDevComm.h"
 #include "link/CommandSet.h"
@@ -12,6 +14,18 @@
 namespace qv::test {
 
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+// Plenty of frame markers among them, so escaping is exercised.
+inline Bytes RandomBytes(std::size_t n, unsigned seed = 7) {
+    std::mt19937 rng(seed);
+    Bytes out(n);
+    for (auto& b : out) {
+        const unsigned r = rng() % 8;
+        b = static_cast<std::uint8_t>(r < 3 ? 0x7D + r : rng());
+    }
+    return out;
+}
 
 struct Loopback {
     std::string address;
@@ -19,10 +33,6 @@ struct Loopback {
 };
 inline const Loopback kLoopV4{"127.0.0.1", false};
 inline const Loopback kLoopV6{"::1", true};
-
-inline std::string Name(const Loopback& l) {
-    return l.ipv6 ? "IPv6" : "IPv4";
-}
 
 // started() is false when the loopback family is missing on this machine.
 class SimPeer {

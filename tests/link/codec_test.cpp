@@ -36,7 +36,7 @@ std::pair<std::vector<Bytes>, Status> FeedAll(FrameAssembler& a, std::span<const
     return c;
 }
 
-TEST(FrameCodec, ByteExactVectors) {
+TEST(Frames, ByteExactVectorsLimitsRoundTripsAtEveryCutRejectsAndJoins) {
     const struct {
         FrameHeader h;
         Bytes payload, wire;
@@ -58,9 +58,6 @@ TEST(FrameCodec, ByteExactVectors) {
         EXPECT_EQ(FeedAll(a, c.wire).first, std::vector<Bytes>{c.payload});
         EXPECT_EQ(a.frame().header.code, c.h.code);
     }
-}
-
-TEST(FrameCodec, PayloadBuildersAndTheirLimits) {
     const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
     ASSERT_TRUE(entry && entry->size() == 84u);
     // Name, then the size 400,000 little-endian at byte 80: 80 1A 06 00.
@@ -68,15 +65,11 @@ TEST(FrameCodec, PayloadBuildersAndTheirLimits) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(entry->data())), "currentdisp.jpg");
     EXPECT_FALSE(BuildFileEntry(std::string(80, 'n'), 1));
     EXPECT_TRUE(BuildFileEntry(std::string(79, 'n'), 1));
-
     const auto text = BuildTextPayload(std::string(126, 'K') + "\n");
     ASSERT_TRUE(text);
     EXPECT_EQ(Bytes(text->begin() + 125, text->end()), (Bytes{'K', '\n', 0}));
     EXPECT_FALSE(BuildTextPayload(std::string(128, 'K')));
-}
-
-// The worst payload under the worst header still fits the buffers; a bigger one is refused.
-TEST(FrameCodec, TheLargestFrameFits) {
+    // The worst payload under the worst header still fits the buffers; a bigger one is refused.
     Bytes out(kMaxEncodedFrame);
     EXPECT_EQ(EncodeFrame({}, Bytes(kMaxPayload + 1), out), 0u);
     const Bytes worst(kMaxPayload, 0x7E);
@@ -85,9 +78,6 @@ TEST(FrameCodec, TheLargestFrameFits) {
     EXPECT_LE(need, kMaxEncodedFrame);
     EXPECT_EQ(EncodeFrame(h, worst, std::span(out).first(need)), need);
     EXPECT_EQ(EncodeFrame(h, worst, std::span(out).first(need - 1)), 0u);
-}
-
-TEST(FrameAssembler, RoundTripsSplitAtEveryBoundary) {
     // All markers: a cut can fall inside any escape.
     std::mt19937 rng(1);
     Bytes payload(300);
@@ -114,16 +104,13 @@ TEST(FrameAssembler, RoundTripsSplitAtEveryBoundary) {
     FrameAssembler a;
     EXPECT_EQ(FeedAll(a, two).first,
               (std::vector{Bytes(kMaxPayload, 0x7F), Bytes(kMaxPayload, 0x11), Bytes{'Q', 'V'}}));
-}
-
-TEST(FrameAssembler, RejectsWithTheRightError) {
     Bytes oversized{0x7F, 0x41, 96, 1, 0};  // 4,097 payload bytes
     oversized.insert(oversized.end(), kMaxPayload + 1, 0x11);
     oversized.insert(oversized.end(), {0, 0x7E});
     Bytes overlong{0x7F};
     overlong.insert(overlong.end(), kMaxEncodedFrame, 0x7D);
     overlong.push_back(0x7E);
-    const std::pair<Bytes, Status> cases[] = {
+    const std::pair<Bytes, Status> rejected[] = {
         {{0x00, 0x7F, 0x41, 0x50, 0x01, 0x00, 0x92, 0x7E}, Status::ErrorPacket},  // byte before
         {{0x7F, 0x41, 0x50, 0x01, 0x7E}, Status::ErrorPacket},                    // under seven
         {{0x7F, 0x7E}, Status::ErrorPacket},
@@ -132,15 +119,12 @@ TEST(FrameAssembler, RejectsWithTheRightError) {
         {oversized, Status::ErrorPacket},
         {overlong, Status::ErrorPacket},
     };
-    for (const auto& [wire, status] : cases) {
-        SCOPED_TRACE(wire.size());
-        FrameAssembler a;
-        EXPECT_EQ(FeedAll(a, wire), std::pair(std::vector<Bytes>{}, status));
-        EXPECT_FALSE(a.InFrame());
+    for (const auto& [bad, status] : rejected) {
+        SCOPED_TRACE(bad.size());
+        FrameAssembler fresh;
+        EXPECT_EQ(FeedAll(fresh, bad), std::pair(std::vector<Bytes>{}, status));
+        EXPECT_FALSE(fresh.InFrame());
     }
-}
-
-TEST(AnswerJoiner, NumbersJoinAndBounds) {
     Bytes data(10);
     AnswerJoiner j(data);
     const Bytes p{1, 2, 3, 4};

@@ -1,11 +1,10 @@
 // The engine over loopback against the simulated instrument and peers that misbehave on
 // purpose; the answer deadline on a virtual clock; abort and close from another thread.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <optional>
-#include <random>
 #include <thread>
 
 #include "link/CSocketComm.h"
@@ -17,18 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using ms = std::chrono::milliseconds;
-using Bytes = std::vector<std::uint8_t>;
-
-// Plenty of marker bytes, so escaping is exercised.
-Bytes RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes out(n);
-    for (auto& b : out) {
-        const unsigned r = rng() % 8;
-        b = static_cast<std::uint8_t>(r < 3 ? 0x7D + r : rng());
-    }
-    return out;
-}
 
 // The design's Poll loop: until the answer completes (100) or fails.
 int Await(CDevComm& dev) {
@@ -38,14 +25,8 @@ int Await(CDevComm& dev) {
     return p;
 }
 
-int OpenDescriptors() {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (::readdir(d) != nullptr) {
-        ++n;
-    }
-    ::closedir(d);
-    return n;
+auto OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 class Engine : public ::testing::Test {
@@ -61,7 +42,31 @@ class Engine : public ::testing::Test {
     CDevComm dev_;
 };
 
-TEST_F(Engine, EquipmentInfoAndReconnectsThatLeakNoSocket) {
+TEST_F(Engine, CommandsUploadsEquipmentInfoAndReconnectsThatLeakNoSocket) {
+    // The longest command arrives whole, without its line feed; a longer one sends nothing.
+    const std::string longest(kCommandTextMax, 'K');
+    EXPECT_EQ(dev_.SendCommand("KEYP:LEFT\n"), 1);
+    EXPECT_EQ(dev_.SendText(kCmdRequest, REQ_CMD, longest), 1);
+    EXPECT_EQ(dev_.SendText(kCmdRequest, REQ_CMD, std::string(kTextMax + 1, 'x')), 0);
+    EXPECT_EQ(dev_.ErrorText(), "STR_ERROR_PACKET");
+    EXPECT_EQ(dev_.RequestFile(kCmdRequest, REQ_SCREEN, std::string(80, 'n'), 1), 0);
+    ASSERT_TRUE(sim().WaitForCommands(2, 5s));
+    EXPECT_EQ(sim().Commands()[0].text, "KEYP:LEFT");
+    EXPECT_EQ(sim().Commands()[1].text, longest);
+    // 10,000 bytes go out as three frames of the upload code; an empty upload is done at once.
+    const auto data = RandomBytes(10000, 3);
+    ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "up.bin", 10000, data.data()), 1);
+    EXPECT_EQ(Await(dev_), 100);
+    Bytes codes;
+    for (const auto until = Clock::now() + 2s; codes.size() < 5 && Clock::now() < until;) {
+        codes.clear();
+        for (const auto& r : sim().Requests()) {
+            codes.push_back(r.code);
+        }
+    }
+    EXPECT_EQ(codes, (Bytes{REQ_CMD, REQ_CMD, 145, 145, 145})) << "a refused request sends nothing";
+    ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "empty.bin", 0, nullptr), 1);
+    EXPECT_EQ(dev_.Poll(), 100);
     sim().SetModel("QV384B");
     dev_.Disconnect();
     const int before = OpenDescriptors();
@@ -83,7 +88,7 @@ TEST_F(Engine, EquipmentInfoAndReconnectsThatLeakNoSocket) {
     EXPECT_EQ(dev_.SendRequest(kCmdRequest, REQ_EQINFO), 0);
 }
 
-TEST_F(Engine, WholeScreensOfEverySize) {
+TEST_F(Engine, WholeScreensOfEverySizeThatCommandsFromAnotherThreadNeverDisturb) {
     for (const std::size_t size : {1, 4095, 4096, 4097, 150000, 400000}) {
         SCOPED_TRACE(size);
         const auto bytes = RandomBytes(size, static_cast<unsigned>(size));
@@ -94,9 +99,6 @@ TEST_F(Engine, WholeScreensOfEverySize) {
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), dev_.GetData()));
         EXPECT_EQ(dev_.GetData()[size], 0) << "text readers stop at the zero after the data";
     }
-}
-
-TEST_F(Engine, CommandsFromAnotherThreadNeverDisturbAScreen) {
     const auto expected = RandomBytes(60000, 7);
     sim().SetScreenOverride(expected);
     const auto command = [](int i) { return "KEYP:NUM" + std::to_string(i); };
@@ -120,64 +122,20 @@ TEST_F(Engine, CommandsFromAnotherThreadNeverDisturbAScreen) {
     }
 }
 
-TEST_F(Engine, CommandsUploadsAndRefusedPayloads) {
-    // The longest command arrives whole, without its line feed; a longer one sends nothing.
-    const std::string longest(kCommandTextMax, 'K');
-    EXPECT_EQ(dev_.SendCommand("KEYP:LEFT\n"), 1);
-    EXPECT_EQ(dev_.SendText(kCmdRequest, REQ_CMD, longest), 1);
-    EXPECT_EQ(dev_.SendText(kCmdRequest, REQ_CMD, std::string(kTextMax + 1, 'x')), 0);
-    EXPECT_EQ(dev_.ErrorText(), "STR_ERROR_PACKET");
-    EXPECT_EQ(dev_.RequestFile(kCmdRequest, REQ_SCREEN, std::string(80, 'n'), 1), 0);
-    ASSERT_TRUE(sim().WaitForCommands(2, 5s));
-    EXPECT_EQ(sim().Commands()[0].text, "KEYP:LEFT");
-    EXPECT_EQ(sim().Commands()[1].text, longest);
-    // 10,000 bytes go out as three frames of the upload code; an empty upload is done at once.
-    const auto data = RandomBytes(10000, 3);
-    ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "up.bin", 10000, data.data()), 1);
-    int p = 0;
-    for (const auto until = Clock::now() + 5s; (p = dev_.Poll()) >= 0 && p < 100;) {
-        ASSERT_LT(Clock::now(), until);
-    }
-    EXPECT_EQ(p, 100);
-    Bytes codes;
-    for (const auto until = Clock::now() + 2s; codes.size() < 5 && Clock::now() < until;) {
-        const auto requests = sim().Requests();
-        codes.resize(requests.size());
-        std::transform(requests.begin(), requests.end(), codes.begin(),
-                       [](auto& r) { return r.code; });
-    }
-    EXPECT_EQ(codes, (Bytes{REQ_CMD, REQ_CMD, 145, 145, 145})) << "a refused request sends nothing";
-    ASSERT_EQ(dev_.WriteData(kCmdRequest, 145, "empty.bin", 0, nullptr), 1);
-    EXPECT_EQ(dev_.Poll(), 100);
-}
-
-// ---- Every answer ends within its deadline, with its text, whatever the peer sends ----
-
-// Valid frames of a 255-frame answer, a byte every 50 ms: each frame in time, the answer never.
-// It runs into the real answer deadline.
+// Every answer ends within its deadline, with its text, whatever the peer sends.
+// Trickle: a 255-frame answer a byte every 50 ms, each frame in time, the answer never.
 void Trickle(MaliciousPeer::Wire& w) {
     for (int i = 0; i < 255; ++i) {
-        for (const std::uint8_t b : Frame(REQ_SCREEN, 255, static_cast<std::uint8_t>(i), {0x55})) {
+        for (const std::uint8_t b : Frames(255, {{i, "U"}})) {
             if (!w.Send({b}) || !w.Pause(50ms)) {
                 return;
             }
         }
     }
 }
-void Flood(MaliciousPeer::Wire& w) {
-    const Bytes frame = Frame(REQ_SCREEN, 255, 0, Bytes(100, 0x7E));
-    while (w.Send(frame)) {
-    }
-}
 // Two frames of an answer, then the answer again from its first.
 void Restart(MaliciousPeer::Wire& w) {
-    Bytes all;
-    for (const char* part : {"OLD0", "OLD1", "NEW0", "NEW1", "NEW2"}) {
-        const Bytes f =
-            Frame(REQ_SCREEN, 3, static_cast<std::uint8_t>(part[3] - '0'), Bytes(part, part + 4));
-        all.insert(all.end(), f.begin(), f.end());
-    }
-    w.Send(all);
+    w.Send(Frames(3, {{0, "OLD0"}, {1, "OLD1"}, {0, "NEW0"}, {1, "NEW1"}, {2, "NEW2"}}));
 }
 // A frame that never ends, a byte every 100 ms: its own deadline ends it.
 void Endless(MaliciousPeer::Wire& w) {
@@ -186,11 +144,12 @@ void Endless(MaliciousPeer::Wire& w) {
     }
 }
 void Silent(MaliciousPeer::Wire&) {}
+using Script = void (*)(MaliciousPeer::Wire&);
 
 struct PeerCase {
     const char* name;
-    sim::SimFaults faults;                 // the simulator's, or
-    void (*script)(MaliciousPeer::Wire&);  // a peer of our own, which hangs up if told to
+    sim::SimFaults faults;  // the simulator's, or
+    Script script;          // a peer of our own, which hangs up if told to
     bool hangUp;
     int result;        // 100 or -1
     const char* text;  // the error text, or a script's joined answer
@@ -275,7 +234,7 @@ void ConnectTo(CDevComm& dev, std::uint16_t port) {
     ASSERT_EQ(dev.ConnectTcp(), 1);
 }
 
-TEST(AnswerStop, AbortAndCloseEndABlockedReceiveAtOnce) {
+TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
     for (const bool viaClose : {false, true}) {
         SCOPED_TRACE(viaClose ? "Close" : "abort flag");
         MaliciousPeer peer([](MaliciousPeer::Wire&) {});
@@ -296,9 +255,6 @@ TEST(AnswerStop, AbortAndCloseEndABlockedReceiveAtOnce) {
         EXPECT_LT(Clock::now() - t0, viaClose ? 200ms : 700ms);
         EXPECT_EQ(dev.IsConnected(), viaClose ? 0 : 1);
     }
-}
-
-TEST(AnswerStop, CloseEndsAConnectInProgress) {
     // A listener whose queue is full: the kernel drops further connection requests.
     std::vector<int> fds{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
@@ -329,7 +285,7 @@ TEST(AnswerStop, CloseEndsAConnectInProgress) {
     EXPECT_LT(Clock::now() - t0, 500ms);
 }
 
-TEST(Connect, AFailedWriteSaysSo) {
+TEST(Connect, FailuresSaySoAndAreBoundedASecondConnectLeavesTheLinkIpv6ReplacesIt) {
     MaliciousPeer peer([](MaliciousPeer::Wire&) {}, true);
     CDevComm dev;
     ConnectTo(dev, peer.port());
@@ -350,38 +306,6 @@ TEST(Connect, AFailedWriteSaysSo) {
     EXPECT_EQ(dev.RequestScreen(), 0);
     EXPECT_EQ(dev.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
     EXPECT_EQ(dev.ActiveMethod(), 0);
-}
-
-TEST(Connect, ASecondIpv4ConnectLeavesTheLinkIpv6ReplacesItFailuresAreBounded) {
-    MaliciousPeer first([](MaliciousPeer::Wire& w) {
-        w.Send(Frame(REQ_SCREEN, 1, 0, {'O', 'N', 'E'}));
-    });
-    CDevComm dev;
-    ConnectTo(dev, first.port());
-    EXPECT_EQ(dev.ConnectTcp(), 0);
-    EXPECT_EQ(dev.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
-    EXPECT_EQ(dev.LinkFlag(), 0);
-    ASSERT_EQ(dev.RequestScreen(), 1);
-    ASSERT_EQ(dev.ReceiveAnswer(nullptr), 100) << "the first link still works";
-    // IPv6 closes the open socket first; nothing listens on ::1 at that port.
-    dev.SetAddress("::1");
-    EXPECT_EQ(dev.ConnectTcp6(), 0);
-    EXPECT_EQ(dev.ActiveMethod(), 0);
-    first.Stop();  // nobody listens on its port now
-    CDevComm other;
-    other.SetPort(first.port());
-    const auto start = Clock::now();
-    for (const char* host : {"127.0.0.1", "255.255.255.255", "no.such.host.invalid"}) {
-        other.SetAddress(host);
-        EXPECT_EQ(other.ConnectTcp(), 0) << host;
-        EXPECT_EQ(other.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
-        EXPECT_EQ(other.IsConnected(), 0);
-    }
-    EXPECT_EQ(other.ConnectTcp6(), 0);
-    EXPECT_LT(Clock::now() - start, 5s);
-}
-
-TEST(Socket, ReadWaitsAndNoSocket) {
     // t / 1000 seconds plus t % 1000 microseconds: 1500 is 1 s and 500 us, not 1.5 s.
     EXPECT_EQ(CSocketComm::ReadWait(999), std::chrono::microseconds(999));
     EXPECT_EQ(CSocketComm::ReadWait(2500), std::chrono::microseconds(2000500));
@@ -389,6 +313,27 @@ TEST(Socket, ReadWaitsAndNoSocket) {
     std::array<unsigned char, 16> buf{};
     EXPECT_EQ(socket.ReadComm(buf.data(), 16, 10), 0);
     EXPECT_EQ(socket.WriteComm(buf.data(), 1), 0);
+    MaliciousPeer first([](MaliciousPeer::Wire& w) { w.Send(Frames(1, {{0, "ONE"}})); });
+    CDevComm kept;
+    ConnectTo(kept, first.port());
+    EXPECT_EQ(kept.ConnectTcp(), 0);
+    EXPECT_EQ(kept.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
+    EXPECT_EQ(kept.LinkFlag(), 0);
+    ASSERT_EQ(kept.RequestScreen(), 1);
+    ASSERT_EQ(kept.ReceiveAnswer(nullptr), 100) << "the first link still works";
+    // IPv6 closes the open socket first; nothing listens on ::1 at that port.
+    kept.SetAddress("::1");
+    EXPECT_EQ(kept.ConnectTcp6(), 0);
+    EXPECT_EQ(kept.ActiveMethod(), 0);
+    const auto start = Clock::now();  // nobody listens on dev's port now
+    for (const char* host : {"127.0.0.1", "255.255.255.255", "no.such.host.invalid"}) {
+        dev.SetAddress(host);
+        EXPECT_EQ(dev.ConnectTcp(), 0) << host;
+        EXPECT_EQ(dev.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
+        EXPECT_EQ(dev.IsConnected(), 0);
+    }
+    EXPECT_EQ(dev.ConnectTcp6(), 0);
+    EXPECT_LT(Clock::now() - start, 5s);
 }
 
 }  // namespace

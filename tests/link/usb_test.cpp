@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <random>
 #include <thread>
 
-#include "link/CDevComm.h"
 #include "link/CUsbDeviceVista.h"
 #include "link/CUsbDeviceXP.h"
-#include "link/CommandSet.h"
 #include "link/DevOwner.h"
 #include "sim/SimUsbBackend.h"
+#include "tests/link/SimPeer.h"
 
 namespace qv::test {
 namespace {
@@ -19,25 +17,14 @@ namespace {
 using namespace std::chrono_literals;
 using sim::SimUsbBackend;
 using sim::SimUsbFaults;
-using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<std::uint8_t>;
 using Sleeps = std::vector<std::pair<std::chrono::milliseconds, std::size_t>>;
 
-const std::string kPath = SimUsbBackend::kDefaultPath;
+const std::string kPath = SimUsbBackend::kDefaultPath, kScreen(kScreenFileName);
 
 // A block that starts with these bytes, zeros after.
-template <typename Head>
-Bytes Block(const Head& head) {
-    Bytes block(kUsbBlockSize, 0);
-    std::copy(head.begin(), head.end(), block.begin());
+Bytes Block(Bytes block) {
+    block.resize(kUsbBlockSize);
     return block;
-}
-
-Bytes ScreenBytes(std::size_t size, unsigned seed = 7) {
-    std::mt19937 gen(seed);
-    Bytes out(size);
-    std::generate(out.begin(), out.end(), [&] { return static_cast<std::uint8_t>(gen()); });
-    return out;
 }
 
 template <int Major, int Minor>
@@ -106,10 +93,7 @@ class UsbEngine : public ::testing::Test {
 
     int Open() { return engine_.OpenUsb(&owner_); }
     int Screen() {
-        if (engine_.UsbRequestFile(REQ_SCREEN, std::string(kScreenFileName)) != 1) {
-            return -2;
-        }
-        return engine_.UsbReceive();
+        return engine_.UsbRequestFile(REQ_SCREEN, kScreen) != 1 ? -2 : engine_.UsbReceive();
     }
     Bytes Data() const { return {engine_.GetData(), engine_.GetData() + engine_.GetDataLength()}; }
 
@@ -151,8 +135,8 @@ TEST_P(UsbClassChoice, HandshakeRequestBlocksAndWrites) {
     // The older class waits 2,000 ms after the open, before anything is written.
     EXPECT_EQ(sleeps, (c.generation == 1 ? Sleeps{{2000ms, 0}} : Sleeps{}));
     ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 0), 1);
-    EXPECT_EQ(usb_.Blocks(), (std::vector{Block(kUsbHandshake),
-                                          Block(Bytes{0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
+    EXPECT_EQ(usb_.Blocks(), (std::vector{Block({kUsbHandshake.begin(), kUsbHandshake.end()}),
+                                          Block({0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
     EXPECT_EQ(engine_.UsbReceive(), 100);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(engine_.GetData())), instrument_.model());
     ASSERT_EQ(Screen(), 100) << engine_.ErrorText();
@@ -176,8 +160,8 @@ INSTANTIATE_TEST_SUITE_P(Classes, UsbClassChoice, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(UsbEngine, ScreensJoinWholeHoweverTheBlocksArePackedOrCut) {
-    const auto screen = ScreenBytes(150 * 1024);
+TEST_F(UsbEngine, ScreensJoinWholeHoweverTheBlocksArePackedOrCutOrCommandsComeBetween) {
+    const auto screen = RandomBytes(150 * 1024);
     instrument_.SetScreenOverride(screen);
     // Frames per block; a block that comes in pieces (a transfer that timed out part way).
     for (const auto& [perBlock, piece] : std::vector<std::pair<int, std::size_t>>{
@@ -191,15 +175,30 @@ TEST_F(UsbEngine, ScreensJoinWholeHoweverTheBlocksArePackedOrCut) {
             EXPECT_EQ(Data(), screen);
         }
     }
-    instrument_.SetScreenOverride(ScreenBytes(kMaxAnswerBytes + 1));
+    usb_.SetFaults({});
+    ASSERT_EQ(Open(), 1);
+    std::atomic<bool> done{false};
+    int sent = 0;
+    std::thread keys([&] {
+        for (; !done.load(); std::this_thread::sleep_for(2ms)) {
+            sent += engine_.UsbSendText("KEYP:MARK\n") == 1;
+        }
+    });
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_EQ(Screen(), 100) << "commands in between: " << engine_.ErrorText();
+        ASSERT_EQ(Data(), screen);
+    }
+    done.store(true);
+    keys.join();
+    EXPECT_GT(sent, 0);
+    EXPECT_TRUE(instrument_.WaitForCommands(static_cast<std::size_t>(sent), 2s));
+    EXPECT_EQ(instrument_.LastCommand(), "KEYP:MARK");
+    instrument_.SetScreenOverride(RandomBytes(kMaxAnswerBytes + 1));
     EXPECT_EQ(Screen(), -1) << "larger than the data buffer: refused, not overrun";
     EXPECT_EQ(engine_.ErrorText(), "STR_ERROR_PACKET");
     engine_.CloseUsb();
     EXPECT_EQ(usb_.OpenHandles(), 0);
-}
-
-// The frame faults of the instrument itself are the same over TCP; these are the USB ones.
-TEST_F(UsbEngine, TransferFaultsAreBadPackets) {
+    // The frame faults of the instrument itself are the same over TCP; these are the USB ones.
     usb_.SetReadTimeout(200ms);
     for (const SimUsbFaults& fault :
          {SimUsbFaults{.stallRead = true}, SimUsbFaults{.shortRead = 100},
@@ -210,11 +209,10 @@ TEST_F(UsbEngine, TransferFaultsAreBadPackets) {
         engine_.SetErrorText("");
         EXPECT_EQ(Screen(), -1);
         EXPECT_EQ(engine_.ErrorText(), "STR_ERROR_PACKET");
-        engine_.CloseUsb();
     }
 }
 
-TEST_F(UsbEngine, SendWaitsForABusyReceiveThenGivesUpAndCloseEndsTheRead) {
+TEST_F(UsbEngine, SendWaitsForABusyReceiveThenGivesUpAndCloseOrDestroyEndsTheRead) {
     usb_.SetFaults({.stallRead = true});
     usb_.SetReadTimeout(5s);
     ASSERT_EQ(Open(), 1);
@@ -233,56 +231,19 @@ TEST_F(UsbEngine, SendWaitsForABusyReceiveThenGivesUpAndCloseEndsTheRead) {
     engine_.CloseUsb();
     EXPECT_EQ(receive.get(), -1);
     EXPECT_LT(Clock::now() - t0, 3s);
+    auto engine = std::make_unique<CDevComm>();
+    engine->SetUsbBackend(&usb_);
+    ASSERT_EQ(engine->OpenUsb(&owner_), 1);
+    ASSERT_EQ(engine->RequestEquipment(true), 1);
+    std::this_thread::sleep_for(100ms);  // the reader is in its read
+    const auto t1 = Clock::now();
+    engine.reset();
+    EXPECT_LT(Clock::now() - t1, 1s);
+    EXPECT_EQ(owner_.calls.load(), 0);
+    EXPECT_EQ(usb_.OpenHandles(), 0);
 }
 
-TEST_F(UsbEngine, CommandsDuringScreensLeaveScreensIntact) {
-    const auto screen = ScreenBytes(60 * 1024, 3);
-    instrument_.SetScreenOverride(screen);
-    ASSERT_EQ(Open(), 1);
-    std::atomic<bool> done{false};
-    int sent = 0;
-    std::thread keys([&] {
-        for (; !done.load(); std::this_thread::sleep_for(2ms)) {
-            sent += engine_.UsbSendText("KEYP:MARK\n") == 1;
-        }
-    });
-    for (int i = 0; i < 30; ++i) {
-        ASSERT_EQ(Screen(), 100) << engine_.ErrorText();
-        ASSERT_EQ(Data(), screen);
-    }
-    done.store(true);
-    keys.join();
-    EXPECT_GT(sent, 0);
-    EXPECT_TRUE(instrument_.WaitForCommands(static_cast<std::size_t>(sent), 2s));
-    EXPECT_EQ(instrument_.LastCommand(), "KEYP:MARK");
-}
-
-// The session gave up waiting, the window goes away, the answer comes late. The window
-// detaches first, by closing the engine or by clearing the callback.
-TEST_F(UsbEngine, ALateAnswerReachesNoOwnerThatIsGone) {
-    for (const bool byClose : {false, true}) {
-        SCOPED_TRACE(byClose ? "Close" : "clear the callback");
-        usb_.SetFaults({.answerDelayMs = 300});
-        auto owner = std::make_unique<Owner>();
-        engine_.Init(owner.get());
-        ASSERT_EQ(engine_.OpenUsb(owner.get()), 1);
-        engine_.SetRequestKind(kKindEqInfo);
-        ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1), 1);
-        std::this_thread::sleep_for(50ms);
-        ASSERT_EQ(owner->calls.load(), 0) << "the session stops waiting before the answer";
-        if (byClose) {
-            engine_.Close();
-        } else {
-            engine_.SetResponseCallback({});
-        }
-        owner.reset();
-        std::this_thread::sleep_for(700ms);  // the late answer would have come by now
-        engine_.Close();                     // joins the reader: its answer may be read now
-        EXPECT_TRUE(byClose || engine_.GetDataLength() > 0) << "read in, told nobody";
-    }
-}
-
-TEST_F(UsbEngine, ClearingTheCallbackWaitsForItAndCloseFromItDoesNotDeadlock) {
+TEST_F(UsbEngine, ClearingTheCallbackWaitsForItAndALateAnswerReachesNoOwnerThatIsGone) {
     ASSERT_EQ(Open(), 1);
     std::promise<void> started, closed;
     std::atomic<bool> finished{false};
@@ -306,24 +267,28 @@ TEST_F(UsbEngine, ClearingTheCallbackWaitsForItAndCloseFromItDoesNotDeadlock) {
     const auto t0 = Clock::now();
     engine_.Close();  // joins the reader that closed itself
     EXPECT_LT(Clock::now() - t0, 1s);
-}
-
-TEST(UsbReader, DestroyingTheEngineEndsABlockedRead) {
-    sim::SimInstrument instrument;
-    SimUsbBackend usb(instrument);
-    usb.SetFaults({.stallRead = true});
-    usb.SetReadTimeout(10s);
-    Owner owner;
-    auto engine = std::make_unique<CDevComm>();
-    engine->SetUsbBackend(&usb);
-    ASSERT_EQ(engine->OpenUsb(&owner), 1);
-    ASSERT_EQ(engine->RequestEquipment(true), 1);
-    std::this_thread::sleep_for(100ms);  // the reader is in its read
-    const auto t0 = Clock::now();
-    engine.reset();
-    EXPECT_LT(Clock::now() - t0, 1s);
-    EXPECT_EQ(owner.calls.load(), 0);
-    EXPECT_EQ(usb.OpenHandles(), 0);
+    // The session gave up waiting, the window goes away, the answer comes late. The window
+    // detaches first, by closing the engine or by clearing the callback.
+    for (const bool byClose : {false, true}) {
+        SCOPED_TRACE(byClose ? "Close" : "clear the callback");
+        usb_.SetFaults({.answerDelayMs = 300});
+        auto owner = std::make_unique<Owner>();
+        engine_.Init(owner.get());
+        ASSERT_EQ(engine_.OpenUsb(owner.get()), 1);
+        engine_.SetRequestKind(kKindEqInfo);
+        ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1), 1);
+        std::this_thread::sleep_for(50ms);
+        ASSERT_EQ(owner->calls.load(), 0) << "the session stops waiting before the answer";
+        if (byClose) {
+            engine_.Close();
+        } else {
+            engine_.SetResponseCallback({});
+        }
+        owner.reset();
+        std::this_thread::sleep_for(700ms);  // the late answer would have come by now
+        engine_.Close();                     // joins the reader: its answer may be read now
+        EXPECT_TRUE(byClose || engine_.GetDataLength() > 0) << "read in, told nobody";
+    }
 }
 
 }  // namespace

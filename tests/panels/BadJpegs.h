@@ -18,11 +18,9 @@ inline QImage Screen(int w, int h, QColor trace = QColor(240, 220, 40)) {
     image.fill(QColor(12, 16, 28));
     QPainter p(&image);
     p.setPen(QColor(60, 70, 90));
-    for (int x = 0; x < w; x += w / 10) {
-        p.drawLine(x, 0, x, h);
-    }
-    for (int y = 0; y < h; y += h / 8) {
-        p.drawLine(0, y, w, y);
+    for (int i = 0; i < 10; ++i) {
+        p.drawLine(i * w / 10, 0, i * w / 10, h);
+        p.drawLine(0, i * h / 10, w, i * h / 10);
     }
     p.setPen(QPen(trace, 2));
     const auto y = [h](int x) {
@@ -56,40 +54,28 @@ inline QByteArray ProgressiveBomb(int w, int h, int extraScans) {
     if (lastScan < 0 || !jpeg.endsWith(QByteArray("\xFF\xD9", 2))) {
         return {};
     }
-    const QByteArray scan = jpeg.mid(lastScan, eoi - lastScan);
-    QByteArray out = jpeg.left(eoi);
-    for (int i = 0; i < extraScans; ++i) {
-        out += scan;
-    }
-    out += jpeg.mid(eoi);
-    return out;
+    return jpeg.left(eoi) + jpeg.mid(lastScan, eoi - lastScan).repeated(extraScans) + jpeg.mid(eoi);
 }
 
 // A small real JPEG whose frame header claims w x h.
 inline QByteArray HugeHeader(int w, int h) {
     QByteArray jpeg = Encode(Screen(64, 48), "jpeg");
     // FF C0 | len | P | Y hi lo | X hi lo ...; segments are walked, tables are skipped.
-    for (qsizetype pos = 2; pos + 9 < jpeg.size();) {
-        const auto code = static_cast<unsigned char>(jpeg[pos + 1]);
-        if (code == 0xC0 || code == 0xC2) {
-            jpeg[pos + 5] = static_cast<char>(h >> 8);
-            jpeg[pos + 6] = static_cast<char>(h & 0xFF);
-            jpeg[pos + 7] = static_cast<char>(w >> 8);
-            jpeg[pos + 8] = static_cast<char>(w & 0xFF);
-            return jpeg;
+    const auto byte = [&jpeg](qsizetype at) { return static_cast<unsigned char>(jpeg[at]); };
+    for (qsizetype pos = 2; pos + 9 < jpeg.size();
+         pos += 2 + (byte(pos + 2) << 8 | byte(pos + 3))) {
+        if (byte(pos + 1) == 0xC0 || byte(pos + 1) == 0xC2) {
+            const char size[] = {char(h >> 8), char(h & 0xFF), char(w >> 8), char(w & 0xFF)};
+            return jpeg.replace(pos + 5, 4, size, 4);
         }
-        const int length = (static_cast<unsigned char>(jpeg[pos + 2]) << 8) |
-                           static_cast<unsigned char>(jpeg[pos + 3]);
-        pos += 2 + length;
     }
     return {};
 }
 
 // A whole screen cut off before its end, as a lost tail would leave it.
 inline QByteArray Truncated(int w, int h) {
-    QByteArray jpeg = Encode(Screen(w, h), "jpeg");
-    jpeg.truncate(jpeg.size() * 3 / 5);
-    return jpeg;
+    const QByteArray jpeg = Encode(Screen(w, h), "jpeg");
+    return jpeg.left(jpeg.size() * 3 / 5);
 }
 
 }  // namespace qv::badjpeg

@@ -19,12 +19,10 @@ namespace qv {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Verdict = JpegLayout::Verdict;
+using V = JpegLayout::Verdict;
 
 QByteArray Jpeg(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(QColor(20, 120, 200));
-    return badjpeg::Encode(image, "jpeg");
+    return badjpeg::Encode(badjpeg::Screen(w, h), "jpeg");
 }
 
 std::string ReadAll(const std::string& path) {
@@ -70,11 +68,7 @@ Bytes Sos(int components = 3, const Bytes& data = {0x12, 0x34, 0x56}) {
 const Bytes kSoi{0xFF, 0xD8};
 const Bytes kEoi{0xFF, 0xD9};
 const Bytes kTables = Seg(0xDB, Bytes(65, 1));  // a quantisation table's worth
-
-Bytes Cut(Bytes bytes, std::size_t drop) {
-    bytes.resize(bytes.size() - drop);
-    return bytes;
-}
+const Bytes kFrame = Sof(0xC0, 16, 8);
 
 // n one-component scans.
 Bytes Scans(int n) {
@@ -85,18 +79,18 @@ Bytes Scans(int n) {
     return out;
 }
 
-// Verdict and scan count of each layout, by the limits the decoder is given.
+// Verdict and scan count of each layout, by the limits the decoder is given; then of baseline,
+// progressive and grey progressive screens as Qt writes them, walked and decoded.
 TEST(JpegWalk, VerdictAndScanCount) {
-    using V = Verdict;
     const auto frame = [](int w, int h) { return Sof(0xC2, w, h); };
     // clang-format off
-    const std::tuple<const char*, Bytes, Verdict, std::uint32_t> cases[] = {
-        {"baseline", Cat({kSoi, kTables, Sof(0xC0, 16, 8), Sos(), kEoi}), V::Ok, 1},
+    const std::tuple<const char*, Bytes, V, std::uint32_t> cases[] = {
+        {"baseline", Cat({kSoi, kTables, kFrame, Sos(), kEoi}), V::Ok, 1},
         {"arithmetic progressive", Cat({kSoi, Sof(0xCA, 16, 8), Sos(3), Sos(1), kEoi}), V::Ok, 2},
         // Fill bytes before a marker; what follows the end marker is not the picture.
         {"fill and trailer", Cat({kSoi, frame(16, 8), Sos(), {0xFF, 0xFF, 0xFF}, kEoi, {1, 2, 3}}), V::Ok, 1},
         // FF 00 is a data byte and FF D0..D7 a restart, also after fill bytes.
-        {"stuffing and restarts", Cat({kSoi, Sof(0xC0, 16, 8), Sos(3, {0xFF, 0x00, 0x11, 0xFF, 0xD0, 0x22, 0xFF, 0xFF, 0x00, 0xFF, 0xD7}), kEoi}), V::Ok, 1},
+        {"stuffing and restarts", Cat({kSoi, kFrame, Sos(3, {0xFF, 0x00, 0x11, 0xFF, 0xD0, 0x22, 0xFF, 0xFF, 0x00, 0xFF, 0xD7}), kEoi}), V::Ok, 1},
         {"scan after scan", Cat({kSoi, frame(16, 8), Sos(3, {0x01, 0xFF, 0xD1}), Sos(1), kEoi}), V::Ok, 2},
         {"100 scans", Cat({kSoi, frame(16, 8), Scans(100), kEoi}), V::Ok, 100},
         {"101 scans", Cat({kSoi, frame(16, 8), Scans(101), kEoi}), V::TooManyScans, 101},
@@ -110,10 +104,10 @@ TEST(JpegWalk, VerdictAndScanCount) {
         {"huge header", Cat({kSoi, Sof(0xC0, 60000, 60000)}), V::TooLarge, 0},
         {"a pixel over", Cat({kSoi, Sof(0xC0, 1601, 1200), Sos(), kEoi}), V::TooLarge, 0},
         {"a side over", Cat({kSoi, Sof(0xC0, 8, 4097), Sos(), kEoi}), V::TooLarge, 0},
-        {"no end marker", Cat({kSoi, Sof(0xC0, 16, 8), Sos()}), V::Truncated, 1},
-        {"ends in fill", Cat({kSoi, Sof(0xC0, 16, 8), Sos(), {0xFF, 0xFF}}), V::Truncated, 1},
-        {"cut in a frame header", Cut(Cat({kSoi, Sof(0xC0, 16, 8)}), 3), V::Truncated, 0},
-        {"cut in a table", Cut(Cat({kSoi, kTables}), 30), V::Truncated, 0},
+        {"no end marker", Cat({kSoi, kFrame, Sos()}), V::Truncated, 1},
+        {"ends in fill", Cat({kSoi, kFrame, Sos(), {0xFF, 0xFF}}), V::Truncated, 1},
+        {"cut in a frame header", Cat({kSoi, Bytes(kFrame.begin(), kFrame.end() - 3)}), V::Truncated, 0},
+        {"cut in a table", Cat({kSoi, Bytes(kTables.begin(), kTables.end() - 30)}), V::Truncated, 0},
         {"cut in a length", Cat({kSoi, {0xFF, 0xDB, 0x00}}), V::Truncated, 0},
         {"empty", Bytes{}, V::NotJpeg, 0},
         {"PNG", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, V::NotJpeg, 0},
@@ -121,15 +115,15 @@ TEST(JpegWalk, VerdictAndScanCount) {
         // so a scan among them is found and counted all the same.
         {"stray bytes", Cat({kSoi, frame(16, 8), {0x00, 0x12, 0xFF, 0x00, 0x7F}, Sos(), kEoi}), V::Ok, 1},
         {"scan among stray bytes", Cat({kSoi, frame(800, 600), Scans(100), {0x00, 0xFF, 0x00}, Sos(1), kEoi}), V::TooManyScans, 101},
-        {"scan before frame", Cat({kSoi, Sos(), Sof(0xC0, 16, 8), kEoi}), V::Malformed, 0},
-        {"two frames", Cat({kSoi, Sof(0xC0, 16, 8), Sof(0xC0, 16, 8), Sos(), kEoi}), V::Malformed, 0},
+        {"scan before frame", Cat({kSoi, Sos(), kFrame, kEoi}), V::Malformed, 0},
+        {"two frames", Cat({kSoi, kFrame, kFrame, Sos(), kEoi}), V::Malformed, 0},
         {"lossless", Cat({kSoi, Sof(0xC3, 16, 8), Sos(), kEoi}), V::Malformed, 0},
         {"hierarchical", Cat({kSoi, Sof(0xC5, 16, 8), Sos(), kEoi}), V::Malformed, 0},
         {"zero height", Cat({kSoi, Sof(0xC0, 16, 0), Sos(), kEoi}), V::Malformed, 0},
         {"five components", Cat({kSoi, Sof(0xC0, 16, 8, 5), Sos(), kEoi}), V::Malformed, 0},
-        {"scan of five", Cat({kSoi, Sof(0xC0, 16, 8), Sos(5), kEoi}), V::Malformed, 0},
-        {"second start", Cat({kSoi, kSoi, Sof(0xC0, 16, 8), Sos(), kEoi}), V::Malformed, 0},
-        {"reserved marker", Cat({kSoi, Seg(0xC8, {1, 2}), Sof(0xC0, 16, 8), Sos(), kEoi}), V::Malformed, 0},
+        {"scan of five", Cat({kSoi, kFrame, Sos(5), kEoi}), V::Malformed, 0},
+        {"second start", Cat({kSoi, kSoi, kFrame, Sos(), kEoi}), V::Malformed, 0},
+        {"reserved marker", Cat({kSoi, Seg(0xC8, {1, 2}), kFrame, Sos(), kEoi}), V::Malformed, 0},
         {"length below two", Cat({kSoi, {0xFF, 0xFE, 0x00, 0x01}, kEoi}), V::Malformed, 0},
         {"tables only", Cat({kSoi, kTables, kEoi}), V::Malformed, 0},
     };
@@ -147,10 +141,6 @@ TEST(JpegWalk, VerdictAndScanCount) {
             EXPECT_EQ(bytes[layout.end - 1], 0xD9);
         }
     }
-}
-
-// Baseline, progressive and grey progressive screens as Qt writes them: walked and decoded.
-TEST(JpegWalkOfEncoderOutput, ScansAndSizeAsWritten) {
     const QImage screen = badjpeg::Screen(800, 480);
     const QImage grey = screen.convertToFormat(QImage::Format_Grayscale8);
     for (const auto& [bytes, scans] : {std::pair{badjpeg::Encode(screen, "jpeg"), 1u},
@@ -166,38 +156,29 @@ TEST(JpegWalkOfEncoderOutput, ScansAndSizeAsWritten) {
     }
 }
 
-class FrameRendererTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
-        ActivityLog::Instance().Open(dir_.path().toStdString());
-    }
-    void TearDown() override { ActivityLog::Instance().Close(); }
-
-    std::string Write(const QByteArray& bytes) {
-        QFile f(dir_.filePath("20261206_101010_123.jpg"));
+// Drawn sizes of both panels; the soft-key panel's scaled copy beside the frame file replaces
+// a link planted under its name instead of writing through it.
+TEST(FrameRenderer, SizesScaledCopiesAndBadFrames) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ActivityLog::Instance().Open(dir.path().toStdString());
+    const auto writeFrame = [&dir](const QByteArray& bytes) {
+        QFile f(dir.filePath("20261206_101010_123.jpg"));
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(bytes);
         return f.fileName().toStdString();
-    }
-    static std::size_t Refusals() {
+    };
+    const auto refusals = [] {
         const QByteArray log = QByteArray::fromStdString(ReadAll(ActivityLog::Instance().Path()));
         return static_cast<std::size_t>(log.count("   Image Load Failed\r\n"));
-    }
-
-    QTemporaryDir dir_;
-};
-
-// Drawn sizes of both panels; the soft-key panel's scaled copy beside the frame file replaces
-// a link planted under its name instead of writing through it.
-TEST_F(FrameRendererTest, DrawnSizesAndScaledCopies) {
-    const std::string victim = dir_.filePath("victim").toStdString();
+    };
+    const std::string victim = dir.filePath("victim").toStdString();
     std::ofstream(victim) << "precious";
-    const std::string frame = Write(Jpeg(800, 600));
+    const std::string frame = writeFrame(Jpeg(800, 600));
     FrameRenderer hard(false);  // stretched to its screen
     EXPECT_EQ(hard.Render(frame)->size(), QSize(800, 480));
-    EXPECT_EQ(hard.Render(Write(Jpeg(320, 240)))->size(), QSize(800, 480));
-    Write(Jpeg(800, 600));
+    EXPECT_EQ(hard.Render(writeFrame(Jpeg(320, 240)))->size(), QSize(800, 480));
+    writeFrame(Jpeg(800, 600));
     FrameRenderer soft(true);
     EXPECT_EQ(soft.Render(frame)->size(), QSize(800, 600));
     // 0.7f lies below 0.7.
@@ -205,30 +186,24 @@ TEST_F(FrameRendererTest, DrawnSizesAndScaledCopies) {
          {std::tuple{1, QSize(680, 510), "_085.jpg"}, std::tuple{2, QSize(559, 419), "_070.jpg"}}) {
         SCOPED_TRACE(scale);
         const std::string path = FrameRenderer::ScaledCopyPath(frame, scale);
-        EXPECT_EQ(path, dir_.filePath(QString("20261206_101010_123") + copy).toStdString());
+        EXPECT_EQ(path, dir.filePath(QString("20261206_101010_123") + copy).toStdString());
         ASSERT_EQ(::symlink(victim.c_str(), path.c_str()), 0);
         soft.SetScale(scale);
-        const auto image = soft.Render(frame);
-        ASSERT_TRUE(image);
-        EXPECT_EQ(image->size(), size);
+        EXPECT_EQ(soft.Render(frame).value_or(QImage()).size(), size);
         EXPECT_EQ(ReadAll(victim), "precious") << "written through the planted link";
         struct stat st {};
-        EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode));
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(::lstat(path.c_str(), &st) == 0 ? st.st_mode & 0170777 : 0u, S_IFREG | 0600u);
         const auto saved = ImageServices::DecodeFile(QString::fromStdString(path));
         EXPECT_EQ(saved.value_or(QImage()).size(), size);
     }
     // An encoder the name does not give, or a folder that is not there: nothing is written.
-    EXPECT_FALSE(ImageServices::Save(badjpeg::Screen(80, 60), dir_.filePath("f.nosuchformat")));
-    EXPECT_FALSE(ImageServices::Save(badjpeg::Screen(80, 60), dir_.filePath("no/such/f.jpg")));
+    EXPECT_FALSE(ImageServices::Save(badjpeg::Screen(80, 60), dir.filePath("f.nosuchformat")));
+    EXPECT_FALSE(ImageServices::Save(badjpeg::Screen(80, 60), dir.filePath("no/such/f.jpg")));
     // Frame, two copies, victim, log: no temporary file is left behind.
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::System).size(), 5);
-}
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 5);
 
-// What a hostile or broken instrument can send instead of a screen: each is refused at once,
-// logged, and leaves the last good frame (here its scaled copy) where it was.
-TEST_F(FrameRendererTest, BadFramesAreRefusedLoggedAndTheLastGoodOneStays) {
-    const QImage screen = badjpeg::Screen(800, 600);
+    // What a hostile or broken instrument can send instead of a screen: each is refused at
+    // once, logged, and leaves the last good frame (here its scaled copy) where it was.
     const QByteArray gif =
         QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw==");
     const std::tuple<const char*, QByteArray, bool> cases[] = {
@@ -238,37 +213,36 @@ TEST_F(FrameRendererTest, BadFramesAreRefusedLoggedAndTheLastGoodOneStays) {
         {"5000x4000", Jpeg(5000, 4000), false},
         {"empty", QByteArray(), false},
         {"garbage", QByteArray(5000, '\x7e'), false},
-        {"BMP", badjpeg::Encode(screen, "bmp"), true},
+        {"BMP", badjpeg::Encode(badjpeg::Screen(800, 600), "bmp"), true},
         {"XPM", badjpeg::Encode(badjpeg::Screen(40, 30), "xpm"), true},
         {"GIF", gif, true},
     };
-    FrameRenderer renderer(true);
-    renderer.SetScale(1);
-    ASSERT_TRUE(renderer.Render(Write(badjpeg::Encode(screen, "jpeg"))));
-    const std::string copy = dir_.filePath("20261206_101010_123_085.jpg").toStdString();
+    soft.SetScale(1);
+    ASSERT_TRUE(soft.Render(frame));
+    const std::string copy = dir.filePath("20261206_101010_123_085.jpg").toStdString();
     const std::string good = ReadAll(copy);
     ASSERT_FALSE(good.empty());
     for (const auto& [name, bytes, qtDraws] : cases) {
         SCOPED_TRACE(name);
         EXPECT_TRUE(!qtDraws || !QImage::fromData(bytes).isNull()) << "not a straw man";
-        const std::size_t before = Refusals();
-        EXPECT_FALSE(renderer.Render(Write(bytes)));
-        EXPECT_EQ(Refusals(), before + 1);
+        const std::size_t before = refusals();
+        EXPECT_FALSE(soft.Render(writeFrame(bytes)));
+        EXPECT_EQ(refusals(), before + 1);
         EXPECT_TRUE(ReadAll(copy) == good) << "the last good frame was replaced";
     }
     // Missing, a folder, or a pipe under the frame's name: refused without waiting for a writer.
-    const std::string fifo = dir_.filePath("pipe.jpg").toStdString();
+    const std::string fifo = dir.filePath("pipe.jpg").toStdString();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path :
-         {dir_.filePath("missing.jpg").toStdString(), dir_.path().toStdString(), fifo}) {
-        EXPECT_FALSE(renderer.Render(path)) << path;
+         {dir.filePath("missing.jpg").toStdString(), dir.path().toStdString(), fifo}) {
+        EXPECT_FALSE(soft.Render(path)) << path;
     }
-    EXPECT_EQ(Refusals(), std::size(cases) + 3);
+    EXPECT_EQ(refusals(), std::size(cases) + 3);
     EXPECT_FALSE(ImageServices::DecodeBytes(nullptr, 10));
     // The bomb's construction kept under the scan limit is an ordinary picture.
-    const auto fine = renderer.Render(Write(badjpeg::ProgressiveBomb(800, 600, 90)));
-    ASSERT_TRUE(fine);
-    EXPECT_EQ(fine->size(), QSize(680, 510));
+    const auto fine = soft.Render(writeFrame(badjpeg::ProgressiveBomb(800, 600, 90)));
+    EXPECT_EQ(fine.value_or(QImage()).size(), QSize(680, 510));
+    ActivityLog::Instance().Close();
 }
 
 }  // namespace

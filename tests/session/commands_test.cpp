@@ -1,21 +1,20 @@
-// Pure pieces of the session: the touch commands, the controls by state, and the frame file.
+// Pure pieces of the session: the touch commands, the controls by state, and the screen
+// loop's pace at each live rate on a clock the test moves.
 #include "session/Commands.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <QDir>
-#include <QTemporaryDir>
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <random>
+#include <vector>
 
 #include "session/Controls.h"
-#include "session/FrameFile.h"
+#include "session/LivePacing.h"
 
 namespace qv {
 namespace {
 
-TEST(Touches, ClicksOnTheScreenPictureBecomeCommands) {
+TEST(Controls, ClicksOnTheScreenBecomeCommandsAndControlsFollowTheState) {
     // The soft-key screen at (41, 39), drawn 800 x 600, 680 x 510 or 559 x 419.
     const ScreenRect soft[] = {{41, 39, 841, 639}, {41, 39, 721, 549}, {41, 39, 600, 458}};
     const ScreenRect hard{111, 25, 911, 505}, hidden{0, 0, 800, 480};
@@ -54,10 +53,7 @@ TEST(Touches, ClicksOnTheScreenPictureBecomeCommands) {
     EXPECT_EQ(SoftKeyTouch(561, 0, wide, 2), "KEYP 800,0");
     EXPECT_EQ(SoftKeyTouch(0, 421, wide, 2), "KEYP 0,600");
     EXPECT_EQ(SoftKeyTouch(-5, -5, soft[0], 0), "KEYP 0,0");
-}
-
-// Connect, Disconnect, Start, Stop and the keys by state; the keys follow Start and Stop.
-TEST(Controls, ByState) {
+    // Connect, Disconnect, Start, Stop and the keys by state; the keys follow Start and Stop.
     using L = LinkState;
     const std::tuple<L, bool, std::array<bool, 5>> rows[] = {
         {L::Disconnected, false, {1, 0, 0, 0, 0}},
@@ -81,30 +77,129 @@ TEST(Controls, ByState) {
     EXPECT_FALSE(ControlsFor(L::Disconnected, false, false).connect.enabled) << "no sockets";
 }
 
-TEST(FrameFile, ReplacesAPlantedLinkInsteadOfFollowingIt) {
-    QTemporaryDir dir;
-    const std::string victim = dir.filePath("victim").toStdString();
-    const std::string frame = dir.filePath("frame.jpg").toStdString();
-    std::ofstream(victim) << "precious";
-    ASSERT_EQ(::symlink(victim.c_str(), frame.c_str()), 0);
-    const auto read = [](const std::string& path) {
-        std::stringstream s;
-        s << std::ifstream(path, std::ios::binary).rdbuf();
-        return s.str();
+using namespace std::chrono_literals;
+using Clock = LivePacing::Clock;
+using ms = std::chrono::milliseconds;
+
+const Clock::time_point kT0 = Clock::time_point{} + 1000s;
+
+// Runs a loop the way the screen loop does: wait for the turn (a command may bring it
+// forward), run it for its duration (commands may arrive meanwhile), report it.
+struct Driver {
+    Driver(bool softKey, LiveRate rate) : pacing(softKey, kT0) { pacing.SetRate(rate); }
+
+    // commands: times from kT0, ascending. Runs until a turn would start after `until`.
+    void Run(const std::vector<ms>& commands, ms until,
+             const std::function<ms(std::size_t)>& duration, bool exchanged = true) {
+        std::size_t next = 0;
+        for (Clock::time_point now = kT0;;) {
+            Clock::time_point turn = std::max(now, pacing.NextTurn());
+            while (next < commands.size() && kT0 + commands[next] < turn) {
+                now = std::max(now, kT0 + commands[next++]);
+                pacing.CommandWritten(now);
+                turn = std::max(now, pacing.NextTurn());
+            }
+            if (turn - kT0 > until) {
+                return;
+            }
+            const Clock::time_point end = turn + duration(starts.size());
+            while (next < commands.size() && kT0 + commands[next] < end) {
+                pacing.CommandWritten(std::max(turn, kT0 + commands[next++]));
+            }
+            if (pacing.IsEarly(turn)) {
+                early.push_back(starts.size());
+            }
+            starts.push_back(std::chrono::duration_cast<ms>(turn - kT0));
+            pacing.TurnDone(turn, end, exchanged);
+            now = end;
+        }
+    }
+
+    LivePacing pacing;
+    std::vector<ms> starts;
+    std::vector<std::size_t> early;  // indices of the early turns
+};
+
+// Turn starts for given commands and exchange times (the last one repeats).
+TEST(LivePacing, TurnsAtEachRateAndResponsiveLimitsHoldForAnyCommands) {
+    struct Case {
+        const char* name;
+        bool softKey;
+        LiveRate rate;
+        std::vector<ms> commands, durations, starts;
+        std::vector<std::size_t> early = {};  // indices of the early turns
+        bool exchanged = true;
     };
-    const std::vector<std::uint8_t> bytes(1000, 0x5A);
-    ASSERT_EQ(FileSaveBinary(frame, bytes.data(), bytes.size()), 1);
-    EXPECT_EQ(read(victim), "precious");
-    struct stat st {};
-    ASSERT_EQ(::lstat(frame.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(read(frame), std::string(1000, 'Z'));
-    EXPECT_EQ(FileSaveBinary(frame, nullptr, 0), 1);
-    EXPECT_EQ(read(frame), "") << "an empty reply makes an empty file";
-    EXPECT_EQ(FileSaveBinary(dir.filePath("no/such/frame.jpg").toStdString(), bytes.data(), 10), 0);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System).size(), 2)
-        << "no temporary file is left behind";
+    using enum LiveRate;
+    const std::vector<ms> keys{40ms, 45ms, 600ms, 790ms, 1010ms};
+    const std::vector<ms> burst{100ms, 120ms, 140ms, 160ms, 180ms,
+                                200ms, 220ms, 240ms, 260ms, 280ms};
+    const std::vector<ms> fourthSlow{10ms, 10ms, 10ms, 100ms, 10ms};
+    const Case cases[] = {
+        // Normal: a long exchange is followed at once (hard-key panel) or 300 ms into the
+        // cycle that begins when it ends (soft-key panel); commands change nothing.
+        {"hard", false, Normal, keys, {20ms}, {0ms, 501ms, 1002ms, 1503ms}},
+        {"hard 750", false, Normal, keys, {750ms}, {0ms, 750ms, 1500ms}},
+        {"soft", true, Normal, keys, {20ms}, {300ms, 801ms, 1302ms}},
+        {"soft 750", true, Normal, keys, {750ms}, {300ms, 1350ms}},
+        {"normal key", false, Normal, {480ms}, {20ms}, {0ms, 501ms, 1002ms}},
+        // Responsive: a key shown 80 ms after it, then a period on.
+        {"key hard", false, Responsive, {100ms}, {20ms}, {0ms, 180ms, 681ms, 1182ms}, {1}},
+        {"key soft", true, Responsive, {400ms}, {20ms}, {300ms, 480ms, 981ms, 1482ms}, {1}},
+        // The rest of a burst waits for the regular turn a period after the early one.
+        {"burst", false, Responsive, burst, {20ms}, {0ms, 180ms, 681ms, 1182ms}, {1}},
+        // A regular turn due while a command settles waits for it: one exchange shows it.
+        {"key near a turn", false, Responsive, {480ms}, {20ms}, {0ms, 560ms, 1061ms}},
+        // Fast: the next starts when the last ends, at least 40 ms after it began.
+        {"fast", true, Fast, {}, fourthSlow, {0ms, 40ms, 80ms, 120ms, 220ms, 260ms, 300ms}},
+        // With remote control off the loop only looks, every 100 ms.
+        {"fast idle", false, Fast, {}, {1ms}, {0ms, 100ms, 200ms, 300ms}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Driver d(c.softKey, c.rate);
+        const auto length = [&](std::size_t i) {
+            return c.durations[std::min(i, c.durations.size() - 1)];
+        };
+        d.Run(c.commands, c.starts.back(), length, c.exchanged);
+        EXPECT_EQ(d.starts, c.starts);
+        EXPECT_EQ(d.early, c.early);
+    }
+    // Whatever the commands and however long the exchanges: no window of a second holds four
+    // starts, early turns are a period apart, and every command is followed by a turn that began at
+    // least 80 ms after it, within a bounded time.
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<ms> commands;
+        std::uniform_int_distribution<int> gap(0, round % 4 == 0 ? 120 : 900);
+        for (ms t = 0ms; t < 60s;) {
+            t += ms(gap(random));
+            commands.push_back(t);
+        }
+        std::uniform_int_distribution<int> length(1, 60);
+        std::uniform_int_distribution<int> slow(0, 30);
+        Driver d(round % 2 == 1, LiveRate::Responsive);
+        d.Run(commands, 61s,
+              [&](std::size_t) { return slow(random) == 0 ? 700ms : ms(length(random)); });
+        const auto& starts = d.starts;
+        ASSERT_GT(starts.size(), 100u);
+        for (std::size_t i = 3; i < starts.size(); ++i) {
+            ASSERT_GT(starts[i] - starts[i - 3], 1000ms);
+        }
+        for (std::size_t i = 1; i < d.early.size(); ++i) {
+            ASSERT_GE(starts[d.early[i]] - starts[d.early[i - 1]], LivePacing::kPeriod);
+        }
+        for (const ms c : commands) {
+            if (c > 58s) {
+                break;
+            }
+            const auto shown = std::lower_bound(starts.begin(), starts.end(), c + 80ms);
+            ASSERT_NE(shown, starts.end());
+            // At worst the early slot is used up and a slow exchange runs: two periods on.
+            EXPECT_LE(*shown - c, 80ms + 2 * LivePacing::kPeriod + 700ms);
+        }
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// The settings as another program instance (or a careless hand) leaves them: every value
-// spoilt in turn, what Load gives and writes back; the private modes of the user's own store.
+// The files the session keeps: the settings as another program instance (or a careless hand)
+// leaves them; the activity log's lines and writers; the private modes of the store, the log
+// and the frame file, which a planted link cannot redirect.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -9,13 +11,32 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <atomic>
+#include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
+#include <sstream>
+#include <thread>
 
+#include "session/ActivityLog.h"
+#include "session/FrameFile.h"
 #include "session/SettingsStore.h"
 
 namespace qv {
 namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+// The type and permission bits of path itself (a link is not followed); 0 if it is missing.
+unsigned Mode(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0u;
+}
 
 class Settings : public ::testing::Test {
   protected:
@@ -46,7 +67,7 @@ class Settings : public ::testing::Test {
     QTemporaryDir dir_;
 };
 
-TEST_F(Settings, MissingKeyGivesDefaultsAndWritesNothingValidKeyLoadsAsStored) {
+TEST_F(Settings, MissingKeyGivesDefaultsValidKeyLoadsAsStoredSpoiltValuesAsTheirDefault) {
     SettingsStore store = Store();
     EXPECT_FALSE(store.KeyExists());
     qv::Settings s = store.Load();
@@ -68,11 +89,8 @@ TEST_F(Settings, MissingKeyGivesDefaultsAndWritesNothingValidKeyLoadsAsStored) {
     EXPECT_EQ(Store().StoreInt(kSetQuality, 1) + Store().StoreText(kSetIp, "172.16.0.9"), 2);
     EXPECT_EQ(Peer()->value(kSetQuality).toInt(), 1);
     EXPECT_EQ(Peer()->value(kSetIp).toString(), "172.16.0.9");
-}
-
-// Numbers get their default and the store is mended; texts are cut at a zero and to 255
-// characters, and a missing or unreadable one gets its default.
-TEST_F(Settings, SpoiltValuesLoadAsTheirDefault) {
+    // Numbers get their default and the store is mended; texts are cut at a zero and to 255
+    // characters, and a missing or unreadable one gets its default.
     struct Case {
         const char* name;
         QVariant stored;  // invalid: missing
@@ -159,10 +177,7 @@ TEST(SettingsNative, FirstStoreMakesPrivateFolderAndFile) {
     QTemporaryDir dir;
     const QString home = dir.filePath("home"), config = home + "/.config";
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
-    const auto mode = [](const QString& path) {
-        struct stat st {};
-        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
-    };
+    const auto mode = [](const QString& path) { return Mode(path.toStdString()); };
     ASSERT_TRUE(QDir().mkpath(home));
     ::chmod(QFile::encodeName(home).constData(), 0755);
     SettingsStore store;
@@ -172,12 +187,135 @@ TEST(SettingsNative, FirstStoreMakesPrivateFolderAndFile) {
     EXPECT_EQ(store.StoreInt(kSetScale, 2), 1);
     const QString file = config + "/Orvane/QVRemote.conf";
     EXPECT_EQ((std::array{mode(config), mode(config + "/Orvane"), mode(file), mode(home)}),
-              (std::array{0700u, 0700u, 0600u, 0755u}));
+              (std::array{S_IFDIR | 0700u, S_IFDIR | 0700u, S_IFREG | 0600u, S_IFDIR | 0755u}));
     const qv::Settings s = SettingsStore().Load();
     EXPECT_EQ(s.ip, "10.9.8.7");
     EXPECT_EQ(s.scale, 2);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2) {
+        lines.push_back(text.substr(start, pos - start));
+    }
+    EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+    return lines;
+}
+
+class Log : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(tmp_.isValid()); }
+    void TearDown() override { log_.Close(); }
+    QTemporaryDir tmp_;
+    const std::string dir_ = tmp_.path().toStdString();
+    ActivityLog& log_ = ActivityLog::Instance();
+};
+
+TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
+    const std::tm t{9, 8, 7, 5, 2, 124, 0, 0, 0, 0, nullptr};  // 2024-03-05 07:08:09
+    EXPECT_EQ(ActivityLog::FileName(t), "20240305_070809_log.txt");
+    // Stamp, three blanks, the message as given (a line feed kept before CR LF), CR LF.
+    const std::pair<const char*, const char*> formats[] = {
+        {"Disconnect", "2024-03-05 07:08:09   Disconnect\r\n"},
+        {"KEYP:MODE\n", "2024-03-05 07:08:09   KEYP:MODE\n\r\n"},
+        {"TCP Request Ret : 133 ", "2024-03-05 07:08:09   TCP Request Ret : 133 \r\n"},
+    };
+    for (const auto& [message, line] : formats) {
+        EXPECT_EQ(ActivityLog::FormatLine(t, message), line);
+    }
+    // The name is the opening second: links planted for this and the next few are replaced by a
+    // private file of the user's, not written through.
+    const std::string victim = dir_ + "/victim", frame = dir_ + "/frame.jpg";
+    std::ofstream(victim) << "keep";
+    for (std::time_t now = std::time(nullptr), i = 0; i < 3; ++i) {
+        const std::time_t at = now + i;
+        std::tm local{};
+        localtime_r(&at, &local);
+        ASSERT_EQ(::symlink(victim.c_str(), (dir_ + "/" + ActivityLog::FileName(local)).c_str()),
+                  0);
+    }
+    ASSERT_EQ(log_.Open(dir_), 1);
+    const std::string path = log_.Path();
+    EXPECT_TRUE(std::regex_match(path, std::regex(dir_ + R"(/\d{8}_\d{6}_log\.txt)"))) << path;
+    log_.Write("TCP Connected, Load Equp");
+    log_.Printf("%.3f, %d", 0.5, 7);
+    log_.Close();
+    EXPECT_TRUE(log_.Path().empty());
+    log_.Write("after close");
+    EXPECT_EQ(Mode(path), S_IFREG | 0600u);
+    EXPECT_EQ(ReadAll(victim), "keep");
+    const auto lines = SplitCrLf(ReadAll(path));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d   .*)")));
+    EXPECT_EQ(lines[0].substr(22), "TCP Connected, Load Equp");
+    EXPECT_EQ(lines[1].substr(22), "0.500, 7");
+    ASSERT_EQ(::symlink(victim.c_str(), frame.c_str()), 0);
+    const std::vector<std::uint8_t> bytes(1000, 0x5A);
+    ASSERT_EQ(FileSaveBinary(frame, bytes.data(), bytes.size()), 1);
+    EXPECT_EQ(ReadAll(victim), "keep");
+    EXPECT_EQ(Mode(frame), S_IFREG | 0600u);
+    EXPECT_EQ(ReadAll(frame), std::string(1000, 'Z'));
+    EXPECT_EQ(FileSaveBinary(frame, nullptr, 0), 1);
+    EXPECT_EQ(ReadAll(frame), "") << "an empty reply makes an empty file";
+    EXPECT_EQ(FileSaveBinary(dir_ + "/no/such/frame.jpg", bytes.data(), 10), 0);
+    EXPECT_TRUE(QDir(tmp_.path()).entryList({"frame.jpg.*"}, QDir::Files | QDir::System).isEmpty())
+        << "no temporary file is left behind";
+}
+
+TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave) {
+    std::ofstream(dir_ + "/plain") << "x";
+    for (const std::string& folder : {dir_ + "/absent", dir_ + "/plain"}) {
+        EXPECT_EQ(log_.Open(folder), 0) << folder;
+        EXPECT_FALSE(log_.IsOpen());
+        log_.Write("nothing");
+    }
+    if (::geteuid() != 0) {  // permissions do not bind root
+        ASSERT_EQ(::chmod(dir_.c_str(), 0500), 0);
+        EXPECT_EQ(log_.Open(dir_), 0);
+        ::chmod(dir_.c_str(), 0700);
+    }
+    // Two writers never interleave, each keeps its order, and a Close in their midst is safe.
+    ASSERT_EQ(log_.Open(dir_), 1);
+    const std::string path = log_.Path();
+    EXPECT_EQ(Mode(path), S_IFREG | 0600u) << "a fresh file, no link in the way";
+    std::atomic<int> written{0};
+    const auto writer = [&](int id) {
+        for (int i = 0; i < 4000; ++i, ++written) {
+            log_.Write("T" + std::to_string(id) + "-" + std::to_string(i) + "-" +
+                       std::string(300, 'x'));
+        }
+    };
+    std::thread a(writer, 0), b(writer, 1);
+    while (written.load() < 2000) {
+        std::this_thread::yield();
+    }
+    log_.Close();
+    a.join();
+    b.join();
+    const auto lines = SplitCrLf(ReadAll(path));
+    EXPECT_GE(lines.size(), 2000u);
+    const std::regex whole(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}   T([01])-(\d+)-x{300})");
+    int next[2] = {0, 0};
+    for (const std::string& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, whole)) << line.substr(0, 60);
+        EXPECT_EQ(std::stoi(m[2]), next[std::stoi(m[1])]++) << "each thread's lines in order";
+    }
+    char exe[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(n, 0);
+    const std::string beside = std::string(exe, static_cast<std::size_t>(n));
+    if (::access((beside.substr(0, beside.rfind('/')) + "/log").c_str(), W_OK) == 0) {
+        GTEST_SKIP() << "a log folder exists beside the test program";
+    }
+    ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
+    const std::string folder = ActivityLog::DefaultFolder();
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(folder, dir_ + "/state/QVRemote/log");
+    EXPECT_EQ(Mode(folder), S_IFDIR | 0700u);
 }
 
 }  // namespace

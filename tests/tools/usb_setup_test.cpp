@@ -1,6 +1,5 @@
-// qvctl usb and usb-rule: the verdict for each kind of device, from a made-up udev listing,
-// rule folders written here, and the simulator's USB personality standing for the system
-// backend (what the program itself would open).
+// qvctl usb and usb-rule: the verdict for each kind of device, from a made-up udev listing, rule
+// folders written here, and the simulator's USB personality standing for the system backend.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -27,40 +26,6 @@ const std::string kShipped = [] {
     std::ifstream in(QV_SOURCE_DIR "/resources/linux/60-qvremote.rules");
     return std::string(std::istreambuf_iterator<char>(in), {});
 }();
-
-// The printed rule is the shipped template's (the older line is commented out there), its ids
-// as lsusb prints them: lower-case, four digits, for udev compares them as text.
-TEST(UsbRule, IsTheShippedTemplateWithTheDevicesIds) {
-    std::vector<std::string> templates;
-    std::istringstream in(std::regex_replace(kShipped, std::regex("\\\\\n#? *"), ""));
-    for (std::string line; std::getline(in, line);) {
-        if (line.find("idVendor") != std::string::npos) {
-            line = std::regex_replace(line.front() == '#' ? line.substr(1) : line,
-                                      std::regex("VVVV"), "1a2b");
-            templates.push_back(std::regex_replace(line, std::regex("PPPP"), "003c"));
-        }
-    }
-    ASSERT_EQ(templates.size(), 2u);
-    EXPECT_EQ(UsbRuleLine(0x1A2B, 0x3C, false), templates[0]);
-    EXPECT_EQ(UsbRuleLine(0x1A2B, 0x3C, true), templates[1]);
-    EXPECT_NE(templates[0].find(kVista), std::string::npos);
-    EXPECT_NE(templates[1].find(kXp), std::string::npos);
-
-    // clang-format off
-    const std::tuple<const char*, std::uint16_t, std::uint16_t> good[] = {
-        {"1a2b:3c4d", 0x1A2B, 0x3C4D}, {"1A2B:3C4D", 0x1A2B, 0x3C4D}, {"1:2", 1, 2}, {"ffff:0000", 0xFFFF, 0}};
-    // clang-format on
-    for (const auto& [text, vendor, product] : good) {
-        std::uint16_t v = 7, p = 7;
-        ASSERT_TRUE(ParseUsbId(text, v, p)) << text;
-        EXPECT_EQ(std::pair(v, p), std::pair(vendor, product));
-    }
-    for (const char* bad : {"", "1a2b", "1a2b:", ":3c4d", "12345:1", "1a2b:3c4d:5", "0x12:0001",
-                            " 1a2b:3c4d", "1a2g:0001", "-1:1"}) {
-        std::uint16_t v = 7, p = 7;
-        EXPECT_FALSE(ParseUsbId(bad, v, p)) << bad;
-    }
-}
 
 // Rule folders etc, run and usr under a fresh folder (after one that is missing), and a
 // backend with no devices.
@@ -96,7 +61,7 @@ UsbDeviceInfo Device(std::string interfaceClass = {}, bool bulkPair = true) {
 
 enum class Usb { None, Newer, Older, Refused, Held };
 
-TEST(UsbReport, VerdictForEachKindOfDevice) {
+TEST(UsbSetup, VerdictForEachKindOfDeviceOnlyWhatCouldBeAnInstrumentAndTheRuleToAdd) {
     // clang-format off
     const std::string rule = UsbRuleLine(0x1A2B, 0x3C, false) + "\n", noRule = "no rule gives it a class";
     const std::string upper = "SUBSYSTEM==\"usb\", ATTR{idVendor}==\"1A2B\", ATTR{idProduct}==\"003C\", "
@@ -165,9 +130,6 @@ TEST(UsbReport, VerdictForEachKindOfDevice) {
         EXPECT_EQ(UsbExitStatus(findings), c.verdict == UsbVerdict::Ready ? 0 : 1);
         EXPECT_EQ(rig.usb.OpenHandles(), held) << "the check closes what it opened";
     }
-}
-
-TEST(UsbReport, ListsOnlyWhatCouldBeAnInstrument) {
     Rig rig;
     UsbDeviceInfo mouse = Device({}, false);
     mouse.vendor = 0x046D;
@@ -186,6 +148,36 @@ TEST(UsbReport, ListsOnlyWhatCouldBeAnInstrument) {
     findings = rig.Check({mouse});
     EXPECT_EQ(UsbExitStatus(findings), 1);
     EXPECT_NE(FormatUsbReport(findings, false).find("qvctl usb --all"), std::string::npos);
+    // The printed rule is the shipped template's (the older line is commented out there), its ids
+    // as lsusb prints them: lower-case, four digits, for udev compares them as text.
+    std::vector<std::string> templates;
+    std::istringstream in(std::regex_replace(kShipped, std::regex("\\\\\n#? *"), ""));
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("idVendor") != std::string::npos) {
+            line = std::regex_replace(line.front() == '#' ? line.substr(1) : line,
+                                      std::regex("VVVV"), "1a2b");
+            templates.push_back(std::regex_replace(line, std::regex("PPPP"), "003c"));
+        }
+    }
+    ASSERT_EQ(templates.size(), 2u);
+    EXPECT_EQ(UsbRuleLine(0x1A2B, 0x3C, false), templates[0]);
+    EXPECT_EQ(UsbRuleLine(0x1A2B, 0x3C, true), templates[1]);
+    EXPECT_NE(templates[0].find(kVista), std::string::npos);
+    EXPECT_NE(templates[1].find(kXp), std::string::npos);
+    const std::tuple<const char*, std::uint16_t, std::uint16_t> good[] = {
+        {"1a2b:3c4d", 0x1A2B, 0x3C4D},
+        {"1A2B:3C4D", 0x1A2B, 0x3C4D},
+        {"1:2", 1, 2},
+        {"ffff:0000", 0xFFFF, 0}};
+    std::uint16_t v = 7, p = 7;
+    for (const auto& [text, vendor, product] : good) {
+        ASSERT_TRUE(ParseUsbId(text, v, p)) << text;
+        EXPECT_EQ(std::pair(v, p), std::pair(vendor, product));
+    }
+    for (const char* bad : {"", "1a2b", "1a2b:", ":3c4d", "12345:1", "1a2b:3c4d:5", "0x12:0001",
+                            " 1a2b:3c4d", "1a2g:0001", "-1:1"}) {
+        EXPECT_FALSE(ParseUsbId(bad, v, p)) << bad;
+    }
 }
 
 }  // namespace

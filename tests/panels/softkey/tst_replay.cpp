@@ -15,11 +15,9 @@ namespace {
 
 // Frame files named like saved screens, written newest first.
 std::vector<std::string> MakeFrames(const QString& folder, int count) {
-    std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) {
-        names.push_back(QString("20261207_093000_%1.jpg").arg(i, 3, 10, QChar('0')).toStdString());
-    }
+    std::vector<std::string> names(count);
     for (int i = count - 1; i >= 0; --i) {
+        names[i] = QString("20261207_093000_%1.jpg").arg(i, 3, 10, QChar('0')).toStdString();
         QImage image(64, 48, QImage::Format_RGB32);
         image.fill(QColor(i % 256, 40, 90));
         image.save(QDir(folder).filePath(QString::fromStdString(names[i])), "JPG");
@@ -48,7 +46,21 @@ class ReplayTest : public QObject {
         };
         Use(dir_->path());
     }
-    void playsFramesInNameOrderFromWhereTheSliderIs() {
+    // Open, Slower, Stop, Play and Faster are the bar's buttons by control id. Frames play in
+    // name order from where the slider is. The speed steps round 1X, 2X, 4X; stopped, only the
+    // value changes and Play runs at it under the old label.
+    void buttonsPlayInNameOrderAndStepTheSpeed() {
+        enum { kOpen = 1052, kSlower, kStop, kPlay, kFaster };
+        const auto click = [this](int id) {
+            auto* button = bar_->findChild<QPushButton*>(QStringLiteral("ctrl%1").arg(id));
+            QVERIFY(button != nullptr);
+            QTest::mouseClick(button, Qt::LeftButton);
+        };
+        const auto speedIs = [this](const char* label, int interval) {
+            QVERIFY(player().timer().isActive());
+            QCOMPARE(bar_->speedLabel()->text(), QString(label));
+            QCOMPARE(player().timer().interval(), interval);
+        };
         auto names = MakeFrames(dir_->path(), 15);
         // Byte order: upper case first. Neither a text file nor a folder is a frame.
         for (const char* name : {"b.jpg", "B.jpg"}) {
@@ -57,22 +69,29 @@ class ReplayTest : public QObject {
         Write(dir_->filePath("notes.txt"), "x");
         QVERIFY(QDir(dir_->path()).mkdir("sub.jpg"));
         names.insert(names.end(), {"B.jpg", "b.jpg"});
-        player().Slower();  // before any folder the speed is -1
+        click(kSlower);  // before any folder the speed is -1
         QCOMPARE(player().speed(), 1);
-        player().Open();
+        click(kOpen);
         std::vector<std::string> got;
         for (const auto& [index, name] : player().frames()) {
             QCOMPARE(index, static_cast<int>(got.size()));
             got.push_back(name);
         }
         QCOMPARE(got, names);
-        QCOMPARE(player().folder(), dir_->path().toStdString());
-        QCOMPARE(bar_->slider()->maximum(), 16);
         QCOMPARE(bar_->stateLabel()->text(), QStringLiteral("17 frames"));
         bar_->slider()->setValue(14);  // as a drag would
         QCOMPARE(drawn_.size(), std::size_t{1});
         QCOMPARE(Drawn(0), names[14]);
-        player().Play();
+        QSignalSpy started(bar_.get(), &CReplayBar::startedPlaying);
+        click(kPlay);
+        speedIs("1X", 1000);
+        const std::tuple<int, const char*, int> steps[] = {
+            {kFaster, "2X", 500}, {kFaster, "4X", 250}, {kFaster, "1X", 1000},
+            {kSlower, "4X", 250}, {kSlower, "2X", 500}, {kSlower, "1X", 1000}};
+        for (const auto& [id, label, interval] : steps) {
+            click(id);
+            speedIs(label, interval);
+        }
         Tick(2);
         QCOMPARE(Drawn(1), names[14]);
         QCOMPARE(Drawn(2), names[15]);
@@ -84,45 +103,16 @@ class ReplayTest : public QObject {
             QCOMPARE(drawn_.size(), shown);
             QCOMPARE(Drawn(shown - 1), names[16]);
             QVERIFY(!player().timer().isActive() && !player().playing());
-            QCOMPARE(player().index(), 16);
-            QCOMPARE(bar_->slider()->value(), 16);
-            player().Play();
-        }
-    }
-    // Open, Play, Faster, Slower and Stop are the bar's buttons by control id. The speed steps
-    // round 1X, 2X, 4X; stopped, only the value changes and Play runs at it under the old label.
-    void barButtonsPlayAndStepTheSpeed() {
-        enum { kOpen = 1052, kSlower, kStop, kPlay, kFaster };
-        MakeFrames(dir_->path(), 4);
-        const auto click = [this](int id) {
-            auto* button = bar_->findChild<QPushButton*>(QStringLiteral("ctrl%1").arg(id));
-            QVERIFY(button != nullptr);
-            QTest::mouseClick(button, Qt::LeftButton);
-        };
-        const auto speedIs = [this](bool running, const char* label, int interval) {
-            QCOMPARE(player().timer().isActive(), running);
-            QCOMPARE(bar_->speedLabel()->text(), QString(label));
-            QCOMPARE(player().timer().interval(), interval);
-        };
-        QSignalSpy started(bar_.get(), &CReplayBar::startedPlaying);
-        click(kOpen);
-        click(kPlay);
-        QCOMPARE(started.count(), 1);
-        speedIs(true, "1X", 1000);
-        const std::tuple<int, const char*, int> steps[] = {
-            {kFaster, "2X", 500}, {kFaster, "4X", 250}, {kFaster, "1X", 1000},
-            {kSlower, "4X", 250}, {kSlower, "2X", 500}, {kSlower, "1X", 1000}};
-        for (const auto& [id, label, interval] : steps) {
-            click(id);
-            speedIs(true, label, interval);
+            QVERIFY(player().index() == 16 && bar_->slider()->value() == 16);
+            click(kPlay);
         }
         click(kStop);
         click(kSlower);
         QCOMPARE(player().speed(), 2);
         QVERIFY(!player().timer().isActive());
         click(kPlay);
-        speedIs(true, "1X", 250);
-        QCOMPARE(started.count(), 2);
+        speedIs("1X", 250);
+        QCOMPARE(started.count(), 4);
         // Live streaming takes the picture from a playing replay.
         bar_->StopPlayback();
         QVERIFY(!player().timer().isActive() && !player().playing());
@@ -130,13 +120,10 @@ class ReplayTest : public QObject {
     void openingAnotherFolderWhilePlaying_data() {
         QTest::addColumn<QString>("chosen");  // in the temporary folder; "-": the choice cancelled
         QTest::addColumn<QString>("state");
-        const std::pair<const char*, const char*> rows[] = {{"second", "2 frames"},
-                                                            {"-", "No folder"},
-                                                            {"empty", "No frames"},
-                                                            {"gone", "Folder not found"}};
-        for (const auto& [chosen, state] : rows) {
-            QTest::newRow(state) << chosen << state;
-        }
+        QTest::newRow("2 frames") << QStringLiteral("second") << QStringLiteral("2 frames");
+        QTest::newRow("No folder") << QStringLiteral("-") << QStringLiteral("No folder");
+        QTest::newRow("No frames") << QStringLiteral("empty") << QStringLiteral("No frames");
+        QTest::newRow("gone") << QStringLiteral("gone") << QStringLiteral("Folder not found");
     }
     // The timer runs on (at the speed it had) and nothing claims to play: with frames, its next
     // tick shows the new first frame and speed changes wait for Play; without, the tick ends it
