@@ -50,7 +50,7 @@ int CDevComm::OpenUsb(DevOwner* owner) {
     }
     EnsureBuffers();
 
-    auto usb = std::make_shared<UsbBlockTransport>(*backend, sleep_);
+    auto usb = std::make_shared<UsbBlockTransport>(*backend, sleep_, clock_);
     // Published before it opens, so that Close ends the older class's handshake delay.
     Publish(usb);
     if (!usb->Open(newer) || ActiveTransport() != usb) {

@@ -10,8 +10,6 @@
 
 namespace qv {
 
-using Clock = std::chrono::steady_clock;
-
 std::size_t UsbBlockPayload(std::span<const std::uint8_t> block) {
     std::size_t end = 0;
     while (end < block.size() && block[end] == kFrameStart) {
@@ -25,8 +23,10 @@ std::size_t UsbBlockPayload(std::span<const std::uint8_t> block) {
     return end == 0 ? block.size() : end;
 }
 
-UsbBlockTransport::UsbBlockTransport(UsbBackend& backend, Sleeper sleep)
-    : backend_(backend), sleep_(std::move(sleep)) {}
+UsbBlockTransport::UsbBlockTransport(UsbBackend& backend, Sleeper sleep, LinkClock* clock)
+    : backend_(backend),
+      sleep_(std::move(sleep)),
+      clock_(clock != nullptr ? *clock : LinkClock::Steady()) {}
 
 UsbBlockTransport::~UsbBlockTransport() {
     Close();
@@ -146,11 +146,11 @@ int UsbBlockTransport::Read(std::span<std::uint8_t> buffer, std::chrono::millise
     // until it is whole, a short packet ends it, or the window passes. Every piece brings at
     // least one byte, so this ends.
     const auto deadline =
-        Clock::now() + std::clamp(maxWait, std::chrono::milliseconds(0), kUsbReadTimeout);
+        clock_.Now() + std::clamp(maxWait, std::chrono::milliseconds(0), kUsbReadTimeout);
     std::size_t have = 0;
     while (have < kUsbBlockSize && !closed_.load()) {
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_.Now());
         if (left.count() <= 0 && have > 0) {
             break;
         }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "link/LinkClock.h"
 #include "link/Transport.h"
 #include "link/UsbBackend.h"
 
@@ -25,8 +26,9 @@ class UsbBlockTransport final : public Transport {
     using Sleeper = std::function<void(std::chrono::milliseconds)>;
 
     // sleep replaces the handshake delay of the older class (tests); without it the delay is
-    // a wait that Close ends.
-    explicit UsbBlockTransport(UsbBackend& backend, Sleeper sleep = {});
+    // a wait that Close ends. clock times a block's read window: the engine's, so a virtual
+    // clock that the backend advances bounds it too (steady clock when null).
+    explicit UsbBlockTransport(UsbBackend& backend, Sleeper sleep = {}, LinkClock* clock = nullptr);
     ~UsbBlockTransport() override;
     UsbBlockTransport(const UsbBlockTransport&) = delete;
     UsbBlockTransport& operator=(const UsbBlockTransport&) = delete;
@@ -63,6 +65,7 @@ class UsbBlockTransport final : public Transport {
 
     UsbBackend& backend_;
     Sleeper sleep_;
+    LinkClock& clock_;
     std::atomic<bool> closed_{false};
     // The device pointers are set once by Open; Close only closes their handles.
     mutable std::shared_mutex deviceLock_;

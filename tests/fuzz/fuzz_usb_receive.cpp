@@ -100,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return e;
     }();
     device.Feed(data, size);
-    auto usb = std::make_shared<qv::UsbBlockTransport>(device, [](std::chrono::milliseconds) {});
+    auto usb = std::make_shared<qv::UsbBlockTransport>(
+        device, [](std::chrono::milliseconds) {}, &clock);
     if (!usb->Open(true)) {
         __builtin_trap();
     }
