@@ -22,21 +22,11 @@ T* Ctrl(QWidget& dlg, int id) {
     return dlg.findChild<T*>(QStringLiteral("ctrl%1").arg(id));
 }
 
-void ShowActive(QWidget& w) {
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-}
-
 // Types text one key at a time into whatever has the focus, as a keyboard does.
 void Type(const QString& text) {
     for (const QChar c : text) {
         QTest::keyClicks(QApplication::focusWidget(), QString(c));
     }
-}
-
-QString Text(const qv::Quad& q) {
-    return QString::fromStdString(qv::FormatDottedQuad(q));
 }
 
 QString Shown(CIpAddressCtrl& c) {
@@ -66,7 +56,9 @@ class DialogsTest : public QObject {
         dlg->m_strIpv4 = "10.0.0.7";
         dlg->m_strIpv6 = "caller::1";
         dlg->m_nMethod = method;
-        ShowActive(*dlg);
+        dlg->show();
+        dlg->activateWindow();
+        [&] { QVERIFY(QTest::qWaitForWindowActive(dlg.get())); }();
         return dlg;
     }
     void Seed(std::initializer_list<std::pair<const char*, QVariant>> values) {
@@ -104,19 +96,19 @@ class DialogsTest : public QObject {
             auto dlg = Open(method.toInt());
             auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
             auto* edit = Ctrl<QLineEdit>(*dlg, 1009);
-            QCOMPARE((QStringList{Text(ipv4->GetAddress()), edit->text(),
-                                  QString::fromStdString(dlg->m_strIpv6)}),
-                     shown + QStringList{shown[1]});
-            for (int id : {1104, 1105, 1106}) {
-                QCOMPARE(Ctrl<QRadioButton>(*dlg, id)->isChecked(), id == radio);
-            }
-            QCOMPARE(ipv4->isEnabled(), radio == 1104);
-            QCOMPARE(edit->isEnabled(), radio == 1105);
+            QCOMPARE(
+                (QStringList{Shown(*ipv4), edit->text(), QString::fromStdString(dlg->m_strIpv6)}),
+                shown + QStringList{shown[1]});
+            QCOMPARE(std::tuple(Ctrl<QRadioButton>(*dlg, radio)->isChecked(), ipv4->isEnabled(),
+                                edit->isEnabled()),
+                     std::tuple(true, radio == 1104, radio == 1105));
         }
     }
 
-    // Esc is consumed; the close box cancels, taking nothing from the controls; OK stores the
-    // method of the radio clicked and both texts.
+    // Esc is consumed; the close box cancels, taking nothing from the controls; OK or Enter
+    // stores the method of the radio clicked and both texts. Fields left empty read as 0; an IPv6
+    // text longer than the settings keep is cut where typing stops, and what Enter confirmed is
+    // what the store gives back.
     void communicationAnswers() {
         Seed({{"IP", "10.20.30.40"}, {"IPV6", "fe80::7"}});
         auto dlg = Open(1);
@@ -134,55 +126,61 @@ class DialogsTest : public QObject {
         QCOMPARE(dlg->result(), int(QDialog::Accepted));
         QCOMPARE(std::tuple(dlg->m_nMethod, dlg->m_strIpv4, dlg->m_strIpv6),
                  std::tuple(2, std::string("10.20.30.40"), std::string("fe80::7")));
+        dlg = Open(1);
+        auto* edit = Ctrl<QLineEdit>(*dlg, 1009);
+        Ctrl<CIpAddressCtrl>(*dlg, 1108)->ClearAddress();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);  // into the address
+        Type("10");
+        ClickRadio(Ctrl<QRadioButton>(*dlg, 1105));
+        edit->setFocus();
+        edit->clear();
+        Type(QString(300, QLatin1Char('a')));
+        QCOMPARE(edit->text().size(), qsizetype(qv::kMaxSettingText));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(std::tuple(dlg->result(), dlg->m_nMethod, dlg->m_strIpv4),
+                 std::tuple(int(QDialog::Accepted), 3, std::string("10.0.0.0")));
+        store_->StoreCommunication(dlg->m_nMethod, dlg->m_strIpv4, dlg->m_strIpv6);
+        QCOMPARE(store_->Load().ipv6, std::string(qv::kMaxSettingText, 'a'));
     }
 
-    void typingAnAddress_data() {
-        QTest::addColumn<QString>("old");
-        QTest::addColumn<int>("entry");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("address");
-        const auto row = [](Entry entry, const char* old, const char* typed,
-                            const char* address = nullptr) {
-            static const char* const how[] = {"click", "tab", "select-all"};
-            QTest::addRow("%s %s over %s", how[entry], typed, old)
-                << QString(old) << int(entry) << QString(typed)
-                << QString(address ? address : typed);
-        };
-        for (const char* typed : {"127.0.0.1", "192.168.1.20", "10.0.0.5"}) {
-            row(kClick, "172.16.254.3", typed);
-            row(kTab, "0.0.0.0", typed);
-        }
-        row(kSelectAll, "192.168.100.200", "1.2.3.4");
-        row(kClick, "0.0.0.0", "192.168.001.020", "192.168.1.20");  // three digits, a dot
-        row(kClick, "0.0.0.0", "300.1.256.255", "255.1.255.255");
-        row(kClick, "0.0.0.0", "1a.b2.3c.4", "1.2.3.4");  // letters are ignored
-        row(kTab, "0.0.0.0", "1.2.3.4.5", "1.2.3.45");    // there is no fifth field
-    }
+    // An address typed key by key into the first field, reached by a click, by Tab from the
+    // checked radio or by Ctrl+A over the old one; Enter confirms it, and once left each field
+    // shows its number.
     void typingAnAddress() {
-        QFETCH(QString, old);
-        QFETCH(int, entry);
-        QFETCH(QString, typed);
-        QFETCH(QString, address);
-        Seed({{"Method", 1}, {"IP", old}});
-        auto dlg = Open(1);
-        auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
-        QLineEdit* first = ipv4->Field(0);
-        QCOMPARE(Shown(*ipv4), old);
-        if (entry == kClick) {  // right of the middle: on or past the digits
-            QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(first->width() / 2 + 2, 5));
-        } else if (entry == kTab) {  // from the checked radio
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        } else {
-            first->setFocus();
-            QTest::keyClick(first, Qt::Key_A, Qt::ControlModifier);
+        const char* const o = "0.0.0.0";
+        std::vector<std::tuple<Entry, QString, QString, QString>> rows = {
+            {kSelectAll, "192.168.100.200", "1.2.3.4", "1.2.3.4"},
+            {kClick, o, "192.168.001.020", "192.168.1.20"},  // three digits, a dot
+            {kClick, o, "300.1.256.255", "255.1.255.255"},
+            {kClick, o, "1a.b2.3c.4", "1.2.3.4"},  // letters are ignored
+            {kTab, o, "1.2.3.4.5", "1.2.3.45"}};   // there is no fifth field
+        for (const char* typed : {"127.0.0.1", "192.168.1.20", "10.0.0.5"}) {
+            rows.insert(rows.end(),
+                        {{kClick, "172.16.254.3", typed, typed}, {kTab, o, typed, typed}});
         }
-        QCOMPARE(QApplication::focusWidget(), first);
-        Type(typed);
-        QCOMPARE(Text(ipv4->GetAddress()), address);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        QCOMPARE(dlg->result(), int(QDialog::Accepted));
-        QCOMPARE(QString::fromStdString(dlg->m_strIpv4), address);
-        QCOMPARE(Shown(*ipv4), address);  // once left, each field shows its number
+        for (const auto& [entry, old, typed, address] : rows) {
+            init();
+            Seed({{"Method", 1}, {"IP", old}});
+            auto dlg = Open(1);
+            auto* ipv4 = Ctrl<CIpAddressCtrl>(*dlg, 1108);
+            QLineEdit* first = ipv4->Field(0);
+            QCOMPARE(Shown(*ipv4), old);
+            if (entry == kClick) {  // right of the middle: on or past the digits
+                QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(first->width() / 2 + 2, 5));
+            } else if (entry == kTab) {  // from the checked radio
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            } else {
+                first->setFocus();
+                QTest::keyClick(first, Qt::Key_A, Qt::ControlModifier);
+            }
+            QCOMPARE(std::pair(typed, QApplication::focusWidget() == first),
+                     std::pair(typed, true));
+            Type(typed);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QCOMPARE(std::tuple(typed, dlg->result(), QString::fromStdString(dlg->m_strIpv4),
+                                Shown(*ipv4)),
+                     std::tuple(typed, int(QDialog::Accepted), address, address));
+        }
     }
 
     // A whole address pasted into any field fills all four; anything else is refused, but a
@@ -214,28 +212,11 @@ class DialogsTest : public QObject {
         }
         QCOMPARE(QApplication::focusWidget(), ipv4->Field(0));
         Type("3.7.8.9");
-        QCOMPARE(Text(ipv4->GetAddress()), QString("193.7.8.9"));
+        QCOMPARE(Shown(*ipv4), QString("193.7.8.9"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);  // from the last field
         QVERIFY(!ipv4->isAncestorOf(QApplication::focusWidget()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(QApplication::focusWidget(), ipv4->Field(3));
-        // Fields left empty read as 0; an IPv6 text longer than the settings keep is cut where
-        // typing stops, and what Enter confirmed is what the store gives back.
-        auto* edit = Ctrl<QLineEdit>(*dlg, 1009);
-        ipv4->ClearAddress();
-        ipv4->Field(0)->setFocus();
-        Type("10");
-        Ctrl<QRadioButton>(*dlg, 1105)->click();
-        edit->setFocus();
-        edit->clear();
-        Type(QString(300, QLatin1Char('a')));
-        QCOMPARE(edit->text().size(), qsizetype(qv::kMaxSettingText));
-        QTest::keyClick(edit, Qt::Key_Return);
-        QCOMPARE(dlg->result(), int(QDialog::Accepted));
-        QCOMPARE(dlg->m_nMethod, 3);
-        QCOMPARE(dlg->m_strIpv4, std::string("10.0.0.0"));
-        store_->StoreCommunication(dlg->m_nMethod, dlg->m_strIpv4, dlg->m_strIpv6);
-        QCOMPARE(store_->Load().ipv6, std::string(qv::kMaxSettingText, 'a'));
     }
 
     // Stored text becomes an address field by field, each the low byte of its leading number.
@@ -248,7 +229,8 @@ class DialogsTest : public QObject {
             {"99999999999999999999.1.1.1", "255.1.1.1"}, {"-99999999999999999999.1.1.1", "0.1.1.1"}};
         // clang-format on
         for (const auto& [text, shown] : quads) {
-            QCOMPARE(Text(qv::ParseDottedQuad(text)), QString(shown));
+            QCOMPARE(QString::fromStdString(qv::FormatDottedQuad(qv::ParseDottedQuad(text))),
+                     shown);
         }
     }
 
@@ -256,7 +238,7 @@ class DialogsTest : public QObject {
     void failureReasons() {
         for (const int reason : {1, 2, 3}) {
             CDlgMsg dlg(reason);
-            ShowActive(dlg);
+            dlg.show();
             QCOMPARE(dlg.windowTitle() == "Connection Failed", reason != 2);
             QCOMPARE(Ctrl<QLabel>(dlg, 1068)->text(),
                      reason == 3 ? "  1) IP you entered is being used by another program"

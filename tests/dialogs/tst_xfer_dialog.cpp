@@ -34,7 +34,6 @@ class TestXferDialog : public QObject {
         QVERIFY(sim_->Start("127.0.0.1", 0));
         dev_ = std::make_unique<qv::CDevComm>();
         dev_->Init(nullptr);
-        dev_->SetAddress("127.0.0.1");
         dev_->SetPort(sim_->port());
         QCOMPARE(dev_->ConnectTcp(), 1);
     }
@@ -51,10 +50,7 @@ class TestXferDialog : public QObject {
             {77, "x", true, {}, 1},
         };
         for (const auto& [code, answer, accepted, boxes, connected] : rows) {
-            dev_->Disconnect();
-            QCOMPARE(dev_->ConnectTcp(), 1);
-            sim_->instrument().ClearRecords();
-            boxes_.clear();
+            init();
             Answer(std::uint8_t(code), answer);
             CXferDataDialog dlg;
             const int result = Run(dlg, CXferDataDialog::kModeEqInfo, std::uint8_t(code));
@@ -67,25 +63,31 @@ class TestXferDialog : public QObject {
         }
     }
 
-    // A file name too long for the entry is refused; a list answer fills the entry table; a
-    // "File list not found!" answer empties it.
+    // A name too long for the entry is refused; a list answer fills the entry table, "File list
+    // not found!" empties it; a peer that hangs up mid-answer is an engine error.
     void listAndFileAnswers() {
         Answer(1, QByteArray(840, 'a'));
         const auto read = [this](int mode, std::uint8_t code, std::string name, int size) {
             CXferDataDialog dlg;
             dlg.m_strEntryName = dlg.m_strLoadName = std::move(name);
             dlg.m_nSize = size;
-            return Run(dlg, mode, code) == QDialog::Accepted;
+            return Run(dlg, mode, code) == QDialog::Accepted ? 1 : dlg.m_nResult;
         };
-        QVERIFY(!read(CXferDataDialog::kModeReadFile, 1, std::string(200, 'n'), 840));
+        QCOMPARE(read(CXferDataDialog::kModeReadFile, 1, std::string(200, 'n'), 840), 0);
         QCOMPARE(boxes_, QStringList{"STR_ERROR_PACKET"});
         QCOMPARE(dev_->ConnectTcp(), 1);
-        QVERIFY(read(CXferDataDialog::kModeReadFile, 1, "list.dat", 840));
+        QCOMPARE(read(CXferDataDialog::kModeReadFile, 1, "list.dat", 840), 1);
         QCOMPARE(dev_->EntryCount(), 10);
         Answer(152, {});
-        QVERIFY(read(CXferDataDialog::kModeLoadNamed, 152, "setup.sta", 0));
-        QCOMPARE(boxes_, (QStringList{"STR_ERROR_PACKET", "File list not found!"}));
+        QCOMPARE(read(CXferDataDialog::kModeLoadNamed, 152, "setup.sta", 0), 1);
         QCOMPARE(dev_->EntryCount(), 0);
+        qv::sim::SimFaults hangUp;
+        hangUp.closeAfterFrames = 1;
+        sim_->instrument().SetFaults(hangUp);
+        QCOMPARE(read(CXferDataDialog::kModeReadFile, qv::REQ_SCREEN, "currentdisp.jpg", 400000),
+                 -1);
+        QCOMPARE(boxes_,
+                 (QStringList{"STR_ERROR_PACKET", "File list not found!", "STR_ERROR_TIMEOUT"}));
     }
 
     // Unknown modes cancel at once and disconnect; the connect mode connects, or says why not.
@@ -106,18 +108,6 @@ class TestXferDialog : public QObject {
         CXferDataDialog fails;
         QCOMPARE(Run(fails, CXferDataDialog::kModeConnect), int(QDialog::Rejected));
         QCOMPARE(boxes_, (QStringList{"STR_XFER_CON_FAILED", "STR_DEVCOM_ERR_CHKCABLE"}));
-    }
-
-    void aPeerThatHangsUpIsAnEngineError() {
-        qv::sim::SimFaults hangUp;
-        hangUp.closeAfterFrames = 1;  // mid-answer
-        sim_->instrument().SetFaults(hangUp);
-        CXferDataDialog dlg;
-        dlg.m_strEntryName = "currentdisp.jpg";
-        dlg.m_nSize = 400000;
-        QCOMPARE(Run(dlg, CXferDataDialog::kModeReadFile, qv::REQ_SCREEN), int(QDialog::Rejected));
-        QCOMPARE(dlg.m_nResult, -1);
-        QCOMPARE(boxes_, QStringList{"STR_ERROR_TIMEOUT"});
     }
 };
 

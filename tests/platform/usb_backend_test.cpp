@@ -1,6 +1,5 @@
-// The libusb backend on a machine without an instrument, and the slice loop its transfers
-// run: a block that comes in pieces is gathered whole, a short packet ends it, a stall ends
-// at the deadline, a close at once.
+// The libusb backend without an instrument, and the slice loop its transfers run: a block in
+// pieces is gathered whole, a short packet ends it, a stall ends at the deadline, a close at once.
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -36,15 +35,11 @@ TEST(UsbSystemBackend, FindsNothingAndRefusesBadPaths) {
 }
 
 TEST(BulkTransfer, GathersPiecesUntilWholeOrShort) {
-    // What the device side hands out, one slice at a time; then it stays idle.
+    // What the device side hands out, one slice at a time, then it stays idle; whether the
+    // backend is closing; whether the transfer ended; the bytes it moved.
     using Steps = std::vector<std::pair<SliceResult, std::size_t>>;
     constexpr auto kPiece = SliceResult::TimedOut, kDone = SliceResult::Done;
-    const struct {
-        const char* name;
-        Steps steps;
-        bool closing, ended;
-        std::size_t done;
-    } cases[] = {
+    const std::tuple<const char*, Steps, bool, bool, std::size_t> cases[] = {
         // clang-format off
         {"whole in one", {{kDone, 4096}}, false, true, 4096},
         {"split by a time-out", {{kPiece, 2560}, {kDone, 1536}}, false, true, 4096},
@@ -56,13 +51,13 @@ TEST(BulkTransfer, GathersPiecesUntilWholeOrShort) {
         {"closed", {{kPiece, 10}, {kPiece, 10}}, true, false, 10},
         // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, steps, closes, ended, total] : cases) {
+        SCOPED_TRACE(name);
         std::size_t slices = 0;
         std::uint8_t next = 0;
         const BulkSlice slice = [&](std::uint8_t* data, std::size_t length, std::size_t& moved) {
             const auto [result, bytes] =
-                slices < c.steps.size() ? c.steps[slices] : Steps::value_type{kPiece, 0};
+                slices < steps.size() ? steps[slices] : Steps::value_type{kPiece, 0};
             ++slices;
             moved = std::min(bytes, length);
             std::generate_n(data, moved, [&] { return next++; });
@@ -70,17 +65,17 @@ TEST(BulkTransfer, GathersPiecesUntilWholeOrShort) {
         };
         std::vector<std::uint8_t> block(4096, 0xEE);
         std::size_t done = 0;
-        const std::atomic<bool> closing{c.closing};
+        const std::atomic<bool> closing{closes};
         const auto t0 = Clock::now();
         EXPECT_EQ(RunBulkTransfer(slice, block.data(), block.size(), done, t0 + 100ms, closing),
-                  c.ended);
-        EXPECT_EQ(done, c.done);
+                  ended);
+        EXPECT_EQ(done, total);
         // In order, nothing lost or repeated between pieces.
-        std::vector<std::uint8_t> expected(c.done);
+        std::vector<std::uint8_t> expected(total);
         std::iota(expected.begin(), expected.end(), std::uint8_t{0});
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), block.begin()));
         EXPECT_LT(Clock::now() - t0, 1s);
-        EXPECT_TRUE(!c.closing || slices == 1) << "a close is seen after the slice in progress";
+        EXPECT_TRUE(!closes || slices == 1) << "a close is seen after the slice in progress";
     }
 }
 

@@ -1,12 +1,17 @@
-// The shaped key (CTqButton) and the knob (CKnobButton) as a user meets them: clicks go where
-// the picture is, the image follows the state, the knob turns by steps however it is moved.
+// The skin and its keys as a user meets them: a key's clickable shape is its image's
+// non-white pixels; the built-in images at their listed sizes, artwork dropped in by the user,
+// one shared image for every thread; the knob (CKnobButton) turns by steps however it is moved.
+#include <QDir>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
+#include <future>
 
+#include "widgets/BitmapToRegion.h"
 #include "widgets/CKnobButton.h"
 #include "widgets/CRemoteDlg.h"
 #include "widgets/CTqButton.h"
@@ -33,15 +38,15 @@ class Panel : public CRemoteDlg {
     }
 };
 
-QImage Solid(int w, int h, QColor colour) {
-    QImage image(w, h, QImage::Format_RGB32);
+// One colour with the given pixels set.
+QImage Filled(int w, int h, std::initializer_list<std::tuple<int, int, QRgb>> pixels = {},
+              QColor colour = Qt::white, QImage::Format format = QImage::Format_RGB32) {
+    QImage image(w, h, format);
     image.fill(colour);
+    for (const auto& [x, y, rgb] : pixels) {
+        image.setPixel(x, y, rgb);
+    }
     return image;
-}
-
-void Show(QWidget& w) {
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
 }
 
 constexpr QPoint kKnobAt(40, 30);
@@ -70,53 +75,121 @@ struct Knob {
 class KeysTest : public QObject {
     Q_OBJECT
   private slots:
-    // Disabled comes first, then held, then focus; a state without its image falls through.
-    void keyChoosesItsImage() {
-        QWidget window;
-        CTqButton key(&window);
-        key.setFocusPolicy(Qt::StrongFocus);
-        Show(window);
-        window.activateWindow();
-        const int n = CTqButton::kNormal, p = CTqButton::kPressed, f = CTqButton::kFocus;
-        // Slots with an image (n p f d), enabled, held, focused: the slot shown.
-        const std::tuple<const char*, bool, bool, bool, int> rows[] = {
-            {"npfd", true, true, false, p},  {"npfd", true, false, true, f},
-            {"npfd", true, true, true, p},   {"npfd", false, true, false, CTqButton::kDisabled},
-            {"npf", false, false, false, n}, {"nfd", true, true, true, f},
-            {"d", true, false, false, -1}};
-        for (const auto& [loaded, enabled, down, focus, slot] : rows) {
-            std::array<QImage, 4> images;
-            for (std::size_t i = 0; i < 4; ++i) {
-                images[i] =
-                    std::strchr(loaded, "npfd"[i]) ? Solid(10 + int(i), 10, Qt::black) : QImage();
+    void bitmapToRegionIsEveryPixelThatIsNotPureWhite() {
+        QImage indexed(6, 6, QImage::Format_Indexed8);
+        indexed.setColorTable({qRgb(255, 255, 255), qRgb(20, 90, 200)});
+        indexed.fill(0);
+        indexed.setPixel(4, 1, 1);
+        QImage stripes = Filled(2000, 3);  // 3,000 runs: a chunk of them ends inside row 1
+        QRegion columns;
+        for (int x = 0; x < 2000; x += 2) {
+            columns += QRect(x, 0, 1, 3);
+            for (int y = 0; y < 3; ++y) {
+                stripes.setPixel(x, y, qRgb(40, 40, 40));
             }
-            key.SetImages(images);
-            key.setEnabled(enabled);
-            focus ? key.setFocus() : key.clearFocus();
-            QTRY_COMPARE(key.hasFocus(), focus);
-            key.setDown(down);  // after the focus: losing it lets the key up
-            QCOMPARE(std::tuple(loaded, enabled, down, focus, key.ChosenSlot()),
-                     std::tuple(loaded, enabled, down, focus, slot));
         }
+        const std::tuple<const char*, QImage, QRegion> cases[] = {
+            {"all white", Filled(40, 30), QRegion()},
+            {"one channel off",
+             Filled(10, 10, {{3, 4, qRgb(255, 255, 254)}, {9, 9, qRgb(254, 255, 255)}}),
+             QRegion(3, 4, 1, 1) + QRegion(9, 9, 1, 1)},
+            // The alpha byte is not looked at.
+            {"alpha",
+             Filled(8, 8, {{2, 2, qRgba(255, 255, 255, 0)}, {1, 6, qRgba(10, 20, 30, 0)}},
+                    Qt::white, QImage::Format_ARGB32),
+             QRegion(1, 6, 1, 1)},
+            {"runs split by white", Filled(7, 1, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {6, 0, 0}}),
+             QRegion(0, 0, 3, 1) + QRegion(6, 0, 1, 1)},
+            {"indexed", indexed, QRegion(4, 1, 1, 1)},
+            {"many chunks", stripes, columns}};
+        for (const auto& [name, image, expected] : cases) {
+            const auto region = qv::BitmapToRegion(image);
+            QVERIFY2(region && region->xored(expected).isEmpty(), name);
+        }
+        QVERIFY(!qv::BitmapToRegion(QImage()).has_value());
+    }
+
+    // Loaded side by side with other threads, each the one shared image. White only where a
+    // hard key's rounded moulding falls through; pressing or disabling one keeps its shape.
+    void everySkinImageAtItsSize() {
+        qv::ClearSkinCache();
+        const auto load = [] {
+            std::vector<qint64> keys;
+            for (const qv::skin::Entry& e : qv::skin::Catalogue()) {
+                keys.push_back(qv::SkinImage(e.number).cacheKey());
+            }
+            return keys;
+        };
+        std::vector<std::future<std::vector<qint64>>> loads;
+        for (int i = 0; i < 4; ++i) {
+            loads.push_back(std::async(std::launch::async, load));
+        }
+        QVERIFY(qv::skin::Catalogue().size() > 380u);
+        for (const qv::skin::Entry& e : qv::skin::Catalogue()) {
+            const QImage image = qv::SkinImage(e.number);
+            const auto white = [&](int x, int y) {
+                return (image.pixel(x, y) & 0xFFFFFFu) == 0xFFFFFFu;
+            };
+            const bool masked =
+                e.kind == qv::skin::Kind::Key && e.panel == qv::skin::Panel::HardKey;
+            const bool whole = qv::BitmapToRegion(image)->xored(QRegion(image.rect())).isEmpty();
+            QCOMPARE(std::tuple(e.number, image.size(), whole, white(0, 0),
+                                white(e.width / 2, e.height / 2)),
+                     std::tuple(e.number, QSize(e.width, e.height), !masked, masked, false));
+        }
+        const auto mine = load();
+        for (auto& f : loads) {
+            QCOMPARE(f.get(), mine);
+        }
+        QVERIFY(qv::SkinImage(9999).isNull());
+        for (const auto& key : qv::skin::kHardKeys) {
+            const auto& ids = key.sets[0].ids;
+            const auto normal = qv::BitmapToRegion(qv::SkinImage(ids[0]));
+            for (const int id : {ids[1], ids[3]}) {
+                const bool same = normal->xored(*qv::BitmapToRegion(qv::SkinImage(id))).isEmpty();
+                QCOMPARE(std::pair(id, same), std::pair(id, true));
+            }
+        }
+    }
+
+    void artworkInTheOverrideFolderComesFirst() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(Filled(3, 2).save(QDir(dir.path()).filePath("245.png")));
+        const QSize builtIn[] = {qv::SkinImage(245).size(), qv::SkinImage(246).size()};
+        QCOMPARE(setenv("QVREMOTE_SKIN_DIR", qPrintable(dir.path()), 1), 0);
+        qv::ClearSkinCache();
+        QCOMPARE(qv::SkinImage(245).size(), QSize(3, 2));
+        QCOMPARE(qv::SkinImage(246).size(), builtIn[1]);  // not dropped in: the built-in one
+        unsetenv("QVREMOTE_SKIN_DIR");
+        qv::ClearSkinCache();
+        QCOMPARE(qv::SkinImage(245).size(), builtIn[0]);
     }
 
     // Through the window, so Qt picks the widget under the pointer as it does for a user: a white
     // corner is the panel's, the middle the key's; an all-white key takes no click; a new image
-    // set changes picture and shape.
-    void clicksGoWhereThePictureIs() {
+    // set changes picture and shape. Loading alone does not resize: the first draw takes the
+    // image's size where the key stands; with nothing loadable a key keeps size and shape. A held
+    // PC key reloads the key's set on every press and release: it holds the skin's shared image,
+    // never a copy per load.
+    void shapedKeys() {
         Panel panel;
-        CTqButton round(&panel), blank(&panel);
-        QImage disc = Solid(60, 60, Qt::white);
+        CTqButton round(&panel), blank(&panel), key(&panel), state(&panel);
+        QImage disc = Filled(60, 60);
         QPainterPath circle;
         circle.addEllipse(disc.rect());
         QPainter(&disc).fillPath(circle, Qt::darkGray);
         round.move(50, 50);
         round.SetImages({disc, QImage(), QImage(), QImage()});
         blank.move(150, 20);
-        blank.SetImages({Solid(50, 40, Qt::white), QImage(), QImage(), QImage()});
+        blank.SetImages({Filled(50, 40), QImage(), QImage(), QImage()});
+        key.setGeometry(122, 117, 20, 20);
+        const auto& ids = qv::skin::kHardKeys[24].sets[0].ids;
+        key.LoadBitmaps(ids[0], 9990, 9991, 9992);  // only normal exists
+        QCOMPARE(key.size(), QSize(20, 20));
         QSignalSpy clicked(&round, &QAbstractButton::clicked);
-        QSignalSpy blankClicked(&blank, &QAbstractButton::clicked);
-        Show(panel);
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
         QTRY_COMPARE(round.size(), QSize(60, 60));  // the image's size, at the first draw
         QTRY_VERIFY(blank.testAttribute(Qt::WA_TransparentForMouseEvents));
         QWindow* window = panel.windowHandle();
@@ -126,25 +199,11 @@ class KeysTest : public QObject {
         QTRY_COMPARE(clicked.count(), 1);
         QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(170, 40));
         QTRY_COMPARE(panel.presses, 2);
-        QCOMPARE(blankClicked.count(), 0);
-        round.SetImages({Solid(80, 30, Qt::darkGreen), QImage(), QImage(), QImage()});
+        round.SetImages({Filled(80, 30, {}, Qt::darkGreen), QImage(), QImage(), QImage()});
         round.update();
         QTRY_COMPARE(round.size(), QSize(80, 30));
         QTRY_COMPARE(panel.childAt(QPoint(52, 52)), &round);  // square now: the corner is the key
         QCOMPARE(round.grab().toImage().pixelColor(2, 2), QColor(Qt::darkGreen));
-    }
-
-    // Loading alone does not resize; the first draw takes the image's size where the key stands.
-    // With nothing loadable the key keeps size and shape. A held PC key reloads the key's set
-    // on every press and release: it holds the skin's shared image, never a copy per load.
-    void keyTakesItsImageAndSharesTheSkin() {
-        Panel panel;
-        CTqButton key(&panel);
-        key.setGeometry(122, 117, 20, 20);
-        const auto& ids = qv::skin::kHardKeys[24].sets[0].ids;
-        key.LoadBitmaps(ids[0], 9990, 9991, 9992);  // only normal exists
-        QCOMPARE(key.size(), QSize(20, 20));
-        Show(panel);
         const QSize size = qv::SkinImage(ids[0]).size();
         QTRY_COMPARE(key.geometry(), QRect(QPoint(122, 117), size));
         const QRegion shape = key.mask();
@@ -157,30 +216,43 @@ class KeysTest : public QObject {
             key.LoadBitmaps(ids[0], ids[1], ids[0], ids[3]);
         }
         QCOMPARE(key.Image(CTqButton::kNormal).cacheKey(), qv::SkinImage(ids[0]).cacheKey());
+        // Disabled comes first, then held, then focus; a state without its image falls through.
+        panel.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        state.setFocusPolicy(Qt::StrongFocus);
+        const int n = CTqButton::kNormal, p = CTqButton::kPressed, f = CTqButton::kFocus;
+        // Slots with an image (n p f d), enabled, held, focused: the slot shown.
+        const std::tuple<const char*, bool, bool, bool, int> rows[] = {
+            {"npfd", true, true, false, p},  {"npfd", true, false, true, f},
+            {"npfd", true, true, true, p},   {"npfd", false, true, false, CTqButton::kDisabled},
+            {"npf", false, false, false, n}, {"nfd", true, true, true, f},
+            {"d", true, false, false, -1}};
+        for (const auto& [loaded, enabled, down, focus, slot] : rows) {
+            std::array<QImage, 4> images;
+            for (std::size_t i = 0; i < 4; ++i) {
+                images[i] = std::strchr(loaded, "npfd"[i]) ? Filled(10 + int(i), 10, {}, Qt::black)
+                                                           : QImage();
+            }
+            state.SetImages(images);
+            state.setEnabled(enabled);
+            focus ? state.setFocus() : state.clearFocus();
+            QTRY_COMPARE(state.hasFocus(), focus);
+            state.setDown(down);  // after the focus: losing it lets the key up
+            QCOMPARE(std::tuple(loaded, enabled, down, focus, state.ChosenSlot()),
+                     std::tuple(loaded, enabled, down, focus, slot));
+        }
     }
 
-    // Bearings and positions; every position crossed is one command in the direction turned,
-    // one step across the top.
-    void knobMoves() {
+    // Bearings and positions; every position crossed is one command in the direction turned, one
+    // step across the top. Turning goes on until the next release on the knob, wherever the
+    // button went up between.
+    void knobTurns() {
         // clang-format off
         const int bearings[][3] = {  // x, y in the knob, degrees clockwise from straight up
             {70, 70, 180}, {70, 69, 0}, {140, 0, 45}, {0, 140, 225}, {69, 0, 359}, {-500, 70, 270}};
         const int positions[][2] = {  // degrees, position
             {14, 1}, {15, 2}, {44, 2}, {45, 3}, {344, 12}, {345, 1}};
         // clang-format on
-        CKnobButton knob;
-        knob.resize(140, 140);
-        knob.SetImages(kFrames);
-        for (const auto& [x, y, degrees] : bearings) {
-            QCOMPARE(knob.AngleFromPoint(x, y), degrees);
-        }
-        for (const auto& [degrees, position] : positions) {
-            QCOMPARE(CKnobButton::PositionFromAngle(degrees), position);
-        }
-        // The centre is that of the square in the top-left corner.
-        knob.resize(140, 120);
-        knob.SetImages(kFrames);
-        QCOMPARE(knob.Center(), QPoint(60, 60));
         // Angles moved to: "KEYP:RIGH" and "KEYP:LEFT" sent, the position reached.
         const std::tuple<const char*, std::vector<int>, int, int, int> rows[] = {
             {"350 to 10 stays", {350, 10}, 0, 0, 1},
@@ -189,22 +261,25 @@ class KeysTest : public QObject {
             {"12 to 2 the long way", {330, 30}, 0, 11, 2},
             {"2 to 12 the long way", {30, 330}, 11, 0, 12}};
         for (const auto& [name, angles, right, left, position] : rows) {
-            Knob k;
+            Knob r;
             for (int a : angles) {
-                k.knob->UpdatePosition(a);
+                r.knob->UpdatePosition(a);
             }
-            QCOMPARE(std::tuple(name, k.panel.Count("KEYP:RIGH"), k.panel.Count("KEYP:LEFT"),
-                                int(k.panel.sent.size()), k.knob->Position()),
+            QCOMPARE(std::tuple(name, r.panel.Count("KEYP:RIGH"), r.panel.Count("KEYP:LEFT"),
+                                int(r.panel.sent.size()), r.knob->Position()),
                      std::tuple(name, right, left, right + left, position));
-            QCOMPARE(k.knob->Image(CSkinButton::kNormal).cacheKey(),
+            QCOMPARE(r.knob->Image(CSkinButton::kNormal).cacheKey(),
                      qv::SkinImage(kFrames[std::size_t(position)]).cacheKey());
         }
-    }
-
-    // Turning goes on until the next release on the knob, wherever the button went up between.
-    void knobTurnsUntilTheNextReleaseOnIt() {
         Knob k;
-        Show(k.panel);
+        for (const auto& [x, y, degrees] : bearings) {
+            QCOMPARE(k.knob->AngleFromPoint(x, y), degrees);
+        }
+        for (const auto& [degrees, position] : positions) {
+            QCOMPARE(CKnobButton::PositionFromAngle(degrees), position);
+        }
+        k.panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&k.panel));
         QSignalSpy clicked(k.knob, &QAbstractButton::clicked);
         QWindow* w = k.panel.windowHandle();
         QTest::mouseMove(w, At(90));
@@ -251,6 +326,10 @@ class KeysTest : public QObject {
         QTest::mouseRelease(w, Qt::LeftButton, {}, At(90));
         QCOMPARE(k.panel.sent.size(), std::size_t{4});
         QVERIFY(!k.knob->Turning() && k.knob->ChosenSlot() == CSkinButton::kDisabled);
+        // The centre is that of the square in the top-left corner.
+        k.knob->resize(140, 120);
+        k.knob->SetImages(kFrames);
+        QCOMPARE(k.knob->Center(), QPoint(60, 60));
     }
 };
 
