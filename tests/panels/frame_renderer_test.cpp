@@ -13,6 +13,7 @@
 #include "panels/ImageServices.h"
 #include "panels/JpegMarkers.h"
 #include "session/ActivityLog.h"
+#include "tests/TestFiles.h"
 #include "tests/panels/BadJpegs.h"
 
 namespace qv {
@@ -23,11 +24,6 @@ using V = JpegLayout::Verdict;
 
 QByteArray Jpeg(int w, int h) {
     return badjpeg::Encode(badjpeg::Screen(w, h), "jpeg");
-}
-
-std::string ReadAll(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
 }
 
 Bytes Cat(std::initializer_list<Bytes> parts) {

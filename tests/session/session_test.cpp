@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -14,6 +13,7 @@
 #include "session/SessionController.h"
 #include "session/SettingsStore.h"
 #include "sim/SimUsbBackend.h"
+#include "tests/TestFiles.h"
 #include "tests/link/SimPeer.h"
 
 namespace qv::test {
@@ -33,18 +33,12 @@ bool WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeou
     return true;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::stringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
 class Session : public ::testing::Test {
   protected:
     static void Idle(std::chrono::milliseconds time) {
         WaitFor([] { return false; }, time);
     }
-    static std::string Log() { return ReadFile(ActivityLog::Instance().Path()); }
+    static std::string Log() { return ReadAll(ActivityLog::Instance().Path()); }
     // Lines of the activity log without their time stamps and CR.
     static Lines LogMessages() {
         Lines out;
@@ -266,7 +260,7 @@ TEST_F(Session, StreamsBetweenStartAndStopPacedByTheExchange) {
         }
     };
     gaps(1, 480ms, 700ms);
-    EXPECT_TRUE(ReadFile(session_->FramePath()) == std::string(bytes.begin(), bytes.end()));
+    EXPECT_TRUE(ReadAll(session_->FramePath()) == std::string(bytes.begin(), bytes.end()));
     EXPECT_TRUE(
         std::regex_match(session_->FramePath(), std::regex(".*/[0-9]{8}_[0-9]{6}_[0-9]{3}\\.jpg")));
     ASSERT_TRUE(WaitFor([&] { return panes_[0].find("fps") != std::string::npos; }, 2s));
@@ -401,7 +395,7 @@ TEST_P(UsbStreaming, FailuresThenFramesAndKeys) {
     }
     ASSERT_TRUE(usbDevice_.WaitForCommands(10, 5s));
     ASSERT_TRUE(Drawn(2)) << Log();
-    EXPECT_TRUE(ReadFile(session_->FramePath()) == std::string(screen.begin(), screen.end()));
+    EXPECT_TRUE(ReadAll(session_->FramePath()) == std::string(screen.begin(), screen.end()));
     const std::string log = Log();
     EXPECT_EQ(log.find("Receive Fail"), std::string::npos);
     EXPECT_EQ(log.find("Send REQ_CMD Error"), std::string::npos);

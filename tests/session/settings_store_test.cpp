@@ -16,21 +16,15 @@
 #include <map>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "session/ActivityLog.h"
 #include "session/FrameFile.h"
 #include "session/SettingsStore.h"
+#include "tests/TestFiles.h"
 
 namespace qv {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
-}
 
 // The type and permission bits of path itself (a link is not followed); 0 if it is missing.
 unsigned Mode(const std::string& path) {
