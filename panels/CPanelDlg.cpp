@@ -79,10 +79,6 @@ void CPanelDlg::SendKey(std::string text) {
     panel_->SendKey(std::move(text));
 }
 
-void CPanelDlg::OnResponseReady(int flag) {
-    panel_->session().OnResponseReady(flag);
-}
-
 void CPanelDlg::OnKey(int id) {
     if (const qv::PanelKey* key = qv::FindKey(keys_, id)) {
         SendKey(std::string(key->command));

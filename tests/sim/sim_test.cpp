@@ -59,7 +59,7 @@ TEST(SimServer, KeepsScreensSurvivesGarbageStopsPromptlyAndReportsBindFailures) 
     SimServer server;
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
     CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetPort(server.port());
     ASSERT_EQ(dev.ConnectTcp(), 1);
     const auto screen = [&] {
