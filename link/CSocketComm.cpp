@@ -156,8 +156,8 @@ bool CSocketComm::Connect(const char* host, int family) {
         CloseSocket();
     }
 
-    // The one address to try: IPv4 by the design's own look-up, IPv6 the first IPv6 entry of
-    // the system's for which a socket can be made. Other entries are not tried.
+    // The one address to try: IPv4 the host's first address, IPv6 the first IPv6 entry of the
+    // system's for which a socket can be made. Other entries are not tried.
     sockaddr_storage remote{};
     socklen_t remoteLength = 0;
     int fd = -1;

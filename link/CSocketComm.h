@@ -1,5 +1,5 @@
-// Client stream socket over IPv4 or IPv6 with short, bounded waits. The server and
-// datagram modes of the design are never switched on, so they are left out.
+// Client stream socket over IPv4 or IPv6 with short, bounded waits. Only the client stream
+// mode is ever used.
 #pragma once
 
 #include <netinet/in.h>
