@@ -22,6 +22,16 @@ namespace qv {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+
+std::atomic<CSocketComm::NameLookup> gLookup{&::getaddrinfo};
+
+}  // namespace
+
+void CSocketComm::SetNameLookup(NameLookup lookup) {
+    gLookup.store(lookup != nullptr ? lookup : &::getaddrinfo);
+}
+
 struct CSocketComm::Lookup {
     std::mutex lock;
     std::condition_variable done;
@@ -37,7 +47,7 @@ std::vector<sockaddr_storage> CSocketComm::LookUp(const char* host, const char* 
         std::lock_guard hold(lookupLock_);
         lookup_ = state;
     }
-    auto run = [state, host = std::string(host != nullptr ? host : ""),
+    auto run = [state, lookupFn = gLookup.load(), host = std::string(host != nullptr ? host : ""),
                 service = std::string(service != nullptr ? service : ""), family, flags] {
         addrinfo hints{};
         hints.ai_flags = flags;
@@ -45,7 +55,7 @@ std::vector<sockaddr_storage> CSocketComm::LookUp(const char* host, const char* 
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* list = nullptr;
         const int result =
-            getaddrinfo(host.c_str(), service.empty() ? nullptr : service.c_str(), &hints, &list);
+            lookupFn(host.c_str(), service.empty() ? nullptr : service.c_str(), &hints, &list);
         std::vector<sockaddr_storage> found;
         for (const addrinfo* p = result == 0 ? list : nullptr; p != nullptr; p = p->ai_next) {
             if ((family == AF_UNSPEC || p->ai_family == family) &&

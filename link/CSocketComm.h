@@ -2,6 +2,7 @@
 // mode is ever used.
 #pragma once
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -74,6 +75,10 @@ class CSocketComm {
     static constexpr std::chrono::milliseconds kSendTimeout{2000};
     // Bound on a name look-up; the system's own can take far longer.
     static constexpr std::chrono::milliseconds kLookupTimeout{5000};
+
+    // The system's name look-up (getaddrinfo's signature); tests put a slow one in its place.
+    using NameLookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static void SetNameLookup(NameLookup lookup);
 
     // The wait ReadComm makes for a time-out value.
     static std::chrono::microseconds ReadWait(unsigned timeoutValue);

@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 
+#include "link/CSocketComm.h"
 #include "link/ModelTable.h"
 #include "session/ActivityLog.h"
 #include "session/SessionController.h"
@@ -205,6 +206,62 @@ TEST_F(Session, AConnectRunsOffTheWindowOnceAndCanBeCancelled) {
     ConnectAndWait();
     EXPECT_EQ(s.linkState(), LinkState::Connected);
     EXPECT_EQ(peer_.server.connections(), 2);
+}
+
+// A name look-up cannot be interrupted: a connect cancelled in one is left to finish by
+// itself, and neither the next connect nor the window's close waits for it.
+std::mutex gLookupLock;
+std::condition_variable gLookupChanged;
+int gLookupsInside = 0;
+bool gLookupsReleased = false;
+
+int HangingLookup(const char*, const char*, const addrinfo*, addrinfo**) {
+    std::unique_lock hold(gLookupLock);
+    ++gLookupsInside;
+    gLookupChanged.notify_all();
+    gLookupChanged.wait(hold, [] { return gLookupsReleased; });
+    --gLookupsInside;
+    gLookupChanged.notify_all();
+    return EAI_NONAME;
+}
+
+bool LookupsInside(int n) {
+    std::unique_lock hold(gLookupLock);
+    return gLookupChanged.wait_for(hold, 5s, [n] { return gLookupsInside == n; });
+}
+
+void ReleaseLookups() {
+    std::lock_guard hold(gLookupLock);
+    gLookupsReleased = true;
+    gLookupChanged.notify_all();
+}
+
+TEST_F(Session, NoConnectNorCloseWaitsForANameLookUpThatHangs) {
+    CSocketComm::SetNameLookup(&HangingLookup);
+    // Whatever happens, the look-ups end in 3 s: a wait for them shows as a slow call.
+    std::thread release([] {
+        std::unique_lock hold(gLookupLock);
+        gLookupChanged.wait_for(hold, 3s, [] { return gLookupsReleased; });
+        gLookupsReleased = true;
+        gLookupChanged.notify_all();
+    });
+    auto& s = Make(false);
+    s.SetLink(1, "instrument.invalid", "::1");
+    ASSERT_TRUE(s.Connect());
+    ASSERT_TRUE(LookupsInside(1));
+    auto start = Clock::now();
+    s.CancelConnect();
+    ASSERT_TRUE(s.Connect());
+    EXPECT_LT(Clock::now() - start, 1s) << "the abandoned job was waited for";
+    ASSERT_TRUE(LookupsInside(2));
+    start = Clock::now();
+    s.Close();
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(engine_->link().Method(), 0);
+    ReleaseLookups();
+    release.join();
+    EXPECT_TRUE(LookupsInside(0));
+    CSocketComm::SetNameLookup(nullptr);
 }
 
 // The hard-key panel pauses its writer (not the window) between lines and repeats no quality
