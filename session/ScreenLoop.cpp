@@ -198,6 +198,18 @@ ScreenLoop::Health ScreenLoop::HealthOver(std::chrono::milliseconds window) cons
     return h;
 }
 
+std::string ScreenLoop::HealthText(std::chrono::milliseconds window) const {
+    const Health h = HealthOver(window);
+    std::array<char, 32> median{}, age{};
+    std::array<char, 96> text{};
+    std::snprintf(median.data(), median.size(), "%d ms", h.medianMs);
+    std::snprintf(age.data(), age.size(), "%.1f s", h.lastAgeS);
+    std::snprintf(text.data(), text.size(), "%.1f fps \u00b7 %s \u00b7 %s", h.fps,
+                  h.medianMs < 0 ? kNoHealth.data() : median.data(),
+                  h.lastAgeS < 0 ? kNoHealth.data() : age.data());
+    return text.data();
+}
+
 bool ScreenLoop::RunCycle() {
     static const FileEntry kScreenEntry = *BuildFileEntry(kScreenFileName, kScreenFileSize);
     const auto t1 = Clock::now();

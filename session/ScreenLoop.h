@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "link/CDevComm.h"
@@ -59,6 +60,10 @@ class ScreenLoop {
         double lastAgeS = -1;  // -1: no frame yet
     };
     Health HealthOver(std::chrono::milliseconds window) const;
+    // The same as the window's pane shows it: "2.0 fps · 120 ms · 0.3 s" (UTF-8), a dash for
+    // what is not known yet.
+    std::string HealthText(std::chrono::milliseconds window) const;
+    static constexpr std::string_view kNoHealth = "\u2014";
 
   private:
     void Loop();

@@ -488,15 +488,9 @@ void SessionController::Stop() {
 }
 
 void SessionController::UpdateHealth() {
-    QString text = QStringLiteral("\u2014");
-    if (loop_ && streaming_.load() == 1 && linkState_ == LinkState::Connected) {
-        const ScreenLoop::Health h = loop_->HealthOver(kHealthWindow);
-        const QString median =
-            h.medianMs < 0 ? QStringLiteral("\u2014") : QStringLiteral("%1 ms").arg(h.medianMs);
-        const QString age = h.lastAgeS < 0 ? QStringLiteral("\u2014")
-                                           : QStringLiteral("%1 s").arg(h.lastAgeS, 0, 'f', 1);
-        text = QStringLiteral("%1 fps \u00b7 %2 \u00b7 %3").arg(h.fps, 0, 'f', 1).arg(median, age);
-    }
+    const bool live = loop_ && streaming_.load() == 1 && linkState_ == LinkState::Connected;
+    const QString text = QString::fromStdString(live ? loop_->HealthText(kHealthWindow)
+                                                     : std::string(ScreenLoop::kNoHealth));
     if (text != healthText_) {
         healthText_ = text;
         emit paneText(0, text);
