@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>

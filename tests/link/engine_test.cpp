@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "link/CInterface.h"
 #include "link/CSocketComm.h"
 #include "tests/link/MaliciousPeer.h"
 #include "tests/link/SimPeer.h"
@@ -360,6 +361,17 @@ TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
         // The flag alone is seen within one read window; a close ends the read itself.
         EXPECT_LT(Clock::now() - t0, viaClose ? 200ms : 700ms);
         EXPECT_EQ(dev.IsConnected(), viaClose ? 0 : 1);
+        if (viaClose) {
+            // Close latches: the peer still listens, yet nothing opens or goes out again.
+            Answer answer;
+            const auto t1 = Clock::now();
+            EXPECT_EQ(dev.link().Exchange(RequestFrame(REQ_EQINFO), answer), -1);
+            EXPECT_EQ(answer.error, "STR_DEVCOM_ERR_CHKCABLE");
+            EXPECT_EQ(dev.ConnectTcp(), 0);
+            EXPECT_FALSE(dev.link().Attach(std::make_shared<CInterface>()));
+            EXPECT_EQ(dev.ActiveMethod(), 0);
+            EXPECT_LT(Clock::now() - t1, 200ms);
+        }
     }
     // A listener whose queue is full: the kernel drops further connection requests.
     std::vector<int> fds{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
