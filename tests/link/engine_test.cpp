@@ -156,7 +156,7 @@ const PeerCase kPeerCases[] = {
     {"SplitIntoSingleBytes", {.splitWrites = 1}, nullptr, false, 100, "", 0ms, 10s},
     {"SplitWithGaps", {.splitWrites = 700, .splitGapUs = 3000}, nullptr, false, 100, "", 0ms, 10s},
     {"SlowFrames", {.frameDelayMs = 150}, nullptr, false, 100, "", 400ms, 5s},
-    {"FrameTooLate", {.frameDelayMs = 4000}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3500ms},
+    {"FrameTooLate", {.frameDelayMs = 4000}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
     {"ClosesMidAnswer", {.closeAfterFrames = 2}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 150ms, 1500ms},
     {"GarbageBeforeFrame", {.garbageBeforeFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
     {"BadChecksum", {.badChecksumEvery = 3}, nullptr, false, -1, "STR_ERROR_CHECKSUM", 0ms, 1s},
@@ -164,12 +164,12 @@ const PeerCase kPeerCases[] = {
     {"FirstIndexOne", {.firstIndexOne = true}, nullptr, false, -1, "Communication Error!", 0ms, 1s},
     {"OversizedFrame", {.oversizedFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
     {"AnswerOverLimit", {.answerOverLimit = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 2s},
-    {"Flood", {}, Flood, false, -1, "STR_ERROR_TIMEOUT", kShort - 100ms, kShort + 600ms, false, kShort},
-    {"Endless", {}, Endless, false, -1, "STR_ERROR_TIMEOUT", CDevComm::kFrameDeadline - 100ms, CDevComm::kFrameDeadline + 600ms},
+    {"Flood", {}, Flood, false, -1, "STR_ERROR_TIMEOUT", kShort - 100ms, 3 * kShort, false, kShort},
+    {"Endless", {}, Endless, false, -1, "STR_ERROR_TIMEOUT", CDevComm::kFrameDeadline - 100ms, 3 * CDevComm::kFrameDeadline},
     {"Restart", {}, Restart, false, 100, "NEW0NEW1NEW2", 0ms, 1s},
     // Silent: one frame's worth of attempts. Hung up: every read fails at once, five pauses.
-    {"Silent", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 2900ms},
-    {"SilentByReceiveAnswer", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 2900ms, true},
+    {"Silent", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
+    {"SilentByReceiveAnswer", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline, true},
     {"HangUp", {}, Silent, true, -1, "STR_ERROR_TIMEOUT", 200ms, 1000ms},
 };
 // clang-format on
@@ -287,6 +287,7 @@ struct DeadlineCase {
 // is in time at 17.999 s and late at 18.001 s. A steady 7 KB/s screen of 100 KB (25 frames,
 // one every 585 ms) takes 14.6 s and completes. A trickle of one-byte frames ends at 10 s;
 // restarts at index 0 (every 585 ms, for ever) keep only the last 4 KB: they end at 11 s.
+// One frame has 2.3 s, whether the peer is silent or its frame never ends.
 std::vector<DeadlineCase> DeadlineCases() {
     std::vector<std::pair<ms, int>> edge, steady, trickle, restarts;
     for (int i = 0; i < 8; ++i) {
@@ -302,7 +303,13 @@ std::vector<DeadlineCase> DeadlineCases() {
         trickle.push_back({50ms * (i + 1), i});
         restarts.push_back({585ms * (i + 1), 0});
     }
+    std::vector<TimedPeer::Event> endless{{100ms, {0x7F, 0x41, REQ_SCREEN, 1, 0}}};
+    for (int i = 2; i < 100; ++i) {
+        endless.push_back({100ms * i, {0x01}});
+    }
     return {
+        {"SilentForAFrame", {}, -1, Link::kFrameDeadline},
+        {"FrameWithoutEnd", endless, -1, Link::kFrameDeadline},
         {"InTimeAtTheEdge", Timed(9, edge), 100, 17999ms},
         {"LateAtTheEdge", Timed(9, late), -1, 18000ms},
         {"SteadySevenKilobytesASecond", Timed(25, steady), 100, 14625ms},
