@@ -210,6 +210,20 @@ class PanelTest : public QObject {
         }
         return out;
     }
+    // Enabled: Record, Normal, Responsive, Fast, 100%, 85%, 70%, Reconnect automatically, Save
+    // screen, Copy screen, Infomation: 1/0 ('-': the panel has no such item).
+    static QString MoreStates(CPanelDlg& panel) {
+        panel.UpdateMenu();
+        QString out;
+        for (const int id :
+             {ids::kCmdRecord, ids::kCmdLiveNormal, ids::kCmdLiveResponsive, ids::kCmdLiveFast,
+              ids::kCmdScale100, ids::kCmdScale85, ids::kCmdScale70, ids::kCmdAutoReconnect,
+              ids::kCmdSaveScreen, ids::kCmdCopyScreen, ids::kCmdAbout}) {
+            const QAction* a = panel.panelSession().Action(id);
+            out += a == nullptr ? '-' : a->isEnabled() ? '1' : '0';
+        }
+        return out;
+    }
     // Keys and knob, and the look each key chose.
     static bool KeysEnabled(CPanelDlg& panel, bool expected) {
         bool all = panel.Knob()->isEnabled() == expected;
@@ -265,6 +279,9 @@ class TestPanels : public PanelTest {
         QVERIFY(KeysEnabled(*panel, false));
         QCOMPARE(MenuStates(*panel, false), QStringLiteral("100000011"));
         QCOMPARE(MenuStates(*panel, true), QStringLiteral("010110000"));
+        // Record only while remote control runs; the rest whatever the state.
+        const QString scaleItems = soft ? "111" : "---";
+        QCOMPARE(MoreStates(*panel), "0111" + scaleItems + "1111");
         QCOMPARE(panel->view().PaneText(3), QStringLiteral("USB"));
         OnDialog<CDlgCommNew>([](CDlgCommNew& dlg) {
             dlg.findChild<QRadioButton*>(QStringLiteral("ctrl1104"))->click();
@@ -287,6 +304,7 @@ class TestPanels : public PanelTest {
         QCOMPARE(Sent(*panel), QStringList{});
         QCOMPARE(MenuStates(*panel, false), QStringLiteral("011011111"));
         QCOMPARE(MenuStates(*panel, true), QStringLiteral("100110000"));
+        QCOMPARE(MoreStates(*panel), "0111" + scaleItems + "1111");
         const auto press = [&](QWidget* target, const PcKey& k) {
             const auto [key, mods, id, command] = k;
             CSkinButton* button = panel->Key(id);
@@ -339,6 +357,7 @@ class TestPanels : public PanelTest {
         QVERIFY(KeysEnabled(*panel, true));
         QCOMPARE(MenuStates(*panel, false), QStringLiteral("000111111"));
         QCOMPARE(MenuStates(*panel, true), QStringLiteral("101010000"));
+        QCOMPARE(MoreStates(*panel), "1111" + scaleItems + "1111");
         for (const int id : soft ? QList<int>{1017, 1037, 1044} : QList<int>{1079, 1095, 1084}) {
             QTest::mouseClick(panel->Key(id), Qt::LeftButton, {}, panel->Key(id)->rect().center());
         }
@@ -368,6 +387,7 @@ class TestPanels : public PanelTest {
         panel->Command(ids::kCmdStop);
         QVERIFY(KeysEnabled(*panel, false));
         QCOMPARE(MenuStates(*panel, true), QStringLiteral("100110000"));
+        QCOMPARE(MoreStates(*panel), "0111" + scaleItems + "1111");
         // The quality items send and store; the soft-key panel's Start repeats the choice.
         for (const auto& [id, command, stored] :
              {std::tuple{ids::kCmdQualityMedium, "KEYP:QUAL:NORM", 1},
