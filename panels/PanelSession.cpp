@@ -121,6 +121,8 @@ void PanelSession::Shutdown() {
     }
     closed_ = true;
     qApp->removeEventFilter(this);
+    // A drawing thread waiting for room in the recording's queue goes on to its end.
+    capture_->StopRecording();
     if (session_) {
         session_->Close();
     }

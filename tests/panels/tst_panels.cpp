@@ -17,9 +17,11 @@
 #include <QtTest>
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <span>
 
 #include "dialogs/CDlgCommNew.h"
@@ -698,6 +700,58 @@ class TestCapture : public PanelTest {
         QTest::qWait(200);
         QVERIFY(view.Mark().isEmpty());
     }
+    // A recorded frame whose write hangs holds neither the window nor its state changes: the
+    // menu and Stop answer while it waits. Released, it and the frames queued behind it are
+    // written, and the note counts them all.
+    void aHungWriteNeverHoldsTheWindow() {
+        auto p = rig_.Open(true);
+        rig_.Live(*p);
+        WaitFrames(*p, 1);
+        std::mutex m;
+        std::condition_variable changed;
+        bool entered = false;
+        bool released = false;
+        bool timedOut = false;
+        Capture(*p).SetRecordWriter([&](int fd, const std::uint8_t* data, std::size_t n) {
+            std::unique_lock hold(m);
+            if (!entered) {
+                entered = true;
+                changed.notify_all();
+                // A failure's deadline only: the test releases it.
+                timedOut = !changed.wait_for(hold, 20s, [&] { return released; });
+            }
+            hold.unlock();
+            return ::write(fd, data, n);
+        });
+        p->Command(ids::kCmdRecord);
+        {
+            std::unique_lock hold(m);
+            QVERIFY(changed.wait_for(hold, 10s, [&] { return entered; }));
+        }
+        QVERIFY(Checked(*p, ids::kCmdRecord));
+        p->Command(ids::kCmdStop);
+        {
+            std::lock_guard hold(m);
+            QVERIFY2(!timedOut, "the window waited for the write");
+        }
+        QCOMPARE(p->view().PaneText(2), QStringLiteral("Remote Control Stopped"));
+        QVERIFY(!Capture(*p).Recording());
+        QVERIFY(!Checked(*p, ids::kCmdRecord));
+        QVERIFY(!Pane0(*p).startsWith("Recorded "));
+        {
+            std::lock_guard hold(m);
+            released = true;
+        }
+        changed.notify_all();
+        QTRY_VERIFY_WITH_TIMEOUT(Pane0(*p).startsWith("Recorded "), 10000);
+        const QString folder = Capture(*p).RecordingFolder();
+        const int frames = Capture(*p).RecordedFrames();
+        QVERIFY(frames >= 1);
+        QCOMPARE(Pane0(*p), QStringLiteral("Recorded %1 frames in %2").arg(frames).arg(folder));
+        QCOMPARE(Jpegs(folder).size(), frames);
+        std::lock_guard hold(m);
+        QVERIFY(!timedOut);
+    }
     // "LiveRate" (Normal by default) is stored; at Responsive a key brings an early exchange.
     // Recorded frames land in a new private folder; the replay bar plays the same bytes in
     // order. Replay and remote control take the picture from each other. Then saving and
@@ -752,6 +806,8 @@ class TestCapture : public PanelTest {
         QTRY_VERIFY(Pane0(*p).startsWith("REC "));
         p->Command(ids::kCmdRecord);  // unchecked: nothing more is written there
         QVERIFY(!Capture(*p).Recording());
+        // The note follows the last frame queued before the stop.
+        QTRY_VERIFY(Pane0(*p).startsWith("Recorded "));
         const int frames = Capture(*p).RecordedFrames();
         const QString folder = Capture(*p).RecordingFolder();
         QVERIFY2(QRegularExpression("/QVRemote/rec_\\d{8}_\\d{6}$").match(folder).hasMatch(),
