@@ -334,7 +334,7 @@ void PanelSession::BuildMenu() {
     QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
     comm->setCheckable(false);
     add(*menu_, ids::kCmdAutoReconnect, "Reconnect automatically");
-    // After the design's own items, so they keep their places.
+    // Below the link, display and Communication items, so those keep the places users know.
     menu_->addSeparator();
     // Keeping screens; the two shortcuts work on the window whether the menu is open or not.
     QAction* save = add(*menu_, ids::kCmdSaveScreen, "Save screen\u2026");
