@@ -26,7 +26,7 @@ CPanelDlg::CPanelDlg(int templateId, qv::SettingsStore& store, PanelSession::Opt
     : CRemoteDlg(templateId, parent), keys_(keys), keyboard_(keyboard) {
     setWindowIcon(qv::AppIcon());
     setWindowTitle(QStringLiteral("QVRemote %1").arg(QLatin1String(qv::kVersion)));
-    panel_ = new PanelSession(*this, store, std::move(options));
+    panel_ = new PanelSession(*this, store, options);
     panel_->onPanelCommand = [this](int id) { PanelCommand(id); };
 }
 

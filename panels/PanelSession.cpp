@@ -61,7 +61,7 @@ PanelSession::PanelSession(CPanelDlg& window, qv::SettingsStore& store, Options 
     : QObject(&window),
       window_(window),
       store_(store),
-      options_(std::move(options)),
+      options_(options),
       view_(new CPanelSessionView(&window)),
       screen_(new CScreenView(options_.screenSize, &window)),
       menu_(new QMenu(&window)),
