@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <thread>
 
 #include "dialogs/CDlgCommNew.h"
 #include "dialogs/CDlgIP.h"
@@ -761,6 +762,60 @@ class TestCapture : public PanelTest {
         QCOMPARE(Jpegs(folder).size(), frames);
         std::lock_guard hold(m);
         QVERIFY(!timedOut);
+    }
+    // With the write hung and the queue full, the drawing thread waits for room; a stop ends
+    // that wait at once. Released, every queued frame is written and the note counts them.
+    void aFullQueueWaitsOnlyUntilTheStop() {
+        ScreenCapture capture;
+        QStringList notes;
+        connect(&capture, &ScreenCapture::note, this,
+                [&notes](const QString& text) { notes << text; });
+        std::mutex m;
+        std::condition_variable changed;
+        bool entered = false;
+        bool released = false;
+        capture.SetRecordWriter([&](int fd, const std::uint8_t* data, std::size_t n) {
+            std::unique_lock hold(m);
+            entered = true;
+            changed.notify_all();
+            changed.wait_for(hold, 20s, [&] { return released; });
+            hold.unlock();
+            return ::write(fd, data, n);
+        });
+        QVERIFY(capture.StartRecording());
+        const auto frame = std::make_shared<const Bytes>(Bytes{0xFF, 0xD8, 0xFF, 0xD9});
+        bool drawingDone = false;
+        // The frame in the writer's hands, a full queue, and one more that has to wait.
+        std::thread drawing([&] {
+            for (std::size_t i = 0; i < ScreenCapture::kQueuedFrames + 2; ++i) {
+                capture.FrameDrawn(frame);
+            }
+            std::lock_guard hold(m);
+            drawingDone = true;
+            changed.notify_all();
+        });
+        {
+            std::unique_lock hold(m);
+            QVERIFY(changed.wait_for(hold, 10s, [&] { return entered; }));
+            QVERIFY(!drawingDone);
+        }
+        capture.StopRecording();
+        QVERIFY(!capture.Recording());
+        {
+            std::unique_lock hold(m);
+            QVERIFY(changed.wait_for(hold, 10s, [&] { return drawingDone; }));
+            QVERIFY(notes.isEmpty());
+            released = true;
+        }
+        changed.notify_all();
+        drawing.join();
+        const int queued = int(ScreenCapture::kQueuedFrames) + 1;
+        QTRY_COMPARE_WITH_TIMEOUT(notes.size(), 1, 10000);
+        QCOMPARE(capture.RecordedFrames(), queued);
+        QCOMPARE(
+            notes.front(),
+            QStringLiteral("Recorded %1 frames in %2").arg(queued).arg(capture.RecordingFolder()));
+        QCOMPARE(Jpegs(capture.RecordingFolder()).size(), queued);
     }
     // "LiveRate" (Normal by default) is stored; at Responsive a key brings an early exchange.
     // Recorded frames land in a new private folder; the replay bar plays the same bytes in
