@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -715,14 +716,22 @@ class TestCapture : public PanelTest {
     // menu and Stop answer while it waits. Released, it and the frames queued behind it are
     // written, and the note counts them all.
     void aHungWriteNeverHoldsTheWindow() {
-        auto p = rig_.Open(true);
-        rig_.Live(*p);
-        WaitFrames(*p, 1);
+        // Declared first: the panel's writer uses them until the panel is gone.
         std::mutex m;
         std::condition_variable changed;
         bool entered = false;
         bool released = false;
         bool timedOut = false;
+        auto p = rig_.Open(true);
+        const auto release = qScopeGuard([&] {
+            {
+                std::lock_guard hold(m);
+                released = true;
+            }
+            changed.notify_all();
+        });
+        rig_.Live(*p);
+        WaitFrames(*p, 1);
         Capture(*p).SetRecordWriter([&](int fd, const std::uint8_t* data, std::size_t n) {
             std::unique_lock hold(m);
             if (!entered) {
@@ -766,14 +775,15 @@ class TestCapture : public PanelTest {
     // With the write hung and the queue full, the drawing thread waits for room; a stop ends
     // that wait at once. Released, every queued frame is written and the note counts them.
     void aFullQueueWaitsOnlyUntilTheStop() {
-        ScreenCapture capture;
-        QStringList notes;
-        connect(&capture, &ScreenCapture::note, this,
-                [&notes](const QString& text) { notes << text; });
+        // Declared first: the capture's writer uses them until the capture is gone.
         std::mutex m;
         std::condition_variable changed;
         bool entered = false;
         bool released = false;
+        QStringList notes;
+        ScreenCapture capture;
+        connect(&capture, &ScreenCapture::note, this,
+                [&notes](const QString& text) { notes << text; });
         capture.SetRecordWriter([&](int fd, const std::uint8_t* data, std::size_t n) {
             std::unique_lock hold(m);
             entered = true;
@@ -784,19 +794,38 @@ class TestCapture : public PanelTest {
         });
         QVERIFY(capture.StartRecording());
         const auto frame = std::make_shared<const Bytes>(Bytes{0xFF, 0xD8, 0xFF, 0xD9});
-        bool drawingDone = false;
         // The frame in the writer's hands, a full queue, and one more that has to wait.
+        const std::size_t frames = ScreenCapture::kQueuedFrames + 2;
+        std::size_t drawn = 0;  // FrameDrawn calls begun
+        bool drawingDone = false;
         std::thread drawing([&] {
-            for (std::size_t i = 0; i < ScreenCapture::kQueuedFrames + 2; ++i) {
+            for (std::size_t i = 0; i < frames; ++i) {
+                {
+                    std::lock_guard hold(m);
+                    drawn = i + 1;
+                    changed.notify_all();
+                }
                 capture.FrameDrawn(frame);
             }
             std::lock_guard hold(m);
             drawingDone = true;
             changed.notify_all();
         });
+        // Whatever happens below, the writer and the drawing thread end with the test.
+        const auto cleanup = qScopeGuard([&] {
+            {
+                std::lock_guard hold(m);
+                released = true;
+            }
+            changed.notify_all();
+            capture.StopRecording();
+            if (drawing.joinable()) {
+                drawing.join();
+            }
+        });
         {
             std::unique_lock hold(m);
-            QVERIFY(changed.wait_for(hold, 10s, [&] { return entered; }));
+            QVERIFY(changed.wait_for(hold, 10s, [&] { return entered && drawn == frames; }));
             QVERIFY(!drawingDone);
         }
         capture.StopRecording();
@@ -809,7 +838,7 @@ class TestCapture : public PanelTest {
         }
         changed.notify_all();
         drawing.join();
-        const int queued = int(ScreenCapture::kQueuedFrames) + 1;
+        const int queued = int(frames) - 1;
         QTRY_COMPARE_WITH_TIMEOUT(notes.size(), 1, 10000);
         QCOMPARE(capture.RecordedFrames(), queued);
         QCOMPARE(
