@@ -197,6 +197,8 @@ void ScreenCapture::FrameDrawn(const Frame& jpeg) {
     if (!jpeg) {
         return;
     }
+    int millis = 0;
+    const std::tm t = LocalNow(&millis);  // outside the lock: it may read the time zone file
     std::unique_lock hold(lock_);
     last_ = jpeg;
     if (!recording_) {
@@ -209,8 +211,6 @@ void ScreenCapture::FrameDrawn(const Frame& jpeg) {
     Take& recording = *recording_;
     std::string name;  // none past the last number: the writer ends the recording there
     if (recording.queued < kMaxFrames) {
-        int millis = 0;
-        const std::tm t = LocalNow(&millis);
         // The number first: names sort in the order the frames came, whatever the clock does.
         std::array<char, 48> text{};
         std::snprintf(text.data(), text.size(), "%0*d_%02d%02d%02d_%03d.jpg", kFrameDigits,

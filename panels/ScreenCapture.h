@@ -101,7 +101,7 @@ class ScreenCapture : public QObject {
     // A recording's end once nothing of it is left to write: the signal and the note.
     void Finished(int error, int frames, const QString& folder);
 
-    // Guards everything below; never held over a file operation.
+    // Guards everything below; never held while a frame is written.
     mutable std::mutex lock_;
     std::condition_variable changed_;
     Frame last_;
