@@ -68,12 +68,17 @@ std::vector<std::uint8_t> SimInstrument::RenderScreen() {
 
 std::vector<RequestRecord> SimInstrument::Requests() const {
     std::lock_guard lock(lock_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 std::vector<CommandRecord> SimInstrument::Commands() const {
     std::lock_guard lock(lock_);
-    return commands_;
+    return {commands_.begin(), commands_.end()};
+}
+
+std::uint64_t SimInstrument::CommandCount() const {
+    std::lock_guard lock(lock_);
+    return commandCount_;
 }
 
 std::string SimInstrument::LastCommand() const {
@@ -83,13 +88,14 @@ std::string SimInstrument::LastCommand() const {
 
 bool SimInstrument::WaitForCommands(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(lock_);
-    return commandArrived_.wait_for(lock, timeout, [&] { return commands_.size() >= n; });
+    return commandArrived_.wait_for(lock, timeout, [&] { return commandCount_ >= n; });
 }
 
 void SimInstrument::ClearRecords() {
     std::lock_guard lock(lock_);
     requests_.clear();
     commands_.clear();
+    commandCount_ = 0;
 }
 
 void SimInstrument::KeepServedScreens(std::size_t n) {
@@ -121,6 +127,9 @@ Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes
     const std::uint8_t code = request.header.code;
     {
         std::lock_guard lock(lock_);
+        if (requests_.size() == kKeptRecords) {
+            requests_.pop_front();
+        }
         requests_.push_back({code, SimClock::now()});
     }
     if (request.header.cmd != kCmdRequest) {
@@ -172,7 +181,11 @@ Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes
             std::string text(p.begin(), end);
             std::lock_guard lock(lock_);
             screen_.Apply(text);
+            if (commands_.size() == kKeptRecords) {
+                commands_.pop_front();
+            }
             commands_.push_back({std::move(text), SimClock::now()});
+            ++commandCount_;
             commandArrived_.notify_all();
             return {};
         }
