@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -42,29 +43,20 @@ SimServer::~SimServer() {
 }
 
 int SimServer::Listen(const std::string& address, std::uint16_t port, std::uint16_t& got) {
-    sockaddr_storage addr{};
-    socklen_t addrLen = 0;
-    int family = AF_INET;
-    if (address.find(':') != std::string::npos) {
-        family = AF_INET6;
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&addr);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(port);
-        if (::inet_pton(AF_INET6, address.c_str(), &a6->sin6_addr) != 1) {
-            error_ = "not an IPv6 address: " + address;
-            return EINVAL;
-        }
-        addrLen = sizeof(sockaddr_in6);
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&addr);
-        a4->sin_family = AF_INET;
-        a4->sin_port = htons(port);
-        if (::inet_pton(AF_INET, address.c_str(), &a4->sin_addr) != 1) {
-            error_ = "not an IPv4 address: " + address;
-            return EINVAL;
-        }
-        addrLen = sizeof(sockaddr_in);
+    // A numeric address only: no name is looked up.
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+        error_ = "not an IP address: " + address;
+        return EINVAL;
     }
+    sockaddr_storage addr{};
+    const socklen_t addrLen = found->ai_addrlen;
+    const int family = found->ai_family;
+    std::memcpy(&addr, found->ai_addr, std::min<std::size_t>(addrLen, sizeof addr));
+    ::freeaddrinfo(found);
     const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         const int e = errno;

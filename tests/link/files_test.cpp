@@ -20,12 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The type and permission bits of path itself (a link is not followed); 0 if it is missing.
-unsigned Mode(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0u;
-}
-
 // Sets the umask for the life of the object.
 class Umask {
   public:
@@ -97,9 +91,9 @@ TEST_F(Files, PrivateFoldersWhateverTheUmaskAndNothingThatExistsIsChanged) {
     const Umask open(0);
     ASSERT_EQ(::mkdir(At("shared").c_str(), 0755), 0);
     EXPECT_EQ(MakePrivateFolders(At("shared/a/b")), 0);
-    EXPECT_EQ(Mode(At("shared")), S_IFDIR | 0755u) << "a folder that was there stays as it was";
-    EXPECT_EQ(Mode(At("shared/a")), S_IFDIR | 0700u);
-    EXPECT_EQ(Mode(At("shared/a/b")), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(At("shared")), S_IFDIR | 0755u) << "a folder that was there stays as it was";
+    EXPECT_EQ(FileMode(At("shared/a")), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(At("shared/a/b")), S_IFDIR | 0700u);
     EXPECT_EQ(MakePrivateFolders(At("shared/a/b")), 0) << "again: nothing to do";
     std::ofstream(At("plain")) << "x";
     EXPECT_EQ(MakePrivateFolders(At("plain")), ENOTDIR);
@@ -133,7 +127,7 @@ TEST_F(Files, NumberedNamesPassOverEverythingTakenUpToTheLastAndFollowNoLink) {
     ASSERT_GE(fd, 0);
     ::close(fd);
     EXPECT_EQ(taken, NumberedName(name, kMaxNumberedName));
-    EXPECT_EQ(Mode(taken), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(taken), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(At("victim")), "keep");
     EXPECT_EQ(ReadAll(NumberedName(name, 3)), "3");
     // All taken: refused, nothing replaced.
@@ -149,19 +143,19 @@ TEST_F(Files, ReplaceGivesTheModeLessTheUmaskReplacesALinkAndLeavesNothingOnFail
     {
         const Umask mask(027);
         EXPECT_EQ(ReplaceFile(path, bytes.data(), bytes.size(), 0666), 0);
-        EXPECT_EQ(Mode(path), S_IFREG | 0640u);
+        EXPECT_EQ(FileMode(path), S_IFREG | 0640u);
     }
     {
         const Umask mask(022);
         EXPECT_EQ(ReplaceFile(path, bytes.data(), 10, 0600), 0);
-        EXPECT_EQ(Mode(path), S_IFREG | 0600u);
+        EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
         EXPECT_EQ(ReadAll(path), std::string(10, '~'));
     }
     std::ofstream(At("victim")) << "keep";
     ASSERT_EQ(::symlink(At("victim").c_str(), At("link.jpg").c_str()), 0);
     EXPECT_EQ(ReplaceFile(At("link.jpg"), bytes.data(), 3, 0600), 0);
     EXPECT_EQ(ReadAll(At("victim")), "keep") << "the link is replaced, never written through";
-    EXPECT_EQ(Mode(At("link.jpg")), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(At("link.jpg")), S_IFREG | 0600u);
     // A name nobody can replace by a file, root included: refused, no temporary file left.
     ASSERT_EQ(::mkdir(At("held.jpg").c_str(), 0700), 0);
     std::ofstream(At("held.jpg/inside")) << "x";

@@ -28,12 +28,6 @@
 namespace qv {
 namespace {
 
-// The type and permission bits of path itself (a link is not followed); 0 if it is missing.
-unsigned Mode(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0u;
-}
-
 class Settings : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
@@ -173,7 +167,7 @@ TEST(SettingsNative, FirstStoreMakesPrivateFolderAndFile) {
     QTemporaryDir dir;
     const QString home = dir.filePath("home"), config = home + "/.config";
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
-    const auto mode = [](const QString& path) { return Mode(path.toStdString()); };
+    const auto mode = [](const QString& path) { return FileMode(path.toStdString()); };
     ASSERT_TRUE(QDir().mkpath(home));
     ::chmod(QFile::encodeName(home).constData(), 0755);
     SettingsStore store;
@@ -246,14 +240,14 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
     EXPECT_TRUE(std::regex_match(path, std::regex(dir_ + R"(/\d{8}_\d{6}_log_3\.txt)"))) << path;
     for (const std::string& name : theirs) {
         EXPECT_EQ(ReadAll(name), "their log");
-        EXPECT_EQ(Mode(NumberedName(name, 2)), S_IFLNK | 0777u);
+        EXPECT_EQ(FileMode(NumberedName(name, 2)), S_IFLNK | 0777u);
     }
     log_.Write("TCP Connected, Load Equp");
     log_.Printf("%.3f, %d", 0.5, 7);
     log_.Close();
     EXPECT_TRUE(log_.Path().empty());
     log_.Write("after close");
-    EXPECT_EQ(Mode(path), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(victim), "keep");
     const auto lines = SplitCrLf(ReadAll(path));
     ASSERT_EQ(lines.size(), 2u);
@@ -264,7 +258,7 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
     const std::vector<std::uint8_t> bytes(1000, 0x5A);
     ASSERT_EQ(FileSaveBinary(frame, bytes.data(), bytes.size()), 1);
     EXPECT_EQ(ReadAll(victim), "keep");
-    EXPECT_EQ(Mode(frame), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(frame), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(frame), std::string(1000, 'Z'));
     EXPECT_EQ(FileSaveBinary(frame, nullptr, 0), 1);
     EXPECT_EQ(ReadAll(frame), "") << "an empty reply makes an empty file";
@@ -290,16 +284,16 @@ TEST_F(Log, FrameFileTakesTheNextFreeNameWhenItsOwnIsHeld) {
     ASSERT_EQ(log_.Open(dir_), 1);
     const std::string path = NewFrameFile(dir_, t, 42);
     EXPECT_EQ(path, dir_ + "/20240305_070809_042_3.jpg");
-    EXPECT_EQ(Mode(path), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(path), "") << "made at Start, empty until the first frame";
     for (const std::uint8_t b : {0x41, 0x42, 0x43}) {
         const std::vector<std::uint8_t> bytes(1000, b);
         EXPECT_EQ(FileSaveBinary(path, bytes.data(), bytes.size()), 1);
     }
     EXPECT_EQ(ReadAll(path), std::string(1000, 'C'));
-    EXPECT_EQ(Mode(path), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(second), "their frame");
-    EXPECT_EQ(Mode(wanted), S_IFDIR | 0755u);
+    EXPECT_EQ(FileMode(wanted), S_IFDIR | 0755u);
     // No folder to make it in: the plain name, and each save says it failed.
     const std::string absent = NewFrameFile(dir_ + "/absent", t, 7);
     EXPECT_EQ(absent, dir_ + "/absent/20240305_070809_007.jpg");
@@ -314,8 +308,8 @@ TEST_F(Log, FrameFileTakesTheNextFreeNameWhenItsOwnIsHeld) {
     const std::string next = SessionController::MakeFramePath();
     EXPECT_NE(first, next);
     EXPECT_EQ(first.rfind(QDir::tempPath().toStdString() + "/", 0), 0u) << first;
-    EXPECT_EQ(Mode(first), S_IFREG | 0600u);
-    EXPECT_EQ(Mode(next), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(first), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(next), S_IFREG | 0600u);
 }
 
 TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave) {
@@ -333,7 +327,7 @@ TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave
     // Two writers never interleave, each keeps its order, and a Close in their midst is safe.
     ASSERT_EQ(log_.Open(dir_), 1);
     const std::string path = log_.Path();
-    EXPECT_EQ(Mode(path), S_IFREG | 0600u) << "a fresh file, no link in the way";
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u) << "a fresh file, no link in the way";
     std::atomic<int> written{0};
     const auto writer = [&](int id) {
         for (int i = 0; i < 4000; ++i, ++written) {
@@ -368,7 +362,7 @@ TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave
     const std::string folder = ActivityLog::DefaultFolder();
     ::unsetenv("XDG_STATE_HOME");
     EXPECT_EQ(folder, dir_ + "/state/QVRemote/log");
-    EXPECT_EQ(Mode(folder), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(folder), S_IFDIR | 0700u);
 }
 
 }  // namespace

@@ -16,11 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-unsigned Mode(const fs::path& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0u;
-}
-
 std::string Env(const char* name) {
     const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): no threads yet
     return value != nullptr ? value : "";
@@ -47,14 +42,14 @@ TEST(SettingsSystemWide, FirstWriteMakesThePrivateUserFileWhenASystemFileGivesTh
     EXPECT_EQ(s.LinkMethod(), 1);
     EXPECT_EQ(s.ip, "10.20.30.40");
     EXPECT_EQ(s.scale, 0);
-    EXPECT_EQ(Mode(user), S_IFREG | 0600u);
-    EXPECT_EQ(Mode(home / "Orvane"), S_IFDIR | 0700u);
-    EXPECT_EQ(Mode(home), S_IFDIR | 0700u);
-    EXPECT_EQ(Mode(home.parent_path()), S_IFDIR | 0755u) << "a folder that was there stays";
+    EXPECT_EQ(FileMode(user), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(home / "Orvane"), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(home), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(home.parent_path()), S_IFDIR | 0755u) << "a folder that was there stays";
     EXPECT_NE(ReadAll(user).find("Scale=0"), std::string::npos) << ReadAll(user);
     // Later writes keep it so; the system file is only read.
     EXPECT_EQ(store.StoreInt(kSetQuality, 2), 1);
-    EXPECT_EQ(Mode(user), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(user), S_IFREG | 0600u);
     EXPECT_EQ(SettingsStore().Load().quality, 2);
     EXPECT_EQ(ReadAll(system / "Orvane" / "QVRemote.conf"),
               "[Connection]\nMethod=1\nIP=10.20.30.40\nScale=5\n");
@@ -66,8 +61,8 @@ TEST(SettingsSystemWide, AStoreBeforeAnyLoadMakesItPrivateToo) {
     fs::remove_all(home);
     ::umask(022);
     EXPECT_EQ(SettingsStore().StoreText(kSetIpv6, "fe80::9"), 1);
-    EXPECT_EQ(Mode(home / "Orvane" / "QVRemote.conf"), S_IFREG | 0600u);
-    EXPECT_EQ(Mode(home / "Orvane"), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(home / "Orvane" / "QVRemote.conf"), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(home / "Orvane"), S_IFDIR | 0700u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "link/CDevComm.h"
 #include "sim/SimServer.h"
+#include "tests/TestFiles.h"
 #include "tests/link/MaliciousPeer.h"
 #include "tools/qvctl/Target.h"
 
@@ -80,11 +81,6 @@ TEST(Qvctl, AddressesAsPeopleTypeThemARestartedAnswerSavedWithoutItsOldPart) {
     EXPECT_NE(run.output.find("QV392B"), std::string::npos) << run.output;
 }
 
-unsigned Mode(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0u;
-}
-
 // The screenshot is made as any tool makes a file: 0666 less the umask; one that is there keeps
 // its mode, never more. The instrument's text reaches the terminal with nothing it acts on.
 TEST(Qvctl, ScreenshotModeFollowsTheUmaskAndTheModelNameIsPrintedEscaped) {
@@ -115,7 +111,7 @@ TEST(Qvctl, ScreenshotModeFollowsTheUmaskAndTheModelNameIsPrintedEscaped) {
         const Outcome r = Qvctl(args);
         ::umask(old);
         ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(Mode(file), S_IFREG | c.after)
+        EXPECT_EQ(FileMode(file), S_IFREG | c.after)
             << std::oct << "umask " << c.umask << " before " << c.before;
         const auto served = sim.instrument().ServedScreens();
         ASSERT_EQ(served.size(), 1u);
