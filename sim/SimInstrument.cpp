@@ -81,6 +81,14 @@ std::uint64_t SimInstrument::CommandCount() const {
     return commandCount_;
 }
 
+std::string SimInstrument::CommandText(const FrameView& request) {
+    // text, line feed, zero: the instrument takes the text up to the line feed.
+    const auto& p = request.payload;
+    const auto end =
+        std::find_if(p.begin(), p.end(), [](std::uint8_t b) { return b == 0 || b == '\n'; });
+    return {p.begin(), end};
+}
+
 std::string SimInstrument::LastCommand() const {
     std::lock_guard lock(lock_);
     return commands_.empty() ? std::string() : commands_.back().text;
@@ -174,11 +182,7 @@ Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes
             return frames;
         }
         case REQ_CMD: {
-            // text, line feed, zero: the instrument takes the text up to the line feed.
-            const auto& p = request.payload;
-            const auto end = std::find_if(p.begin(), p.end(),
-                                          [](std::uint8_t b) { return b == 0 || b == '\n'; });
-            std::string text(p.begin(), end);
+            std::string text = CommandText(request);
             std::lock_guard lock(lock_);
             screen_.Apply(text);
             if (commands_.size() == kKeptRecords) {

@@ -63,6 +63,8 @@ class SimInstrument {
     std::vector<RequestRecord> Requests() const;
     std::vector<CommandRecord> Commands() const;
     std::string LastCommand() const;
+    // The text of a command request: its payload up to the line feed.
+    static std::string CommandText(const FrameView& request);
     // Commands received since ClearRecords, also those no longer kept.
     std::uint64_t CommandCount() const;
     // Blocks until at least n commands have been received or the time-out passes.

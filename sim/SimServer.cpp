@@ -276,7 +276,8 @@ void SimServer::Serve(int client) {
             }
             const Frames answer = instrument_.Handle(request);
             if (request.header.code == REQ_CMD && onCommand) {
-                onCommand(instrument_.LastCommand());
+                // This client's text: another client may have sent one since.
+                onCommand(SimInstrument::CommandText(request));
             }
             const SimFaults faults = instrument_.faults();
             if (faults.silent) {
