@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -12,6 +11,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QStandardPaths>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -19,12 +19,12 @@
 #include <string>
 #include <system_error>
 
+#include "link/Files.h"
 #include "panels/ImageServices.h"
 #include "session/ActivityLog.h"
 
 namespace {
 
-constexpr int kMaxSuffix = 99;
 constexpr int kMaxFrames = 99'999'999;  // kFrameDigits digits
 
 std::string Encoded(const QString& path) {
@@ -44,78 +44,15 @@ QString Short(const QString& path) {
     return path;
 }
 
-std::tm LocalNow(int* millis = nullptr) {
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-    std::tm local{};
-    const std::time_t seconds = now.tv_sec;
-    ::localtime_r(&seconds, &local);
-    if (millis != nullptr) {
-        *millis = static_cast<int>(now.tv_usec / 1000);
-    }
-    return local;
+QString Stamp(const std::tm& local) {
+    return QString::fromStdString(qv::FileStamp(local));
 }
 
-QString Stamp(const std::tm& t) {
-    std::array<char, 32> s{};
-    std::snprintf(s.data(), s.size(), "%04d%02d%02d_%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    return QString::fromLatin1(s.data());
-}
-
-// Makes the folder and any missing parent, each new one 0700; those that exist stay as they
-// are. 0 or an errno value.
-int MakeFolders(const std::string& path) {
-    if (path.empty() || path[0] != '/') {
-        return ENOENT;
-    }
-    for (std::size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return errno;
-        }
-        if (pos == std::string::npos) {
-            break;
-        }
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return errno;
-    }
-    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
-
-// 0 or an errno value; a short write with no error is a full device.
-int WriteAll(const ScreenCapture::WriteFn& write, int fd, const std::uint8_t* data,
-             std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (n == 0) {
-            return ENOSPC;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Creates name in the folder dirFd (AT_FDCWD: name is a path) exclusively, 0600, never
-// through a link, writes the bytes and closes it. A file that could not be written whole is
-// removed. 0 or an errno value; EEXIST when the name is taken.
-int WriteNewFile(int dirFd, const std::string& name, const std::vector<std::uint8_t>& bytes,
-                 const ScreenCapture::WriteFn& write) {
-    const int fd =
-        ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return errno;
-    }
-    int error = WriteAll(write, fd, bytes.data(), bytes.size());
+// Fills a file just made (fd, called name in dirFd) and closes it; a file that could not be
+// written whole is removed. 0 or an errno value.
+int FillNewFile(int fd, int dirFd, const std::string& name, const std::vector<std::uint8_t>& bytes,
+                const qv::WriteFn& write) {
+    int error = qv::WriteAll(fd, bytes.data(), bytes.size(), write);
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
@@ -125,22 +62,40 @@ int WriteNewFile(int dirFd, const std::string& name, const std::vector<std::uint
     return error;
 }
 
-ssize_t SystemWrite(int fd, const std::uint8_t* data, std::size_t size) {
-    return ::write(fd, data, size);
-}
-
 }  // namespace
 
-ScreenCapture::ScreenCapture(QObject* parent) : QObject(parent), write_(SystemWrite) {}
+// One recording: its folder, open while a frame of it may still be written, and its counts.
+struct ScreenCapture::Take {
+    Take(int fd, QString path) : dirFd(fd), folder(std::move(path)) {}
+    ~Take() { ::close(dirFd); }
+    Take(const Take&) = delete;
+    Take& operator=(const Take&) = delete;
+
+    const int dirFd;
+    const QString folder;
+    int queued = 0;   // frames numbered so far
+    int written = 0;  // frames on disk
+    int error = 0;    // what ended it, or 0
+};
+
+ScreenCapture::ScreenCapture(QObject* parent) : QObject(parent) {
+    writer_ = std::thread([this] { WriterLoop(); });
+}
 
 ScreenCapture::~ScreenCapture() {
-    std::lock_guard hold(lock_);
-    CloseRecording();
+    {
+        std::lock_guard hold(lock_);
+        closing_ = true;
+        recording_.reset();
+    }
+    changed_.notify_all();
+    // Frames already queued are written: the write under way, then the few waiting.
+    writer_.join();
 }
 
 void ScreenCapture::SetRecordWriter(WriteFn write) {
     std::lock_guard hold(lock_);
-    write_ = write ? std::move(write) : WriteFn(SystemWrite);
+    write_ = std::move(write);
 }
 
 QString ScreenCapture::Folder() {
@@ -174,24 +129,92 @@ void ScreenCapture::FrameDrawn(const Frame& jpeg) {
     if (!jpeg) {
         return;
     }
-    int frames = 0;
-    int error = 0;
-    QString folder;
-    {
-        std::lock_guard hold(lock_);
-        last_ = jpeg;
-        if (dirFd_ < 0) {
+    int millis = 0;
+    const std::tm t = qv::LocalNow(&millis);  // outside the lock: it may read the time zone file
+    std::unique_lock hold(lock_);
+    last_ = jpeg;
+    if (!recording_) {
+        return;
+    }
+    changed_.wait(hold, [this] { return queue_.size() < kQueuedFrames || !recording_; });
+    if (!recording_) {
+        return;
+    }
+    Take& recording = *recording_;
+    std::string name;  // none past the last number: the writer ends the recording there
+    if (recording.queued < kMaxFrames) {
+        // The number first: names sort in the order the frames came, whatever the clock does.
+        std::array<char, 48> text{};
+        std::snprintf(text.data(), text.size(), "%0*d_%02d%02d%02d_%03d.jpg", kFrameDigits,
+                      recording.queued + 1, t.tm_hour, t.tm_min, t.tm_sec, millis);
+        name = text.data();
+    }
+    ++recording.queued;
+    queue_.push_back(Job{recording_, std::move(name), jpeg});
+    hold.unlock();
+    changed_.notify_all();
+}
+
+bool ScreenCapture::Pending(const Take& recording) const {
+    return writing_ == &recording || std::any_of(queue_.begin(), queue_.end(), [&](const Job& job) {
+               return job.recording.get() == &recording;
+           });
+}
+
+void ScreenCapture::WriterLoop() {
+    std::unique_lock hold(lock_);
+    for (;;) {
+        changed_.wait(hold, [this] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) {
             return;
         }
-        error = WriteRecorded(*jpeg);
-        frames = recFrames_;
-        if (error != 0) {
-            folder = recFolder_;
-            CloseRecording();
+        Job job = std::move(queue_.front());
+        queue_.pop_front();
+        changed_.notify_all();
+        Take& recording = *job.recording;
+        // After a failed frame the recording keeps what it has and writes nothing more.
+        if (recording.error != 0) {
+            continue;
         }
+        writing_ = &recording;
+        const WriteFn write = write_;
+        hold.unlock();
+        int error = EFBIG;
+        if (!job.name.empty()) {
+            const int fd = qv::CreateNewFile(recording.dirFd, job.name);
+            error = fd < 0 ? -fd : FillNewFile(fd, recording.dirFd, job.name, *job.jpeg, write);
+        }
+        hold.lock();
+        writing_ = nullptr;
+        if (error == 0) {
+            ++recording.written;
+        } else {
+            recording.error = error;
+            if (recording_ == job.recording) {
+                recording_.reset();
+                changed_.notify_all();
+            }
+        }
+        const bool current = recording_ == job.recording;
+        const bool ended = error != 0 || (!current && !Pending(recording));
+        if (closing_ || (!current && !ended)) {
+            continue;
+        }
+        const int frames = recording.written;
+        hold.unlock();
+        if (current) {
+            emit recordingChanged(true, frames);
+        } else {
+            Finished(error, frames, recording.folder);
+        }
+        hold.lock();
     }
+}
+
+void ScreenCapture::Finished(int error, int frames, const QString& folder) {
+    emit recordingChanged(false, frames);
     if (error == 0) {
-        emit recordingChanged(true, frames);
+        emit note(tr("Recorded %1 frames in %2").arg(frames).arg(Short(folder)), kNoteSeconds);
         return;
     }
     // What was written stays; the frame that did not fit is gone whole.
@@ -200,7 +223,6 @@ void ScreenCapture::FrameDrawn(const Frame& jpeg) {
                              .arg(frames)
                              .arg(Short(folder));
     qv::ActivityLog::Instance().Write(text.toStdString());
-    emit recordingChanged(false, frames);
     emit note(text, kProblemSeconds);
 }
 
@@ -216,22 +238,15 @@ QString ScreenCapture::SaveScreen(const QString& model) {
         return {};
     }
     const QString folder = Folder();
-    int error = MakeFolders(Encoded(folder));
+    int error = qv::MakePrivateFolders(Encoded(folder));
     QString path;
     if (error == 0) {
-        const QString name = SaveName(model, LocalNow());
         // Two saves in one second keep both.
-        for (int n = 1; n <= kMaxSuffix; ++n) {
-            QString candidate = name;
-            if (n > 1) {
-                candidate.insert(name.size() - 4, QStringLiteral("_%1").arg(n));
-            }
-            path = folder + QLatin1Char('/') + candidate;
-            error = WriteNewFile(AT_FDCWD, Encoded(path), *frame, SystemWrite);
-            if (error != EEXIST) {
-                break;
-            }
-        }
+        std::string taken;
+        const int fd = qv::CreateNumberedFile(
+            AT_FDCWD, Encoded(folder + QLatin1Char('/') + SaveName(model, qv::LocalNow())), taken);
+        error = fd < 0 ? -fd : FillNewFile(fd, AT_FDCWD, taken, *frame, {});
+        path = QFile::decodeName(taken.c_str());
     }
     if (error != 0) {
         const QString text =
@@ -270,16 +285,13 @@ bool ScreenCapture::StartRecording() {
         return true;
     }
     const QString folder = Folder();
-    int error = MakeFolders(Encoded(folder));
+    int error = qv::MakePrivateFolders(Encoded(folder));
     QString path;
     int fd = -1;
     if (error == 0) {
-        const QString name = QStringLiteral("rec_") + Stamp(LocalNow());
-        for (int n = 1; n <= kMaxSuffix; ++n) {
-            path = folder + QLatin1Char('/') + name;
-            if (n > 1) {
-                path += QStringLiteral("_%1").arg(n);
-            }
+        const std::string name = Encoded(folder + QStringLiteral("/rec_") + Stamp(qv::LocalNow()));
+        for (int n = 1; n <= qv::kMaxNumberedName; ++n) {
+            path = QFile::decodeName(qv::NumberedName(name, n).c_str());
             // mkdir makes a new folder or fails: nothing planted is taken over.
             if (::mkdir(Encoded(path).c_str(), 0700) == 0) {
                 error = 0;
@@ -303,9 +315,8 @@ bool ScreenCapture::StartRecording() {
     }
     {
         std::lock_guard hold(lock_);
-        dirFd_ = fd;
-        recFolder_ = path;
-        recFrames_ = 0;
+        recording_ = std::make_shared<Take>(fd, path);
+        lastRecording_ = recording_;
     }
     emit recordingChanged(true, 0);
     return true;
@@ -314,54 +325,37 @@ bool ScreenCapture::StartRecording() {
 void ScreenCapture::StopRecording() {
     int frames = 0;
     QString folder;
+    bool pending = false;
     {
         std::lock_guard hold(lock_);
-        if (dirFd_ < 0) {
+        if (!recording_) {
             return;
         }
-        frames = recFrames_;
-        folder = recFolder_;
-        CloseRecording();
+        frames = recording_->written;
+        folder = recording_->folder;
+        // The writer sends the note after the recording's last queued frame.
+        pending = Pending(*recording_);
+        recording_.reset();
     }
-    emit recordingChanged(false, frames);
-    emit note(tr("Recorded %1 frames in %2").arg(frames).arg(Short(folder)), kNoteSeconds);
+    changed_.notify_all();
+    if (pending) {
+        emit recordingChanged(false, frames);
+    } else {
+        Finished(0, frames, folder);
+    }
 }
 
 bool ScreenCapture::Recording() const {
     std::lock_guard hold(lock_);
-    return dirFd_ >= 0;
+    return recording_ != nullptr;
 }
 
 int ScreenCapture::RecordedFrames() const {
     std::lock_guard hold(lock_);
-    return recFrames_;
+    return lastRecording_ ? lastRecording_->written : 0;
 }
 
 QString ScreenCapture::RecordingFolder() const {
     std::lock_guard hold(lock_);
-    return recFolder_;
-}
-
-int ScreenCapture::WriteRecorded(const std::vector<std::uint8_t>& jpeg) {
-    if (recFrames_ >= kMaxFrames) {
-        return EFBIG;
-    }
-    int millis = 0;
-    const std::tm t = LocalNow(&millis);
-    // The number first: names sort in the order the frames came, whatever the clock does.
-    std::array<char, 48> name{};
-    std::snprintf(name.data(), name.size(), "%0*d_%02d%02d%02d_%03d.jpg", kFrameDigits,
-                  recFrames_ + 1, t.tm_hour, t.tm_min, t.tm_sec, millis);
-    const int error = WriteNewFile(dirFd_, name.data(), jpeg, write_);
-    if (error == 0) {
-        ++recFrames_;
-    }
-    return error;
-}
-
-void ScreenCapture::CloseRecording() {
-    if (dirFd_ >= 0) {
-        ::close(dirFd_);
-        dirFd_ = -1;
-    }
+    return lastRecording_ ? lastRecording_->folder : QString();
 }
