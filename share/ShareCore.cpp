@@ -124,8 +124,8 @@ QString Peer(const QHostAddress& address, quint16 port) {
 
 bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
     const auto refuse = [socket](int status, const char* text) {
-        socket->setProperty(kRefusalProperty, QStringLiteral("%1 %2").arg(status).arg(
-                                                  QLatin1String(text)));
+        socket->setProperty(kRefusalProperty,
+                            QStringLiteral("%1 %2").arg(status).arg(QLatin1String(text)));
         return false;
     };
     const QByteArray host = request.value("host");
@@ -133,8 +133,7 @@ bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         return refuse(421, "this share answers to its address only");
     }
     const bool upgrade =
-        request.value("upgrade").compare(QByteArrayLiteral("websocket"), Qt::CaseInsensitive) ==
-        0;
+        request.value("upgrade").compare(QByteArrayLiteral("websocket"), Qt::CaseInsensitive) == 0;
     const QString path = request.url().path();
     if (upgrade) {
         if (path != QLatin1String("/ws") || request.method() != QHttpServerRequest::Method::Get) {
@@ -159,8 +158,7 @@ bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
             const QByteArray csp =
                 "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; "
                 "connect-src 'self' " +
-                sockets +
-                "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+                sockets + "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
             QHttpServerResponder responder = makeResponder(request, socket);
             responder.writeStatusLine(QHttpServerResponder::StatusCode::Ok);
             responder.writeHeader("Content-Type", page.type);
@@ -438,11 +436,13 @@ void ShareCore::OnText(QWebSocket* ws, const QString& text) {
     Viewer& v = *it->second;
     const Clock::time_point now = Clock::now();
     v.lastHeard = now;
-    if (!v.messages.Allow(now)) {
+    const ViewerMessage m = ParseViewerMessage(text.toUtf8());
+    // An ack of the frame in flight comes at the frame rate; everything else is counted.
+    const bool answer = m.kind == ViewerMessage::Kind::Ack && v.inFlight;
+    if (!answer && !v.messages.Allow(now)) {
         Drop(ws, kCloseFlood, QStringLiteral("too many messages"));
         return;
     }
-    const ViewerMessage m = ParseViewerMessage(text.toUtf8());
     if (v.role == Role::Pending) {
         if (m.kind == ViewerMessage::Kind::Hello) {
             OnHello(v, m);
@@ -481,10 +481,11 @@ void ShareCore::OnHello(Viewer& v, const ViewerMessage& m) {
         return;
     }
     if (Admitted() >= config_.maxViewers) {
-        const QString why = QStringLiteral("This share has its %1 viewers already; try again later.")
-                                .arg(config_.maxViewers);
-        SendJson(v, {{QStringLiteral("t"), QStringLiteral("refused")},
-                     {QStringLiteral("why"), why}});
+        const QString why =
+            QStringLiteral("This share has its %1 viewers already; try again later.")
+                .arg(config_.maxViewers);
+        SendJson(v,
+                 {{QStringLiteral("t"), QStringLiteral("refused")}, {QStringLiteral("why"), why}});
         Drop(ws, kCloseFull, QStringLiteral("share full: %1 viewers").arg(config_.maxViewers));
         return;
     }
@@ -498,8 +499,8 @@ void ShareCore::OnHello(Viewer& v, const ViewerMessage& m) {
 
 void ShareCore::OnPress(Viewer& v, const ViewerMessage& m) {
     const auto refused = [this, &v](const QString& why) {
-        SendJson(v, {{QStringLiteral("t"), QStringLiteral("refused")},
-                     {QStringLiteral("why"), why}});
+        SendJson(v,
+                 {{QStringLiteral("t"), QStringLiteral("refused")}, {QStringLiteral("why"), why}});
     };
     if (v.role != Role::Control) {
         refused(QStringLiteral("this link is for viewing only"));
@@ -526,8 +527,8 @@ void ShareCore::SendFrame(Viewer& v) {
     if (frame_.isEmpty() || v.inFlight || v.socket->bytesToWrite() > 0) {
         return;
     }
-    const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                           frameReceived_);
+    const auto age =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - frameReceived_);
     v.inFlight = true;
     v.sentSeq = seq_;
     v.socket->sendBinaryMessage(
@@ -560,9 +561,10 @@ QJsonObject ShareCore::WelcomeJson(const Viewer& v) const {
     if (v.role == Role::Control) {
         QJsonArray keys;
         for (const ShareKey& key : config_.keys.keys) {
-            keys.append(QJsonObject{{QStringLiteral("id"), key.id},
-                                    {QStringLiteral("label"), QString::fromStdString(key.label)},
-                                    {QStringLiteral("second"), QString::fromStdString(key.second)}});
+            keys.append(
+                QJsonObject{{QStringLiteral("id"), key.id},
+                            {QStringLiteral("label"), QString::fromStdString(key.label)},
+                            {QStringLiteral("second"), QString::fromStdString(key.second)}});
         }
         o.insert(QStringLiteral("keys"), keys);
         o.insert(QStringLiteral("keyboard"), BrowserKeyCodes(config_.keys.keyboard));

@@ -246,8 +246,8 @@ bool OriginMatches(const QByteArray& origin, const QByteArray& host, bool tls) {
     if (origin.isEmpty() || host.isEmpty()) {
         return false;
     }
-    const QByteArray expected = (tls ? QByteArrayLiteral("https://") : QByteArrayLiteral("http://")) +
-                                host.toLower();
+    const QByteArray expected =
+        (tls ? QByteArrayLiteral("https://") : QByteArrayLiteral("http://")) + host.toLower();
     return origin.toLower() == expected;
 }
 

@@ -95,7 +95,8 @@ void ShareServer::Stop() {
     if (core == nullptr) {
         return;
     }
-    QMetaObject::invokeMethod(core, [core] { core->Shutdown(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        core, [core] { core->Shutdown(); }, Qt::QueuedConnection);
     if (thread->wait(QDeadlineTimer(2000))) {
         delete core;
         delete thread;
@@ -115,10 +116,10 @@ QString ShareServer::Link(const QString& host, const QByteArray& token) const {
         return {};
     }
     QHostAddress literal;
-    const QString h = literal.setAddress(host) &&
-                              literal.protocol() == QAbstractSocket::IPv6Protocol
-                          ? QStringLiteral("[%1]").arg(host)
-                          : host;
+    const QString h =
+        literal.setAddress(host) && literal.protocol() == QAbstractSocket::IPv6Protocol
+            ? QStringLiteral("[%1]").arg(host)
+            : host;
     return QStringLiteral("%1://%2:%3/#%4")
         .arg(tls_ ? QStringLiteral("https") : QStringLiteral("http"), h)
         .arg(port_)
@@ -133,7 +134,8 @@ QString ShareServer::ControlLink(const QString& host) const {
     return control_ ? Link(host, controlToken_) : QString();
 }
 
-void ShareServer::PushFrame(const QByteArray& jpeg, std::chrono::steady_clock::time_point received) {
+void ShareServer::PushFrame(const QByteArray& jpeg,
+                            std::chrono::steady_clock::time_point received) {
     std::lock_guard hold(coreLock_);
     if (core_ == nullptr) {
         return;
@@ -147,7 +149,8 @@ void ShareServer::PushFrame(const QByteArray& jpeg, std::chrono::steady_clock::t
     }
     if (post) {
         ShareCore* core = core_;
-        QMetaObject::invokeMethod(core, [core] { core->TakeInbox(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            core, [core] { core->TakeInbox(); }, Qt::QueuedConnection);
     }
 }
 
@@ -164,7 +167,8 @@ void ShareServer::SetStatus(const ShareStatus& status) {
     }
     if (post) {
         ShareCore* core = core_;
-        QMetaObject::invokeMethod(core, [core] { core->TakeInbox(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            core, [core] { core->TakeInbox(); }, Qt::QueuedConnection);
     }
 }
 

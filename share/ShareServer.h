@@ -87,9 +87,8 @@ class ShareServer : public QObject {
     int Viewers() const { return viewers_.load(); }
 
     // Any thread. The newest frame wins: viewers that are busy skip the ones between.
-    void PushFrame(const QByteArray& jpeg,
-                   std::chrono::steady_clock::time_point received =
-                       std::chrono::steady_clock::now());
+    void PushFrame(const QByteArray& jpeg, std::chrono::steady_clock::time_point received =
+                                               std::chrono::steady_clock::now());
     void SetStatus(const ShareStatus& status);
 
   signals:

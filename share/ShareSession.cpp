@@ -18,7 +18,7 @@ ShareSession::~ShareSession() {
     server_.Stop();
 }
 
-bool ShareSession::Start(ShareConfig config, QString& error) {
+bool ShareSession::Start(const ShareConfig& config, QString& error) {
     screenWidth_ = config.keys.screenWidth;
     screenHeight_ = config.keys.screenHeight;
     if (!server_.Start(config, error)) {
@@ -70,8 +70,8 @@ void ShareSession::OnPress(const QString& peer, const SharePress& press) {
     }
     std::string command = press.command;
     if (press.kind == SharePress::Kind::Touch) {
-        const auto touch = session_.Touch(press.x, press.y,
-                                          ScreenRect{0, 0, screenWidth_, screenHeight_}, 0);
+        const auto touch =
+            session_.Touch(press.x, press.y, ScreenRect{0, 0, screenWidth_, screenHeight_}, 0);
         if (!touch) {
             return;
         }

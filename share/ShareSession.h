@@ -21,7 +21,7 @@ class ShareSession : public QObject {
     ShareSession(SessionController& session, bool softKey, QObject* parent = nullptr);
     ~ShareSession() override;
 
-    bool Start(ShareConfig config, QString& error);
+    bool Start(const ShareConfig& config, QString& error);
     void Stop();
     ShareServer& server() { return server_; }
 
