@@ -79,6 +79,7 @@ void ShareSession::OnPress(const QString& peer, const SharePress& press) {
     }
     ActivityLog::Instance().Printf("Share %s: %s", peer.toStdString().c_str(), command.c_str());
     session_.SendKey(command);
+    emit pressed(peer, QString::fromStdString(command));
 }
 
 }  // namespace qv::share

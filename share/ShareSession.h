@@ -35,6 +35,8 @@ class ShareSession : public QObject {
 
   signals:
     void viewersChanged(int count);
+    // A viewer's press went to the send path.
+    void pressed(const QString& peer, const QString& command);
 
   private:
     void OnPress(const QString& peer, const SharePress& press);

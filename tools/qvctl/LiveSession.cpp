@@ -44,8 +44,9 @@ bool LiveSession::Start(FrameSink sink) {
     const std::string home = home_.path().toStdString();
     store_ = std::make_unique<qv::SettingsStore>(home + "/settings.ini");
     engine_.SetPort(options_.target.port);
-    session_ =
-        std::make_unique<qv::SessionController>(engine_, *store_, qv::PanelTraits::HardKey());
+    session_ = std::make_unique<qv::SessionController>(
+        engine_, *store_,
+        options_.softKey ? qv::PanelTraits::SoftKey() : qv::PanelTraits::HardKey());
     session_->logFolder = home;
     connect(session_.get(), &qv::SessionController::stateChanged, this, &LiveSession::OnState);
     connect(session_.get(), &qv::SessionController::failure, this, [this](int reason) {

@@ -37,6 +37,7 @@ class LiveSession : public QObject {
         Target target;
         bool ipv6 = false;  // reach a host name over IPv6 (a literal says so itself)
         qv::LiveRate rate = qv::LiveRate::Normal;
+        bool softKey = false;  // the soft-key line's send path and touches (serve)
     };
 
     explicit LiveSession(Options options, QObject* parent = nullptr);
