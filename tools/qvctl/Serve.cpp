@@ -211,6 +211,14 @@ int Serve(int argc, char** argv, const std::vector<std::string>& args) {
         std::fprintf(stderr, "qvctl: %s\n", reason.toStdString().c_str());
         stop(kExitFailed);
     });
+    QObject::connect(&live, &LiveSession::connected, &app, [] {
+        std::printf("link: up\n");
+        std::fflush(stdout);
+    });
+    QObject::connect(&live, &LiveSession::linkLost, &app, [] {
+        std::printf("link: lost, reconnecting\n");
+        std::fflush(stdout);
+    });
     HandleStopSignals([&](int) { stop(kExitOk); });
     if (!live.Start(
             [&server](std::span<const std::uint8_t> jpeg, LiveSession::Clock::time_point at) {
