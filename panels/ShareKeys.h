@@ -19,9 +19,15 @@ inline share::ShareKeySet MakeShareKeys(std::span<const PanelKey> keys,
                                         std::span<const KeyboardRow> keyboard, int knobId,
                                         int screenWidth, int screenHeight) {
     share::ShareKeySet set;
+    int soft = 0;
     for (const PanelKey& key : keys) {
-        set.keys.push_back({key.id, std::string(key.skin->label), std::string(key.skin->second),
-                            std::string(key.command)});
+        std::string label(key.skin->label);
+        // The soft keys carry no legend: the instrument's screen labels them.
+        if (label.empty()) {
+            label = "Soft " + std::to_string(++soft);
+        }
+        set.keys.push_back(
+            {key.id, std::move(label), std::string(key.skin->second), std::string(key.command)});
     }
     for (const KeyboardRow& row : keyboard) {
         set.keyboard.push_back({row.qtKey, row.padOnly, row.controlId});

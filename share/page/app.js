@@ -114,7 +114,9 @@
   function tickRate() {
     const now = performance.now();
     while (arrivals.length && now - arrivals[0] > 5000) arrivals.shift();
-    const fps = arrivals.length / 5;
+    // Over the last 5 s, or over what there is of it so far.
+    const span = arrivals.length > 1 ? (arrivals[arrivals.length - 1] - arrivals[0]) / 1000 : 0;
+    const fps = span > 0 ? (arrivals.length - 1) / span : 0;
     const age = lastFrameAt ? (now - lastFrameAt) / 1000 : -1;
     $('rate').textContent = age < 0 ? '' : `${fps.toFixed(1)} fps · ${age.toFixed(1)} s`;
     const stale = !ended && status.streaming && status.link === 'up' && age > 3;
@@ -131,7 +133,8 @@
       const b = document.createElement('button');
       b.type = 'button';
       b.dataset.id = String(k.id);
-      b.append(k.label || String(k.id));
+      // A long legend breaks after its slash, never inside a word.
+      b.append((k.label || String(k.id)).replace(/\//g, '/\u200b'));
       if (k.second) {
         const s = document.createElement('small');
         s.textContent = k.second;

@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "link/CDevComm.h"
-#include "link/ModelTable.h"
 #include "panels/ShareKeys.h"
 #include "share/ShareSession.h"
 #include "tools/qvctl/LiveSession.h"
@@ -89,9 +88,11 @@ bool ParseListen(const std::string& text, std::string& address, int& port) {
 
 int Serve(int argc, char** argv, const std::vector<std::string>& args) {
     bool ipv6 = false;
+    bool softKey = true;
     const auto usage = [] {
         std::fputs(
-            "usage: qvctl serve HOST[:PORT] [--ipv6] [--listen ADDR:PORT] [--control]\n"
+            "usage: qvctl serve HOST[:PORT] [--ipv6] [--panel soft|hard] [--listen ADDR:PORT] "
+            "[--control]\n"
             "             [--max-viewers N] [--rate normal|responsive|fast] [--cert FILE --key "
             "FILE]\n",
             stderr);
@@ -117,6 +118,14 @@ int Serve(int argc, char** argv, const std::vector<std::string>& args) {
             config.control = true;
         } else if (a == "--ipv6") {
             ipv6 = true;
+        } else if (a == "--panel" && hasValue) {
+            // The instrument line, as "Select Model" asks it: its names do not tell.
+            const std::string& p = args[++i];
+            if (p != "soft" && p != "hard") {
+                std::fprintf(stderr, "qvctl: --panel is soft or hard\n");
+                return kExitUsage;
+            }
+            softKey = p == "soft";
         } else if (a == "--listen" && hasValue) {
             if (!ParseListen(args[++i], listen, port)) {
                 std::fprintf(stderr,
@@ -164,8 +173,6 @@ int Serve(int argc, char** argv, const std::vector<std::string>& args) {
                      target.host.c_str(), target.port);
         return kExitFailed;
     }
-    // The soft-key line names its models; every other instrument is a hard-key panel.
-    const bool softKey = qv::ModelKindOf(model) != 0;
 
     QString linkHost = QStringLiteral("127.0.0.1");
     if (explicitListen) {

@@ -1,4 +1,4 @@
-// qvctl serve TARGET [--ipv6] [--listen ADDR:PORT] [--control] [--max-viewers N]
+// qvctl serve TARGET [--ipv6] [--panel soft|hard] [--listen ADDR:PORT] [--control] [--max-viewers N]
 //                    [--rate normal|responsive|fast] [--cert FILE --key FILE]
 #pragma once
 

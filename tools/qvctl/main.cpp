@@ -33,8 +33,8 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N\n"
-    "       qvctl serve HOST[:PORT] [--listen ADDR:PORT] [--control] [--max-viewers N]\n"
-    "             [--rate normal|responsive|fast] [--cert FILE --key FILE]\n"
+    "       qvctl serve HOST[:PORT] [--panel soft|hard] [--listen ADDR:PORT] [--control]\n"
+    "             [--max-viewers N] [--rate normal|responsive|fast] [--cert FILE --key FILE]\n"
     "       qvctl usb [--all]\n"
     "       qvctl usb-rule VID:PID [--older]\n";
 
@@ -57,7 +57,8 @@ void Help() {
         "                       view link (and with --control a control link); listens on\n"
         "                       127.0.0.1 and ::1 port 8066 (the next free one if taken)\n"
         "                       unless --listen says otherwise. The link is plain http\n"
-        "                       unless --cert and --key are given\n"
+        "                       unless --cert and --key are given. --panel hard offers the\n"
+        "                       hard-key panel's keys (360C, HN7700 lines); soft is the default\n"
         "  usb                  list the USB devices that could be an instrument, whether you\n"
         "                       may open them and, if not, why; --all lists every device\n"
         "  usb-rule VID:PID     print the udev rule line for that device (ids as lsusb shows\n"
