@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkInterface>
 #include <QStatusBar>
 
 #include "dialogs/CAboutDlg.h"
@@ -15,9 +16,11 @@
 #include "panels/CScreenView.h"
 #include "panels/PaneNote.h"
 #include "panels/ScreenCapture.h"
+#include "panels/ShareKeys.h"
 #include "resources/ids.h"
 #include "session/Controls.h"
 #include "session/LivePacing.h"
+#include "share/ShareSession.h"
 #include "widgets/CRemoteDlg.h"
 
 namespace {
@@ -90,6 +93,11 @@ void PanelSession::Init() {
     connect(session_.get(), &qv::SessionController::failure, this, &PanelSession::ShowFailure);
     session_->Create();
     quality_ = session_->settings().quality;
+    share_ = std::make_unique<qv::share::ShareSession>(*session_, options_.traits.softKey);
+    connect(share_.get(), &qv::share::ShareSession::viewersChanged, this, [this](int n) {
+        shareMark_ = share_->server().Running() ? qv::share::ShareSession::PaneText(n) : QString();
+        ShowMark();
+    });
 }
 
 void PanelSession::StartWorker() {
@@ -103,6 +111,9 @@ void PanelSession::StartWorker() {
         auto frame = renderer_.Render(path, &jpeg);
         if (frame) {
             // Kept (and recorded) as received: the bytes the frame was decoded from.
+            // Viewers in a browser get the frame as it came, as the window shows it.
+            share_->PushFrame(QByteArray(reinterpret_cast<const char*>(jpeg.data()),
+                                         static_cast<qsizetype>(jpeg.size())));
             capture_->FrameDrawn(
                 std::make_shared<const std::vector<std::uint8_t>>(std::move(jpeg)));
             screen_->PostFrame(std::move(*frame));
@@ -117,6 +128,10 @@ void PanelSession::Shutdown() {
     }
     closed_ = true;
     qApp->removeEventFilter(this);
+    // Every viewer ends with the window, before the session goes.
+    if (share_) {
+        share_->Stop();
+    }
     if (session_) {
         session_->Close();
     }
@@ -185,11 +200,21 @@ QString PanelSession::PaneZeroText() const {
     return paneNote_->Text();
 }
 
+void PanelSession::ShowMark() {
+    QStringList parts;
+    if (capture_->Recording()) {
+        parts << QStringLiteral("REC %1").arg(capture_->RecordedFrames());
+    }
+    if (!shareMark_.isEmpty()) {
+        parts << shareMark_;
+    }
+    paneNote_->SetMark(parts.join(QStringLiteral(" \u00b7 ")));
+}
+
 void PanelSession::ShowRecording() {
     // The signal may have been queued before the recording ended: the capture says how it is.
     const bool recording = capture_->Recording();
-    paneNote_->SetMark(recording ? QStringLiteral("REC %1").arg(capture_->RecordedFrames())
-                                 : QString());
+    ShowMark();
     if (QAction* a = Action(ids::kCmdRecord)) {
         a->setChecked(recording);
     }
@@ -317,6 +342,8 @@ void PanelSession::BuildMenu() {
     QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
     comm->setCheckable(false);
     add(*menu_, ids::kCmdAutoReconnect, "Reconnect automatically");
+    QAction* share = add(*menu_, ids::kCmdShare, "Share in browser\u2026");
+    share->setCheckable(false);
     // After the design's own items, so they keep their places.
     menu_->addSeparator();
     // Keeping screens; the two shortcuts work on the window whether the menu is open or not.
@@ -396,7 +423,12 @@ bool PanelSession::Command(int id) {
             ApplyState();
             return true;
         case ids::kCmdDisconnect:
+            // Disconnect ends every viewer at once, as closing the window does.
+            StopShare();
             session_->Disconnect();
+            return true;
+        case ids::kCmdShare:
+            OpenShareDialog();
             return true;
         case ids::kCmdStart:
             session_->Start();
@@ -455,4 +487,67 @@ bool PanelSession::Command(int id) {
         default:
             return false;
     }
+}
+
+bool PanelSession::ApplyShare(const ShareChoice& choice, ShareLinks& links, QString& error) {
+    if (!share_) {
+        error = QStringLiteral("no session");
+        return false;
+    }
+    StopShare();
+    if (choice.mode == ShareChoice::Off) {
+        return true;
+    }
+    qv::share::ShareConfig config;
+    if (choice.allNetworks) {
+        config.addresses = {QHostAddress(QHostAddress::Any)};
+    }
+    config.port = static_cast<quint16>(choice.port);
+    config.control = choice.mode == ShareChoice::Control;
+    config.certFile = choice.certFile;
+    config.keyFile = choice.keyFile;
+    config.keys = qv::ShareKeysFor(options_.traits.softKey);
+    if (!share_->Start(config, error)) {
+        return false;
+    }
+    shareChoice_ = choice;
+    shareMark_ = qv::share::ShareSession::PaneText(0);
+    ShowMark();
+    links = ShareLinkList();
+    return true;
+}
+
+void PanelSession::StopShare() {
+    if (share_) {
+        share_->Stop();
+    }
+    shareChoice_.mode = ShareChoice::Off;
+    shareMark_.clear();
+    ShowMark();
+}
+
+ShareLinks PanelSession::ShareLinkList() const {
+    ShareLinks links;
+    if (!share_ || !share_->server().Running()) {
+        return links;
+    }
+    const qv::share::ShareServer& server = share_->server();
+    const QString host = shareChoice_.allNetworks ? qv::share::ShareServer::OutwardAddress()
+                                                  : QStringLiteral("127.0.0.1");
+    links.append({QStringLiteral("View"), server.ViewLink(host)});
+    if (!server.ControlLink(host).isEmpty()) {
+        links.append({QStringLiteral("Control"), server.ControlLink(host)});
+    }
+    return links;
+}
+
+void PanelSession::OpenShareDialog() {
+    CShareDlg dlg(shareChoice_, &window_);
+    dlg.onApply = [this](const ShareChoice& choice, ShareLinks& links, QString& error) {
+        return ApplyShare(choice, links, error);
+    };
+    if (share_ && share_->server().Running()) {
+        dlg.ShowLinks(ShareLinkList(), share_->server().Tls());
+    }
+    dlg.exec();
 }

@@ -1,6 +1,7 @@
 #include "share/ShareServer.h"
 
 #include <QDeadlineTimer>
+#include <QNetworkInterface>
 #include <QThread>
 #include <future>
 
@@ -124,6 +125,15 @@ QString ShareServer::Link(const QString& host, const QByteArray& token) const {
         .arg(tls_ ? QStringLiteral("https") : QStringLiteral("http"), h)
         .arg(port_)
         .arg(QString::fromLatin1(token));
+}
+
+QString ShareServer::OutwardAddress() {
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol) {
+            return a.toString();
+        }
+    }
+    return QStringLiteral("127.0.0.1");
 }
 
 QString ShareServer::ViewLink(const QString& host) const {

@@ -85,6 +85,9 @@ class ShareServer : public QObject {
     QString ViewLink(const QString& host) const;
     QString ControlLink(const QString& host) const;  // empty without control
     int Viewers() const { return viewers_.load(); }
+    // An address of this machine that others may reach (the first IPv4 one not on loopback),
+    // for the links of a share on all networks; 127.0.0.1 when there is none.
+    static QString OutwardAddress();
 
     // Any thread. The newest frame wins: viewers that are busy skip the ones between.
     void PushFrame(const QByteArray& jpeg, std::chrono::steady_clock::time_point received =

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
-#include <QNetworkInterface>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -34,16 +33,6 @@ std::string ProbeModel(const Target& target, bool ipv6) {
     }
     dev.Disconnect();
     return model;
-}
-
-// The address a viewer elsewhere reaches this machine by, for the printed links.
-QString OutwardAddress() {
-    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol) {
-            return a.toString();
-        }
-    }
-    return QStringLiteral("127.0.0.1");
 }
 
 bool ParseCount(const std::string& text, int low, int high, int& out) {
@@ -184,7 +173,7 @@ int Serve(int argc, char** argv, const std::vector<std::string>& args) {
                          address == QHostAddress(QHostAddress::AnyIPv6);
         if (any) {
             config.addresses = {QHostAddress(QHostAddress::Any)};
-            linkHost = OutwardAddress();
+            linkHost = qv::share::ShareServer::OutwardAddress();
             std::fprintf(stderr,
                          "qvctl: serving on all networks: anyone who can reach this machine "
                          "and holds a link sees the screen%s\n",
