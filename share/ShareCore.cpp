@@ -322,6 +322,9 @@ bool ShareCore::AdmitConnection(QTcpSocket* socket) {
         }
     });
     socket->setReadBufferSize(ShareServer::kReadBuffer);
+    // A frame goes out as a head and a body: without this the body waits for the viewer's
+    // delayed acknowledgement (Nagle), some 40 ms a frame.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto* deadline = new QTimer(socket);
     deadline->setObjectName(QStringLiteral("qvDeadline"));
     deadline->setSingleShot(true);
@@ -372,7 +375,9 @@ bool ShareCore::UpgradeRoom() const {
     for (const auto& [ws, viewer] : viewers_) {
         pending += viewer->role == Role::Pending ? 1 : 0;
     }
-    return !shutDown_ && pending < ShareServer::kMaxPendingSockets &&
+    // As many may be on their way in as the share takes viewers; each has the hello
+    // deadline to say its token.
+    return !shutDown_ && pending < std::max(ShareServer::kMaxPendingSockets, config_.maxViewers) &&
            static_cast<int>(viewers_.size()) < ShareServer::kMaxViewers + 8;
 }
 
