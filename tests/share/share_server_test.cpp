@@ -10,8 +10,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSslError>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <memory>
 #include <vector>
@@ -480,6 +483,38 @@ TEST_F(ShareServerTest, ATakenPortMovesToTheNextFreeOne) {
     EXPECT_TRUE(server_.ViewLink("127.0.0.1")
                     .startsWith(QStringLiteral("http://127.0.0.1:%1/#").arg(server_.Port())));
     EXPECT_TRUE(server_.ControlLink("127.0.0.1").isEmpty());
+}
+
+TEST_F(ShareServerTest, WithACertificateThePageAndSocketAreEncrypted) {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath("cert.pem");
+    const QString key = dir.filePath("key.pem");
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                              "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert});
+    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0) {
+        GTEST_SKIP() << "openssl cannot make a test certificate";
+    }
+    config_.certFile = dir.filePath("missing.pem");
+    config_.keyFile = key;
+    QString error;
+    EXPECT_FALSE(server_.Start(config_, error));
+    EXPECT_EQ(error, "cannot read the certificate or the key");
+    config_.certFile = cert;
+    Start();
+    EXPECT_TRUE(server_.Tls());
+    EXPECT_TRUE(server_.ViewLink("127.0.0.1").startsWith("https://127.0.0.1:"));
+    Viewer v(QStringLiteral("https://127.0.0.1:%1").arg(server_.Port()));
+    QObject::connect(&v.ws, &QWebSocket::sslErrors,
+                     [&v](const QList<QSslError>&) { v.ws.ignoreSslErrors(); });
+    v.ws.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server_.Port())));
+    ASSERT_TRUE(WaitFor([&] { return v.opened || v.closed; }));
+    ASSERT_TRUE(v.opened);
+    v.ws.sendTextMessage(
+        QStringLiteral(R"({"t":"hello","token":"%1"})").arg(QString::fromLatin1(Token(false))));
+    ASSERT_TRUE(WaitFor([&] { return v.Has("welcome"); }));
+    PushAndWait(Jpeg(5), {&v});
+    EXPECT_EQ(v.frames.back().mid(qv::share::kFrameHead), Jpeg(5));
 }
 
 }  // namespace
