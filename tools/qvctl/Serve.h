@@ -1,5 +1,5 @@
-// qvctl serve TARGET [--ipv6] [--panel soft|hard] [--listen ADDR:PORT] [--control] [--max-viewers N]
-//                    [--rate normal|responsive|fast] [--cert FILE --key FILE]
+// qvctl serve TARGET [--ipv6] [--panel soft|hard] [--listen ADDR:PORT] [--control]
+//                    [--max-viewers N] [--rate normal|responsive|fast] [--cert FILE --key FILE]
 #pragma once
 
 #include <string>
