@@ -15,6 +15,8 @@
 #include <QThread>
 #include <QUrl>
 
+#include "link/Printable.h"
+
 namespace qv::share {
 namespace {
 
@@ -117,7 +119,7 @@ QString Peer(const QHostAddress& address, quint16 port) {
     const QString text = plain.protocol() == QAbstractSocket::IPv6Protocol
                              ? QStringLiteral("[%1]:%2").arg(plain.toString()).arg(port)
                              : QStringLiteral("%1:%2").arg(plain.toString()).arg(port);
-    return QString::fromStdString(EscapeForLog(text.toStdString()));
+    return QString::fromStdString(qv::Printable(text.toStdString()));
 }
 
 }  // namespace

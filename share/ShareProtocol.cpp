@@ -9,7 +9,6 @@
 #include <Qt>
 #include <array>
 #include <cerrno>
-#include <cstdio>
 
 namespace qv::share {
 namespace {
@@ -249,22 +248,6 @@ bool OriginMatches(const QByteArray& origin, const QByteArray& host, bool tls) {
     const QByteArray expected =
         (tls ? QByteArrayLiteral("https://") : QByteArrayLiteral("http://")) + host.toLower();
     return origin.toLower() == expected;
-}
-
-std::string EscapeForLog(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7F && c != '\\') {
-            out += c;
-        } else {
-            std::array<char, 8> hex{};
-            std::snprintf(hex.data(), hex.size(), "\\x%02X", u);
-            out += hex.data();
-        }
-    }
-    return out;
 }
 
 bool RateWindow::Allow(Clock::time_point now) {

@@ -1,7 +1,7 @@
 // What travels between a share and a browser, as pure functions: the browser's messages
 // (JSON text, at most 1 KB) checked against the panel's keys and screen, the frame message
-// (an 8-byte head, then the instrument's JPEG bytes unchanged), the tokens, the host and
-// origin checks of the socket's upgrade, and log text made safe.
+// (an 8-byte head, then the instrument's JPEG bytes unchanged), the tokens, and the host and
+// origin checks of the socket's upgrade.
 //
 // Browser -> share (text):
 //   {"t":"hello","token":"<32 hex>"}   first message, within the hello deadline
@@ -77,9 +77,6 @@ bool TokensEqual(const QByteArray& given, const QByteArray& expected);
 bool HostAllowed(const QByteArray& host, const QString& machineName);
 // The Origin of a socket upgrade is the page's own: same scheme and host:port as the request.
 bool OriginMatches(const QByteArray& origin, const QByteArray& host, bool tls);
-
-// Printable ASCII only: anything else as \xNN, so a peer cannot write lines into the log.
-std::string EscapeForLog(std::string_view text);
 
 // At most `limit` events in any `window`: the rate a viewer's commands are held to.
 class RateWindow {

@@ -154,11 +154,6 @@ TEST(ShareHost, HostAndOriginOfThePageOnly) {
     EXPECT_FALSE(qv::share::OriginMatches("", "127.0.0.1:8066", false));
 }
 
-TEST(ShareLog, PeerTextCannotWriteLines) {
-    EXPECT_EQ(qv::share::EscapeForLog("127.0.0.1:5"), "127.0.0.1:5");
-    EXPECT_EQ(qv::share::EscapeForLog("a\r\nb\\c\x7f\xc3"), "a\\x0D\\x0Ab\\x5Cc\\x7F\\xC3");
-}
-
 TEST(ShareRate, TwentyInASecondTheTwentyFirstWaits) {
     using namespace std::chrono_literals;
     qv::share::RateWindow rate(20, 1000ms);
