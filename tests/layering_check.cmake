@@ -19,6 +19,7 @@ set(rules
   "tools|link platform session widgets tools resources|Core Gui|"
   "tools/qvctl|link platform session share panels widgets tools resources|Core Network|"
   "tools/panelshot|link session widgets dialogs panels sim resources|Core Gui Widgets|"
+  "tools/skingen|widgets panels tools resources|Core Gui|"
 )
 set(our_folders link platform sim session share widgets dialogs panels app tools resources tests bench)
 
