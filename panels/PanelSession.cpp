@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkInterface>
 #include <QStatusBar>
 #include <vector>
 
@@ -17,9 +18,11 @@
 #include "panels/CScreenView.h"
 #include "panels/PaneNote.h"
 #include "panels/ScreenCapture.h"
+#include "panels/ShareKeys.h"
 #include "resources/ids.h"
 #include "session/Controls.h"
 #include "session/LivePacing.h"
+#include "share/ShareSession.h"
 
 namespace {
 
@@ -94,6 +97,11 @@ void PanelSession::Init() {
     connect(session_.get(), &qv::SessionController::failure, this, &PanelSession::ShowFailure);
     session_->Create();
     quality_ = session_->settings().quality;
+    share_ = std::make_unique<qv::share::ShareSession>(*session_, options_.traits.softKey);
+    connect(share_.get(), &qv::share::ShareSession::viewersChanged, this, [this](int n) {
+        shareMark_ = share_->server().Running() ? qv::share::ShareSession::PaneText(n) : QString();
+        ShowMark();
+    });
 }
 
 void PanelSession::StartWorker() {
@@ -107,6 +115,9 @@ void PanelSession::StartWorker() {
         auto frame = renderer_.Render(path, &jpeg);
         if (frame) {
             // Kept (and recorded) as received: the bytes the frame was decoded from.
+            // Viewers in a browser get the frame as it came, as the window shows it.
+            share_->PushFrame(QByteArray(reinterpret_cast<const char*>(jpeg.data()),
+                                         static_cast<qsizetype>(jpeg.size())));
             capture_->FrameDrawn(
                 std::make_shared<const std::vector<std::uint8_t>>(std::move(jpeg)));
             screen_->PostFrame(std::move(*frame));
@@ -121,6 +132,10 @@ void PanelSession::Shutdown() {
     }
     closed_ = true;
     qApp->removeEventFilter(this);
+    // Every viewer ends with the window, before the session goes.
+    if (share_) {
+        share_->Stop();
+    }
     // A drawing thread waiting for room in the recording's queue goes on to its end.
     capture_->StopRecording();
     if (session_) {
@@ -191,11 +206,21 @@ QString PanelSession::PaneZeroText() const {
     return paneNote_->Text();
 }
 
+void PanelSession::ShowMark() {
+    QStringList parts;
+    if (capture_->Recording()) {
+        parts << QStringLiteral("REC %1").arg(capture_->RecordedFrames());
+    }
+    if (!shareMark_.isEmpty()) {
+        parts << shareMark_;
+    }
+    paneNote_->SetMark(parts.join(QStringLiteral(" \u00b7 ")));
+}
+
 void PanelSession::ShowRecording() {
     // The signal may have been queued before the recording ended: the capture says how it is.
     const bool recording = capture_->Recording();
-    paneNote_->SetMark(recording ? QStringLiteral("REC %1").arg(capture_->RecordedFrames())
-                                 : QString());
+    ShowMark();
     if (QAction* a = Action(ids::kCmdRecord)) {
         a->setChecked(recording);
     }
@@ -334,6 +359,8 @@ void PanelSession::BuildMenu() {
     QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
     comm->setCheckable(false);
     add(*menu_, ids::kCmdAutoReconnect, "Reconnect automatically");
+    QAction* share = add(*menu_, ids::kCmdShare, "Share in browser\u2026");
+    share->setCheckable(false);
     // Below the link, display and Communication items, so those keep the places users know.
     menu_->addSeparator();
     // Keeping screens; the two shortcuts work on the window whether the menu is open or not.
@@ -404,7 +431,12 @@ bool PanelSession::Command(int id) {
             ApplyState();
             return true;
         case ids::kCmdDisconnect:
+            // Disconnect ends every viewer at once, as closing the window does.
+            StopShare();
             session_->Disconnect();
+            return true;
+        case ids::kCmdShare:
+            OpenShareDialog();
             return true;
         case ids::kCmdStart:
             session_->Start();
@@ -463,4 +495,67 @@ bool PanelSession::Command(int id) {
         default:
             return false;
     }
+}
+
+bool PanelSession::ApplyShare(const ShareChoice& choice, ShareLinks& links, QString& error) {
+    if (!share_) {
+        error = QStringLiteral("no session");
+        return false;
+    }
+    StopShare();
+    if (choice.mode == ShareChoice::Off) {
+        return true;
+    }
+    qv::share::ShareConfig config;
+    if (choice.allNetworks) {
+        config.addresses = {QHostAddress(QHostAddress::Any)};
+    }
+    config.port = static_cast<quint16>(choice.port);
+    config.control = choice.mode == ShareChoice::Control;
+    config.certFile = choice.certFile;
+    config.keyFile = choice.keyFile;
+    config.keys = qv::ShareKeysFor(options_.traits.softKey);
+    if (!share_->Start(config, error)) {
+        return false;
+    }
+    shareChoice_ = choice;
+    shareMark_ = qv::share::ShareSession::PaneText(0);
+    ShowMark();
+    links = ShareLinkList();
+    return true;
+}
+
+void PanelSession::StopShare() {
+    if (share_) {
+        share_->Stop();
+    }
+    shareChoice_.mode = ShareChoice::Off;
+    shareMark_.clear();
+    ShowMark();
+}
+
+ShareLinks PanelSession::ShareLinkList() const {
+    ShareLinks links;
+    if (!share_ || !share_->server().Running()) {
+        return links;
+    }
+    const qv::share::ShareServer& server = share_->server();
+    const QString host = shareChoice_.allNetworks ? qv::share::ShareServer::OutwardAddress()
+                                                  : QStringLiteral("127.0.0.1");
+    links.append({QStringLiteral("View"), server.ViewLink(host)});
+    if (!server.ControlLink(host).isEmpty()) {
+        links.append({QStringLiteral("Control"), server.ControlLink(host)});
+    }
+    return links;
+}
+
+void PanelSession::OpenShareDialog() {
+    CShareDlg dlg(shareChoice_, &window_);
+    dlg.onApply = [this](const ShareChoice& choice, ShareLinks& links, QString& error) {
+        return ApplyShare(choice, links, error);
+    };
+    if (share_ && share_->server().Running()) {
+        dlg.ShowLinks(ShareLinkList(), share_->server().Tls());
+    }
+    dlg.exec();
 }

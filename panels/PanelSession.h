@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "dialogs/CShareDlg.h"
 #include "link/CDevComm.h"
 #include "panels/FrameRenderer.h"
 #include "session/Controls.h"
@@ -20,6 +21,7 @@
 #include "session/SettingsStore.h"
 
 class CPanelSessionView;
+struct ShareChoice;
 class CPanelDlg;
 class CScreenView;
 class PaneNote;
@@ -27,6 +29,10 @@ class ScreenCapture;
 class QAction;
 class QMenu;
 class QStatusBar;
+
+namespace qv::share {
+class ShareSession;
+}
 
 class PanelSession : public QObject {
     Q_OBJECT
@@ -98,6 +104,13 @@ class PanelSession : public QObject {
     bool Command(int id);
     std::function<void(int id)> onPanelCommand;
 
+    // The browser share beside the session: started, changed or stopped as chosen; the links
+    // to hand out, or false with the reason.
+    bool ApplyShare(const ShareChoice& choice, ShareLinks& links, QString& error);
+    // Every viewer ends at once (Disconnect, the window closing).
+    void StopShare();
+    qv::share::ShareSession* share() { return share_.get(); }
+
   protected:
     // Esc while a connect is under way cancels it, whichever widget of the window has the focus.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,6 +126,10 @@ class PanelSession : public QObject {
     void ShowFailure(int reason);
     void ToggleRecord();
     void ShowRecording();
+    // Pane 0's mark: the recording's "REC n" and the share's viewers.
+    void ShowMark();
+    void OpenShareDialog();
+    ShareLinks ShareLinkList() const;
 
     CPanelDlg& window_;
     qv::SettingsStore& store_;
@@ -124,6 +141,9 @@ class PanelSession : public QObject {
     ScreenCapture* capture_;
     PaneNote* paneNote_;
     std::unique_ptr<qv::SessionController> session_;
+    std::unique_ptr<qv::share::ShareSession> share_;
+    ShareChoice shareChoice_;
+    QString shareMark_;
     qv::FrameRenderer renderer_;
     qv::ScreenRect screenRect_{};
     int scale_ = 0;

@@ -63,6 +63,7 @@ inline constexpr int kCmdRecord = 32803;
 inline constexpr int kCmdLiveNormal = 32804;
 inline constexpr int kCmdLiveResponsive = 32805;
 inline constexpr int kCmdLiveFast = 32806;
+inline constexpr int kCmdShare = 32820;  // "Share in browser…"
 
 // Timers.
 inline constexpr int kTimerReplay = 100;

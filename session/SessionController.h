@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,6 +82,11 @@ class SessionController : public QObject {
     // Starts the screen loop (drawing each frame file with draw, on its thread) and the
     // command writer. draw may be empty (nothing is drawn).
     void StartWorkers(std::function<bool(const std::string& path)> draw);
+    // Each whole screen as received, on the screen loop's thread before it is drawn. The
+    // bytes are valid during the call only; the sink must copy and return, never wait.
+    // Set before StartWorkers.
+    using FrameSink = std::function<void(std::span<const std::uint8_t> jpeg)>;
+    void SetFrameSink(FrameSink sink) { frameSink_ = std::move(sink); }
 
     // Starts the connect job by the current method. False while one runs or after Close.
     bool Connect();
@@ -233,6 +239,7 @@ class SessionController : public QObject {
     };
     std::vector<Job> jobs_;
     std::unique_ptr<ScreenLoop> loop_;
+    FrameSink frameSink_;
     std::unique_ptr<CommandWriter> writer_;
     mutable std::mutex pathLock_;
     std::string framePath_;

@@ -11,22 +11,24 @@ set(rules
   "platform|link platform||libusb udev"
   "sim|link sim|Core Gui|"
   "session|link session resources|Core|"
+  "share|link session share resources|Core Network HttpServer WebSockets|"
   "widgets|link session widgets resources|Core Gui Widgets|"
   "dialogs|link session widgets dialogs resources|Core Gui Widgets|"
-  "panels|link session widgets dialogs panels resources|Core Gui Widgets|"
-  "app|link platform session widgets dialogs panels app resources|Core Gui Widgets|"
-  "tools|link platform widgets tools resources|Core Gui|"
+  "panels|link session share widgets dialogs panels resources|Core Gui Widgets Network|"
+  "app|link platform session share widgets dialogs panels app resources|Core Gui Widgets|"
+  "tools|link platform session widgets tools resources|Core Gui|"
+  "tools/qvctl|link platform session share panels widgets tools resources|Core Network|"
   "tools/panelshot|link session widgets dialogs panels sim resources|Core Gui Widgets|"
   "tools/skingen|widgets panels tools resources|Core Gui|"
 )
-set(our_folders link platform sim session widgets dialogs panels app tools resources tests bench)
+set(our_folders link platform sim session share widgets dialogs panels app tools resources tests bench)
 
 function(qt_module header out)
   set(module "")
-  if(header MATCHES "^Qt(Core|Gui|Widgets|Test|Network)/")
+  if(header MATCHES "^Qt(Core|Gui|Widgets|Test|Network|HttpServer|WebSockets)/")
     set(module ${CMAKE_MATCH_1})
   elseif(header MATCHES "^Q[A-Za-z]+$" OR header MATCHES "^Qt$")
-    foreach(m Widgets Gui Core Test)
+    foreach(m Widgets Gui Core Test Network HttpServer WebSockets)
       if(QT_INCLUDE_DIR AND EXISTS "${QT_INCLUDE_DIR}/Qt${m}/${header}")
         set(module ${m})
         break()

@@ -21,6 +21,7 @@
 #include "link/Printable.h"
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
+#include "tools/qvctl/Serve.h"
 #include "tools/qvctl/Target.h"
 #include "tools/qvctl/UsbSetup.h"
 
@@ -34,6 +35,8 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
     "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N\n"
+    "       qvctl serve HOST[:PORT] [--panel soft|hard] [--listen ADDR:PORT] [--control]\n"
+    "             [--max-viewers N] [--rate normal|responsive|fast] [--cert FILE --key FILE]\n"
     "       qvctl usb [--all]\n"
     "       qvctl usb-rule VID:PID [--older]\n";
 
@@ -52,6 +55,12 @@ void Help() {
         "  screenshot FILE.jpg  save the instrument's current screen\n"
         "  key TEXT             send one command text, e.g. KEYP:NUM5 or \"KEYP 120,200\"\n"
         "  watch N              fetch N screens: time and size of each, then min/median/p99\n"
+        "  serve                share the live screen with browsers until SIGTERM; prints a\n"
+        "                       view link (and with --control a control link); listens on\n"
+        "                       127.0.0.1 and ::1 port 8066 (the next free one if taken)\n"
+        "                       unless --listen says otherwise. The link is plain http\n"
+        "                       unless --cert and --key are given. --panel hard offers the\n"
+        "                       hard-key panel's keys (360C, HN7700 lines); soft is the default\n"
         "  usb                  list the USB devices that could be an instrument, whether you\n"
         "                       may open them and, if not, why; --all lists every device\n"
         "  usb-rule VID:PID     print the udev rule line for that device (ids as lsusb shows\n"
@@ -175,6 +184,9 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args.front() == "usb-rule") {
         return UsbRule(args);
+    }
+    if (!args.empty() && args.front() == "serve") {
+        return qvctl::Serve(argc, argv, {args.begin() + 1, args.end()});
     }
     bool ipv6 = false;
     if (!args.empty() && args.front() == "--ipv6") {

@@ -1,0 +1,243 @@
+// The browser share from the window: the menu item, the dialog with its links and QR codes,
+// pane 0's viewer count, presses through the session's send path only while remote control
+// runs, and every viewer ended by Disconnect and by closing the window. Both panels against
+// the simulator; the viewer is a QWebSocket as the page's script would be.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+#include <memory>
+
+#include "dialogs/CShareDlg.h"
+#include "panels/CPanelSessionView.h"
+#include "panels/hardkey/CRemoteDlgRook.h"
+#include "panels/softkey/CRemoteDlgWren.h"
+#include "resources/ids.h"
+#include "session/ActivityLog.h"
+#include "share/ShareProtocol.h"
+#include "share/ShareSession.h"
+#include "sim/SimServer.h"
+
+namespace ids = qv::ids;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Client {
+    QWebSocket ws;
+    QList<QJsonObject> texts;
+    QList<QByteArray> frames;
+    bool closed = false;
+
+    explicit Client(const QString& link) : ws(link.section('#', 0, 0).chopped(1)) {
+        const QString token = link.section('#', 1);
+        QObject::connect(&ws, &QWebSocket::connected, [this, token] {
+            ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(token));
+        });
+        QObject::connect(&ws, &QWebSocket::disconnected, [this] { closed = true; });
+        QObject::connect(&ws, &QWebSocket::textMessageReceived, [this](const QString& t) {
+            texts.append(QJsonDocument::fromJson(t.toUtf8()).object());
+        });
+        QObject::connect(&ws, &QWebSocket::binaryMessageReceived, [this](const QByteArray& b) {
+            frames.append(b.mid(qv::share::kFrameHead));
+            ws.sendTextMessage(QStringLiteral(R"({"t":"ack"})"));
+        });
+        ws.open(QUrl(link.section('#', 0, 0).replace("http://", "ws://") + "ws"));
+    }
+    bool Refused(const QString& why) const {
+        for (const QJsonObject& o : texts) {
+            if (o.value("t") == "refused" && o.value("why") == why) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+QByteArray LogText() {
+    QFile log(QString::fromStdString(qv::ActivityLog::Instance().Path()));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestShareWindow : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
+        QApplication::setApplicationName("QVRemote");
+        // Message boxes ("Connected") close as they open.
+        connect(&dismisser_, &QTimer::timeout, [] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (d != nullptr && !d->inherits("CShareDlg")) {
+                d->done(QDialog::Accepted);
+            }
+        });
+        dismisser_.start(20);
+    }
+
+    void dialogLinksQrCodesAndWarning() {
+        ShareChoice given;
+        CShareDlg dlg(given);
+        ShareChoice applied;
+        dlg.onApply = [&](const ShareChoice& c, ShareLinks& links, QString&) {
+            applied = c;
+            links = {{"View", "http://127.0.0.1:8066/#00112233445566778899aabbccddeeff"}};
+            return true;
+        };
+        dlg.show();
+        auto* warning = dlg.findChildren<QLabel*>().first();
+        for (QLabel* l : dlg.findChildren<QLabel*>()) {
+            if (l->text().startsWith("Anyone")) {
+                warning = l;
+            }
+        }
+        QVERIFY(!warning->isVisible());  // this computer only, the default
+        dlg.findChild<QComboBox*>("shareWhere")->setCurrentIndex(1);
+        QVERIFY(warning->isVisible());
+        dlg.findChild<QRadioButton*>("shareMode1")->setChecked(true);
+        const auto buttons = dlg.findChildren<QPushButton*>();
+        for (QPushButton* b : buttons) {
+            if (b->text() == "Apply" || b->text() == "&Apply") {
+                b->click();
+            }
+        }
+        QCOMPARE(applied.mode, int(ShareChoice::View));
+        QVERIFY(applied.allNetworks);
+        QCOMPARE(applied.port, 8066);
+        auto* link = dlg.findChild<QLineEdit*>("shareLinkView");
+        QVERIFY(link != nullptr);
+        QCOMPARE(link->text(),
+                 QStringLiteral("http://127.0.0.1:8066/#00112233445566778899aabbccddeeff"));
+        bool qr = false;
+        for (QLabel* l : dlg.findChildren<QLabel*>()) {
+            qr = qr || (!l->pixmap().isNull() && l->pixmap().width() == l->pixmap().height());
+        }
+        QVERIFY(qr);
+        // A link of this length is a version 4 code: 33 modules and the quiet zone of 4.
+        const QImage code = QrCodeImage(link->text(), 2);
+        QCOMPARE(code.width(), (33 + 8) * 2);
+        QCOMPARE(code.pixel(0, 0), qRgb(255, 255, 255));
+        QCOMPARE(code.pixel(8, 8), qRgb(0, 0, 0));  // the finder pattern's corner
+    }
+
+    void shareFromTheWindow_data() {
+        QTest::addColumn<bool>("soft");
+        QTest::newRow("hard-key") << false;
+        QTest::newRow("soft-key") << true;
+    }
+    void shareFromTheWindow() {
+        QFETCH(bool, soft);
+        const QString ini = dir_.filePath(soft ? "soft.ini" : "hard.ini");
+        QSettings(ini, QSettings::IniFormat).setValue("Connection/Method", 1);
+        QSettings(ini, QSettings::IniFormat).setValue("Connection/IP", "127.0.0.1");
+        qv::SettingsStore store(ini.toStdString());
+        qv::sim::SimServer sim(800, soft ? 600 : 480);
+        QVERIFY(sim.Start("127.0.0.1", 0));
+        sim.instrument().KeepServedScreens(200);
+        std::unique_ptr<CPanelDlg> panel(
+            soft ? static_cast<CPanelDlg*>(new CRemoteDlgWren(store, nullptr, sim.port()))
+                 : new CRemoteDlgRook(store, nullptr, sim.port()));
+        panel->session().SetCommandPause(0ms);
+        panel->show();
+
+        // The item sits right after "Reconnect automatically".
+        QList<QAction*> items = panel->menu().actions();
+        const auto at = [&](int id) {
+            for (int i = 0; i < items.size(); ++i) {
+                if (items[i]->data().toInt() == id && !items[i]->menu()) {
+                    return i;
+                }
+            }
+            return -1;
+        };
+        QCOMPARE(at(ids::kCmdShare), at(ids::kCmdAutoReconnect) + 1);
+        QCOMPARE(items[at(ids::kCmdShare)]->text(), QStringLiteral("Share in browser\u2026"));
+
+        panel->Command(ids::kCmdConnect);
+        QTRY_COMPARE(panel->view().PaneText(1), QStringLiteral("Connected"));
+        panel->Command(ids::kCmdStart);
+        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+
+        ShareChoice choice;
+        choice.mode = ShareChoice::Control;
+        choice.port = 0;  // any free port: tests run side by side
+        ShareLinks links;
+        QString error;
+        QVERIFY2(panel->panelSession().ApplyShare(choice, links, error), qPrintable(error));
+        QCOMPARE(links.size(), 2);
+        QCOMPARE(links[1].first, QStringLiteral("Control"));
+        QVERIFY(links[1].second.startsWith("http://127.0.0.1:"));
+        QTRY_VERIFY(panel->view().PaneText(0).contains("share: 0 viewers"));
+
+        Client viewer(links[1].second);
+        QTRY_VERIFY(panel->view().PaneText(0).contains("share: 1 viewer"));
+        // The frames the window shows, byte for byte as the instrument served them.
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.frames.size() >= 2, 10000);
+        const auto served = sim.instrument().ServedScreens();
+        const std::vector<std::uint8_t> got(viewer.frames[1].begin(), viewer.frames[1].end());
+        QVERIFY(std::find(served.begin(), served.end(), got) != served.end());
+
+        sim.instrument().ClearRecords();
+        viewer.ws.sendTextMessage(
+            QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079));  // Marker
+        QTRY_VERIFY(!sim.instrument().Commands().empty());  // queued through the window
+        QCOMPARE(QString::fromStdString(sim.instrument().Commands()[0].text),
+                 QStringLiteral("KEYP:MARK"));
+        QTRY_VERIFY(LogText().contains(
+            QStringLiteral("Share 127.0.0.1:%1: KEYP:MARK").arg(viewer.ws.localPort()).toUtf8()));
+
+        // Stopped: the page is told, nothing reaches the instrument.
+        panel->Command(ids::kCmdStop);
+        QTRY_VERIFY(!viewer.texts.isEmpty() &&
+                    !viewer.texts.last().value("streaming").toBool(true));
+        viewer.ws.sendTextMessage(QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079));
+        QTRY_VERIFY(viewer.Refused("remote control is not running"));
+        QTest::qWait(200);
+        QCOMPARE(sim.instrument().Commands().size(), std::size_t{1});
+
+        // Disconnect ends every viewer at once.
+        QElapsedTimer t;
+        t.start();
+        panel->Command(ids::kCmdDisconnect);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.closed, 2000);
+        QVERIFY(t.elapsed() < 2000);
+        QVERIFY(!panel->view().PaneText(0).contains("share:"));
+
+        // And so does closing the window.
+        QVERIFY(panel->panelSession().ApplyShare(choice, links, error));
+        Client second(links[0].second);
+        QTRY_VERIFY(panel->view().PaneText(0).contains("share: 1 viewer"));
+        t.restart();
+        panel->close();
+        panel.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(second.closed, 2000);
+        QVERIFY(t.elapsed() < 2000);
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QTimer dismisser_;
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    TestShareWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_share_window.moc"

@@ -1,0 +1,170 @@
+// The share's pure parts: the browser's messages, the checks of a press, the PC key names,
+// tokens, host and origin, log escaping and the command rate, each at its edges.
+#include <gtest/gtest.h>
+
+#include <QJsonObject>
+#include <set>
+
+#include "share/ShareProtocol.h"
+
+namespace {
+
+using qv::share::ViewerMessage;
+using Kind = ViewerMessage::Kind;
+
+qv::share::ShareKeySet Keys() {
+    qv::share::ShareKeySet set;
+    set.keys = {{1089, "5", "", "KEYP:NUM5"}, {1079, "Marker", "", "KEYP:MARK"}};
+    set.knobId = 1101;
+    set.screenWidth = 800;
+    set.screenHeight = 480;
+    return set;
+}
+
+struct ParseCase {
+    const char* text;
+    Kind kind;
+};
+
+class ParseTest : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseTest, KindOfEachMessage) {
+    EXPECT_EQ(qv::share::ParseViewerMessage(GetParam().text).kind, GetParam().kind)
+        << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, ParseTest,
+    testing::Values(ParseCase{R"({"t":"hello","token":"ab"})", Kind::Hello},
+                    ParseCase{R"({"t":"hello"})", Kind::Bad},            // no token
+                    ParseCase{R"({"t":"hello","token":5})", Kind::Bad},  // token not text
+                    ParseCase{R"({"t":"ack"})", Kind::Ack},
+                    ParseCase{R"({"t":"key","id":1089})", Kind::Key},
+                    ParseCase{R"({"t":"key","id":1089.5})", Kind::Bad},  // not whole
+                    ParseCase{R"({"t":"key","id":"1089"})", Kind::Bad},  // not a number
+                    ParseCase{R"({"t":"key","id":1e300})", Kind::Bad},   // out of range
+                    ParseCase{R"({"t":"knob","dir":-1})", Kind::Knob},
+                    ParseCase{R"({"t":"touch","x":1,"y":2})", Kind::Touch},
+                    ParseCase{R"({"t":"touch","x":1})", Kind::Bad},
+                    ParseCase{R"({"t":"reboot"})", Kind::Bad}, ParseCase{R"([1,2])", Kind::Bad},
+                    ParseCase{"{\"t\":\"ack\"", Kind::Bad},  // cut short
+                    ParseCase{"", Kind::Bad}));
+
+TEST(ShareMessage, LongestMessageIsTakenOneMoreIsNot) {
+    const QByteArray head = R"({"t":"ack","p":")";
+    const QByteArray tail = R"("})";
+    QByteArray text = head + QByteArray(1024 - head.size() - tail.size(), 'x') + tail;
+    ASSERT_EQ(text.size(), 1024);
+    EXPECT_EQ(qv::share::ParseViewerMessage(text).kind, Kind::Ack);
+    text.insert(head.size(), 'x');
+    EXPECT_EQ(qv::share::ParseViewerMessage(text).kind, Kind::Bad);
+}
+
+TEST(SharePress, KeysKnobAndTouchesAreCheckedAgainstThePanel) {
+    const auto keys = Keys();
+    qv::share::SharePress press;
+    QString why;
+    const auto check = [&](const char* text, bool touches = true) {
+        return qv::share::CheckPress(qv::share::ParseViewerMessage(text), keys, touches, press,
+                                     why);
+    };
+    ASSERT_TRUE(check(R"({"t":"key","id":1089})"));
+    EXPECT_EQ(press.command, "KEYP:NUM5");
+    EXPECT_FALSE(check(R"({"t":"key","id":1090})"));  // not this panel's
+    EXPECT_EQ(why, "no such key");
+    ASSERT_TRUE(check(R"({"t":"knob","dir":1})"));
+    EXPECT_EQ(press.command, "KEYP:RIGH");
+    ASSERT_TRUE(check(R"({"t":"knob","dir":-1})"));
+    EXPECT_EQ(press.command, "KEYP:LEFT");
+    EXPECT_FALSE(check(R"({"t":"knob","dir":2})"));
+    EXPECT_FALSE(check(R"({"t":"knob","dir":0})"));
+    // The screen is 800 x 480: the last pixel is inside, one more is not.
+    ASSERT_TRUE(check(R"({"t":"touch","x":799,"y":479})"));
+    EXPECT_EQ(press.kind, qv::share::SharePress::Kind::Touch);
+    EXPECT_EQ(press.x, 799);
+    EXPECT_EQ(press.y, 479);
+    EXPECT_TRUE(check(R"({"t":"touch","x":0,"y":0})"));
+    EXPECT_FALSE(check(R"({"t":"touch","x":800,"y":0})"));
+    EXPECT_FALSE(check(R"({"t":"touch","x":0,"y":480})"));
+    EXPECT_FALSE(check(R"({"t":"touch","x":-1,"y":0})"));
+    EXPECT_FALSE(check(R"({"t":"touch","x":10,"y":10})", false));
+    EXPECT_EQ(why, "this instrument takes no touches");
+    EXPECT_FALSE(check(R"({"t":"ack"})"));
+}
+
+TEST(ShareKeyboard, BrowserCodesByKeyIdentity) {
+    const std::vector<qv::share::ShareKeyboardRow> rows = {
+        {Qt::Key_5, false, 1089},         {Qt::Key_Period, true, 1095}, {Qt::Key_Comma, true, 1095},
+        {Qt::Key_Return, false, 1097},    {Qt::Key_Enter, false, 1097}, {Qt::Key_F3, false, 1016},
+        {Qt::Key_Backspace, false, 1098}, {Qt::Key_Up, false, 1099}};
+    const QJsonObject codes = qv::share::BrowserKeyCodes(rows);
+    EXPECT_EQ(codes.value("Digit5").toInt(), 1089);
+    EXPECT_EQ(codes.value("Numpad5").toInt(), 1089);
+    EXPECT_EQ(codes.value("NumpadDecimal").toInt(), 1095);
+    EXPECT_FALSE(codes.contains("Period"));  // the main block's full stop is not the pad's
+    EXPECT_EQ(codes.value("Enter").toInt(), 1097);
+    EXPECT_EQ(codes.value("NumpadEnter").toInt(), 1097);
+    EXPECT_EQ(codes.value("F3").toInt(), 1016);
+    EXPECT_EQ(codes.value("Backspace").toInt(), 1098);
+    EXPECT_EQ(codes.value("ArrowUp").toInt(), 1099);
+    EXPECT_EQ(codes.size(), 8);
+}
+
+TEST(ShareFrame, HeadThenTheJpegBytesUnchanged) {
+    const QByteArray jpeg("\xFF\xD8\x01\x02\xFF\xD9", 6);
+    const QByteArray m = qv::share::FrameMessage(0x01020304, 0x0A0B0C0D, jpeg);
+    EXPECT_EQ(m, QByteArray("\x01\x02\x03\x04"  // sequence number, big-endian
+                            "\x0A\x0B\x0C\x0D"  // age at the share in ms
+                            "\xFF\xD8\x01\x02\xFF\xD9",
+                            14));
+}
+
+TEST(ShareToken, FreshHexTokensComparedWhole) {
+    std::set<QByteArray> seen;
+    for (int i = 0; i < 64; ++i) {
+        const QByteArray t = qv::share::MakeToken();
+        ASSERT_EQ(t.size(), 32);
+        EXPECT_EQ(QByteArray::fromHex(t).toHex(), t);
+        seen.insert(t);
+    }
+    EXPECT_EQ(seen.size(), 64U);
+    const QByteArray t = qv::share::MakeToken();
+    EXPECT_TRUE(qv::share::TokensEqual(t, t));
+    QByteArray last = t;
+    last[31] = last[31] == '0' ? '1' : '0';
+    EXPECT_FALSE(qv::share::TokensEqual(last, t));
+    EXPECT_FALSE(qv::share::TokensEqual(t.left(31), t));
+    EXPECT_FALSE(qv::share::TokensEqual(QByteArray(), QByteArray()));
+}
+
+TEST(ShareHost, HostAndOriginOfThePageOnly) {
+    EXPECT_TRUE(qv::share::HostAllowed("127.0.0.1:8066", "box"));
+    EXPECT_TRUE(qv::share::HostAllowed("[::1]:8066", "box"));
+    EXPECT_TRUE(qv::share::HostAllowed("localhost:8066", "box"));
+    EXPECT_TRUE(qv::share::HostAllowed("BOX:8066", "box"));
+    EXPECT_TRUE(qv::share::HostAllowed("box.local:8066", "box"));
+    EXPECT_FALSE(qv::share::HostAllowed("evil.example:8066", "box"));  // rebinding
+    EXPECT_FALSE(qv::share::HostAllowed("", "box"));
+    EXPECT_FALSE(qv::share::HostAllowed("a b:80", "box"));
+    EXPECT_TRUE(qv::share::OriginMatches("http://127.0.0.1:8066", "127.0.0.1:8066", false));
+    EXPECT_TRUE(qv::share::OriginMatches("https://[::1]:8066", "[::1]:8066", true));
+    EXPECT_FALSE(qv::share::OriginMatches("http://127.0.0.1:8066", "127.0.0.1:8066", true));
+    EXPECT_FALSE(qv::share::OriginMatches("http://127.0.0.1:9000", "127.0.0.1:8066", false));
+    EXPECT_FALSE(qv::share::OriginMatches("null", "127.0.0.1:8066", false));
+    EXPECT_FALSE(qv::share::OriginMatches("", "127.0.0.1:8066", false));
+}
+
+TEST(ShareRate, TwentyInASecondTheTwentyFirstWaits) {
+    using namespace std::chrono_literals;
+    qv::share::RateWindow rate(20, 1000ms);
+    const auto t0 = qv::share::RateWindow::Clock::time_point{} + 10s;
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(rate.Allow(t0 + i * 10ms)) << i;
+    }
+    EXPECT_FALSE(rate.Allow(t0 + 999ms));   // 21st inside the second
+    EXPECT_TRUE(rate.Allow(t0 + 1000ms));   // the first has left the window
+    EXPECT_FALSE(rate.Allow(t0 + 1005ms));  // the second is still inside
+    EXPECT_TRUE(rate.Allow(t0 + 1010ms));
+}
+
+}  // namespace

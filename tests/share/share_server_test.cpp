@@ -1,0 +1,526 @@
+// The share's server against real clients on loopback: QWebSocket viewers as a browser's
+// page would be, raw TCP for what no browser sends. Timeouts are shortened through the
+// config; every wait ends on an event or its deadline.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSslError>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <memory>
+#include <vector>
+
+#include "share/ShareServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using qv::share::ShareConfig;
+using qv::share::ShareServer;
+
+template <class Pred>
+bool WaitFor(Pred pred, int ms = 5000) {
+    QDeadlineTimer deadline(ms);
+    while (!pred()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Lets the event loops run for a while: for "nothing more arrives".
+void Settle(int ms) {
+    WaitFor([] { return false; }, ms);
+}
+
+struct Viewer {
+    QWebSocket ws;
+    std::vector<QJsonObject> texts;
+    std::vector<QByteArray> frames;
+    bool opened = false;
+    bool closed = false;
+    bool acks = true;
+
+    explicit Viewer(const QString& origin) : ws(origin) {
+        QObject::connect(&ws, &QWebSocket::connected, [this] { opened = true; });
+        QObject::connect(&ws, &QWebSocket::disconnected, [this] { closed = true; });
+        QObject::connect(&ws, &QWebSocket::textMessageReceived, [this](const QString& t) {
+            texts.push_back(QJsonDocument::fromJson(t.toUtf8()).object());
+        });
+        QObject::connect(&ws, &QWebSocket::binaryMessageReceived, [this](const QByteArray& b) {
+            frames.push_back(b);
+            if (acks) {
+                Send(R"({"t":"ack"})");
+            }
+        });
+    }
+    void Send(const char* text) { ws.sendTextMessage(QString::fromUtf8(text)); }
+    bool Has(const char* type, QString* why = nullptr) const {
+        for (const QJsonObject& o : texts) {
+            if (o.value("t").toString() == QLatin1String(type)) {
+                if (why != nullptr) {
+                    *why = o.value("why").toString();
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+    int Count(const char* type) const {
+        int n = 0;
+        for (const QJsonObject& o : texts) {
+            n += o.value("t").toString() == QLatin1String(type) ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+class ShareServerTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        config_.port = 0;
+        config_.keys.keys = {{1089, "5", "", "KEYP:NUM5"}, {1079, "Marker", "", "KEYP:MARK"}};
+        config_.keys.knobId = 1101;
+        config_.keys.screenWidth = 800;
+        config_.keys.screenHeight = 480;
+        config_.helloDeadline = 400ms;
+        config_.pingPeriod = 100ms;
+        config_.idleTimeout = 600ms;
+        config_.httpDeadline = 400ms;
+        QObject::connect(&server_, &ShareServer::press,
+                         [this](const QString& peer, const qv::share::SharePress& p) {
+                             presses_.push_back(p.command);
+                             peers_.push_back(peer);
+                         });
+        QObject::connect(&server_, &ShareServer::viewersChanged, [this](int n) { viewers_ = n; });
+    }
+    void TearDown() override { server_.Stop(); }
+
+    void Start() {
+        QString error;
+        ASSERT_TRUE(server_.Start(config_, error)) << error.toStdString();
+        qv::share::ShareStatus status;
+        status.link = qv::share::ShareStatus::Link::Up;
+        status.streaming = true;
+        status.touches = true;
+        status.model = QStringLiteral("QV364C");
+        server_.SetStatus(status);
+    }
+    QString Origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.Port()); }
+    QByteArray Token(bool control) const {
+        const QString link =
+            control ? server_.ControlLink("127.0.0.1") : server_.ViewLink("127.0.0.1");
+        return link.mid(link.indexOf('#') + 1).toLatin1();
+    }
+    // A viewer that has sent its token; nullptr-free: fails the test when it is not let in.
+    std::unique_ptr<Viewer> Join(bool control, const QString& origin = {}) {
+        auto v = std::make_unique<Viewer>(origin.isEmpty() ? Origin() : origin);
+        v->ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_.Port())));
+        EXPECT_TRUE(WaitFor([&] { return v->opened || v->closed; }));
+        v->ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})")
+                                  .arg(QString::fromLatin1(Token(control))));
+        EXPECT_TRUE(WaitFor([&] { return v->Has("welcome") || v->closed; }));
+        return v;
+    }
+    // One request on a connection of its own; everything the share answers until it closes.
+    QByteArray Http(const QByteArray& request) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, server_.Port());
+        EXPECT_TRUE(s.waitForConnected(2000));
+        s.write(request);
+        QByteArray answer;
+        WaitFor([&] {
+            answer += s.readAll();
+            return s.state() == QAbstractSocket::UnconnectedState;
+        });
+        return answer + s.readAll();
+    }
+    QByteArray Get(const char* path, const char* host = nullptr) {
+        const QByteArray h =
+            host != nullptr ? QByteArray(host) : "127.0.0.1:" + QByteArray::number(server_.Port());
+        return Http("GET " + QByteArray(path) + " HTTP/1.1\r\nHost: " + h + "\r\n\r\n");
+    }
+    // Pushes a frame and waits until every viewer that acks has it.
+    void PushAndWait(const QByteArray& jpeg, const std::vector<Viewer*>& readers) {
+        std::vector<std::size_t> before;
+        for (Viewer* v : readers) {
+            before.push_back(v->frames.size());
+        }
+        server_.PushFrame(jpeg);
+        for (std::size_t i = 0; i < readers.size(); ++i) {
+            ASSERT_TRUE(WaitFor([&] { return readers[i]->frames.size() > before[i]; }))
+                << "viewer " << i;
+        }
+    }
+
+    ShareConfig config_;
+    ShareServer server_;
+    std::vector<std::string> presses_;
+    std::vector<QString> peers_;
+    int viewers_ = 0;
+};
+
+QByteArray Jpeg(int n) {
+    return QByteArray("\xFF\xD8", 2) + QByteArray(2000 + n, static_cast<char>('a' + n % 26)) +
+           QByteArray("\xFF\xD9", 2);
+}
+
+TEST_F(ShareServerTest, PageComesWithItsPolicyAndNothingElseIsServed) {
+    Start();
+    const QByteArray page = Get("/");
+    EXPECT_TRUE(page.startsWith("HTTP/1.1 200")) << page.left(200).toStdString();
+    EXPECT_TRUE(page.contains("Content-Security-Policy: default-src 'none'; script-src 'self'"));
+    EXPECT_TRUE(page.contains("X-Content-Type-Options: nosniff"));
+    EXPECT_TRUE(page.contains("Connection: close"));
+    EXPECT_FALSE(page.contains("Access-Control-Allow-Origin"));
+    EXPECT_TRUE(page.contains("<script src=\"/app.js\" defer></script>"));
+    EXPECT_TRUE(Get("/app.js").startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(Get("/style.css").startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(Get("/etc/passwd").startsWith("HTTP/1.1 404"));
+    EXPECT_TRUE(Get("/", "rebound.example:8066").startsWith("HTTP/1.1 421"));
+    EXPECT_TRUE(Http("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\nab")
+                    .startsWith("HTTP/1.1 405"));
+}
+
+TEST_F(ShareServerTest, BadHttpIsRefusedClearlyAndViewersGoOn) {
+    Start();
+    auto viewer = Join(false);
+    PushAndWait(Jpeg(1), {viewer.get()});
+    const QByteArray garbage = Http("\x16\x03\x01 hello there\r\n\r\n");
+    EXPECT_TRUE(garbage.startsWith("HTTP/1.1 400")) << garbage.toStdString();
+    EXPECT_TRUE(garbage.contains("malformed request"));
+    EXPECT_TRUE(Http(QByteArray(3000, 'A')).startsWith("HTTP/1.1 414"));
+    // Never finished: answered when its deadline passes.
+    const QByteArray slow = Http("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    EXPECT_TRUE(slow.startsWith("HTTP/1.1 408")) << slow.toStdString();
+    PushAndWait(Jpeg(2), {viewer.get()});
+    EXPECT_FALSE(viewer->closed);
+}
+
+TEST_F(ShareServerTest, ASocketFromAnotherOriginIsNeverOpened) {
+    Start();
+    Viewer other(QStringLiteral("http://evil.example"));
+    other.ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_.Port())));
+    ASSERT_TRUE(WaitFor([&] { return other.opened || other.closed; }));
+    EXPECT_FALSE(other.opened);
+    const QByteArray upgrade =
+        Http("GET /ws HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server_.Port()) +
+             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nOrigin: http://evil.example\r\n\r\n");
+    EXPECT_TRUE(upgrade.startsWith("HTTP/1.1 403")) << upgrade.toStdString();
+    EXPECT_EQ(server_.Viewers(), 0);
+}
+
+TEST_F(ShareServerTest, AWrongOrMissingTokenGetsNothingButAClosedSocket) {
+    Start();
+    server_.PushFrame(Jpeg(1));
+    Viewer wrong(Origin());
+    wrong.ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_.Port())));
+    ASSERT_TRUE(WaitFor([&] { return wrong.opened; }));
+    QByteArray bad = Token(false);
+    bad[0] = bad[0] == 'a' ? 'b' : 'a';
+    wrong.ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(QString(bad)));
+    ASSERT_TRUE(WaitFor([&] { return wrong.closed; }));
+    EXPECT_EQ(wrong.ws.closeCode(), 4001);
+    EXPECT_TRUE(wrong.frames.empty());
+    EXPECT_TRUE(wrong.texts.empty());
+
+    Viewer silent(Origin());
+    silent.ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_.Port())));
+    ASSERT_TRUE(WaitFor([&] { return silent.closed; }, 3000));  // the hello deadline
+    EXPECT_EQ(silent.ws.closeCode(), 4001);
+    EXPECT_TRUE(silent.frames.empty());
+    EXPECT_EQ(server_.Viewers(), 0);
+}
+
+TEST_F(ShareServerTest, ViewersGetTheFramesAsReceivedAndCannotPress) {
+    config_.control = true;
+    Start();
+    auto viewer = Join(false);
+    ASSERT_TRUE(viewer->Has("welcome"));
+    EXPECT_FALSE(viewer->texts.front().value("control").toBool());
+    EXPECT_FALSE(viewer->texts.front().contains("keys"));
+    const QByteArray jpeg = Jpeg(7);
+    PushAndWait(jpeg, {viewer.get()});
+    EXPECT_EQ(viewer->frames.back().mid(qv::share::kFrameHead), jpeg);
+    viewer->Send(R"({"t":"key","id":1089})");
+    QString why;
+    ASSERT_TRUE(WaitFor([&] { return viewer->Has("refused", &why); }));
+    EXPECT_EQ(why, "this link is for viewing only");
+    Settle(100);
+    EXPECT_TRUE(presses_.empty());
+    EXPECT_TRUE(WaitFor([&] { return viewers_ == 1; }));
+}
+
+TEST_F(ShareServerTest, ControlPressesAreCheckedAndCarryThePeer) {
+    config_.control = true;
+    Start();
+    auto c = Join(true);
+    ASSERT_TRUE(c->Has("welcome"));
+    const QJsonObject welcome = c->texts.front();
+    EXPECT_TRUE(welcome.value("control").toBool());
+    EXPECT_EQ(welcome.value("keys").toArray().size(), 2);
+    c->Send(R"({"t":"key","id":1089})");
+    c->Send(R"({"t":"knob","dir":1})");
+    c->Send(R"({"t":"touch","x":120,"y":200})");
+    ASSERT_TRUE(WaitFor([&] { return presses_.size() == 3; }));
+    EXPECT_EQ(presses_[0], "KEYP:NUM5");
+    EXPECT_EQ(presses_[1], "KEYP:RIGH");
+    EXPECT_EQ(presses_[2], "");  // a touch: the session makes its text
+    EXPECT_EQ(peers_[0], QStringLiteral("127.0.0.1:%1").arg(c->ws.localPort()));
+    c->Send(R"({"t":"key","id":4242})");
+    c->Send(R"({"t":"touch","x":800,"y":0})");
+    ASSERT_TRUE(WaitFor([&] { return c->Count("refused") == 2; }));
+    // Remote control stopped: nothing is taken.
+    qv::share::ShareStatus stopped;
+    stopped.link = qv::share::ShareStatus::Link::Up;
+    server_.SetStatus(stopped);
+    ASSERT_TRUE(WaitFor([&] { return c->Count("status") >= 1; }));
+    c->Send(R"({"t":"key","id":1089})");
+    ASSERT_TRUE(WaitFor([&] { return c->Count("refused") == 3; }));
+    Settle(100);
+    EXPECT_EQ(presses_.size(), 3U);
+}
+
+TEST_F(ShareServerTest, AFloodOfCommandsIsHeldToTwentyASecond) {
+    config_.control = true;
+    Start();
+    auto flooder = Join(true);
+    auto other = Join(false);
+    for (int i = 0; i < 30; ++i) {
+        flooder->Send(R"({"t":"key","id":1079})");
+    }
+    ASSERT_TRUE(WaitFor([&] { return flooder->Count("refused") == 10; }));
+    QString why;
+    flooder->Has("refused", &why);
+    EXPECT_EQ(why, "at most 20 commands a second");
+    ASSERT_TRUE(WaitFor([&] { return presses_.size() == 20; }));
+    PushAndWait(Jpeg(3), {other.get(), flooder.get()});
+    Settle(100);
+    EXPECT_EQ(presses_.size(), 20U);
+    EXPECT_FALSE(flooder->closed);
+}
+
+TEST_F(ShareServerTest, AMessageOverOneKilobyteEndsThatViewerOnly) {
+    Start();
+    auto big = Join(false);
+    auto other = Join(false);
+    const QByteArray head = R"({"t":"ack","p":")";
+    const QByteArray fits = head + QByteArray(1024 - head.size() - 2, 'x') + "\"}";
+    big->ws.sendTextMessage(QString::fromLatin1(fits));
+    PushAndWait(Jpeg(1), {big.get(), other.get()});
+    EXPECT_FALSE(big->closed);
+    big->ws.sendTextMessage(QString::fromLatin1(fits + " "));
+    ASSERT_TRUE(WaitFor([&] { return big->closed; }));
+    EXPECT_EQ(big->ws.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+    PushAndWait(Jpeg(2), {other.get()});
+    EXPECT_FALSE(other->closed);
+}
+
+TEST_F(ShareServerTest, TheNinthViewerOfEightIsToldWhy) {
+    config_.control = true;
+    Start();
+    std::vector<std::unique_ptr<Viewer>> eight;
+    std::vector<Viewer*> readers;
+    for (int i = 0; i < 8; ++i) {
+        eight.push_back(Join(i % 2 == 0));
+        ASSERT_TRUE(eight.back()->Has("welcome")) << i;
+        readers.push_back(eight.back().get());
+    }
+    auto ninth = Join(false);
+    ASSERT_TRUE(WaitFor([&] { return ninth->closed; }));
+    QString why;
+    EXPECT_TRUE(ninth->Has("refused", &why));
+    EXPECT_EQ(why, "This share has its 8 viewers already; try again later.");
+    EXPECT_EQ(ninth->ws.closeCode(), 4008);
+    EXPECT_FALSE(ninth->Has("welcome"));
+    PushAndWait(Jpeg(4), readers);
+    EXPECT_TRUE(WaitFor([&] { return viewers_ == 8; }));
+    EXPECT_EQ(server_.Viewers(), 8);
+}
+
+TEST_F(ShareServerTest, ASlowViewerSkipsFramesAndGetsTheNewest) {
+    Start();
+    auto slow = Join(false);
+    auto quick = Join(false);
+    slow->acks = false;
+    for (int i = 0; i < 20; ++i) {
+        PushAndWait(Jpeg(i), {quick.get()});
+    }
+    EXPECT_EQ(quick->frames.size(), 20U);
+    EXPECT_EQ(slow->frames.size(), 1U);  // one in flight, the rest skipped
+    slow->Send(R"({"t":"ack"})");
+    ASSERT_TRUE(WaitFor([&] { return slow->frames.size() == 2; }));
+    EXPECT_EQ(slow->frames.back().mid(qv::share::kFrameHead), Jpeg(19));
+}
+
+// A WebSocket client by hand that says hello and then reads nothing more.
+std::unique_ptr<QTcpSocket> StalledViewer(quint16 port, const QByteArray& token) {
+    auto s = std::make_unique<QTcpSocket>();
+    s->connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_TRUE(s->waitForConnected(2000));
+    const QByteArray host = "127.0.0.1:" + QByteArray::number(port);
+    s->write("GET /ws HTTP/1.1\r\nHost: " + host +
+             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nOrigin: http://" +
+             host + "\r\n\r\n");
+    QByteArray answer;
+    EXPECT_TRUE(WaitFor([&] {
+        answer += s->readAll();
+        return answer.contains("\r\n\r\n");
+    }));
+    EXPECT_TRUE(answer.startsWith("HTTP/1.1 101"));
+    // A masked text frame: FIN + text, MASK + length, key, payload ^ key.
+    const QByteArray hello = R"({"t":"hello","token":")" + token + "\"}";
+    QByteArray frame;
+    frame.append(static_cast<char>(0x81));
+    frame.append(static_cast<char>(0x80 | hello.size()));
+    const char key[4] = {1, 2, 3, 4};
+    frame.append(key, 4);
+    for (int i = 0; i < hello.size(); ++i) {
+        frame.append(static_cast<char>(hello[i] ^ key[i % 4]));
+    }
+    s->write(frame);
+    s->flush();
+    s->setReadBufferSize(1);  // from here on it reads (almost) nothing
+    return s;
+}
+
+TEST_F(ShareServerTest, AViewerThatNeverReadsIsDroppedOthersGoOn) {
+    Start();
+    auto good = Join(false);
+    auto stalled = StalledViewer(server_.Port(), Token(false));
+    ASSERT_TRUE(WaitFor([&] { return viewers_ == 2; }));
+    const QByteArray big(200 * 1024, 'x');
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        PushAndWait(Jpeg(1) + big, {good.get()});
+    }
+    // The stalled one was given up after the idle timeout; the good one saw every frame.
+    EXPECT_TRUE(WaitFor([&] { return viewers_ == 1; }, 2000));
+    EXPECT_FALSE(good->closed);
+    PushAndWait(Jpeg(2), {good.get()});
+}
+
+TEST_F(ShareServerTest, StopEndsEveryViewerAtOnceEvenAStalledOne) {
+    config_.control = true;
+    config_.idleTimeout = 60s;
+    Start();
+    auto a = Join(false);
+    auto b = Join(true);
+    auto stalled = StalledViewer(server_.Port(), Token(false));
+    for (int i = 0; i < 20; ++i) {
+        server_.PushFrame(Jpeg(i) + QByteArray(300 * 1024, 'y'));
+    }
+    ASSERT_TRUE(WaitFor([&] { return viewers_ == 3; }));
+    QElapsedTimer t;
+    t.start();
+    server_.Stop();
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_TRUE(WaitFor([&] { return a->closed && b->closed; }, 2000));
+    EXPECT_FALSE(server_.Running());
+    EXPECT_EQ(server_.Viewers(), 0);
+}
+
+TEST_F(ShareServerTest, TokensAreNewForEachShareAndEndWithIt) {
+    config_.control = true;
+    Start();
+    const QByteArray view = Token(false);
+    const QByteArray control = Token(true);
+    EXPECT_NE(view, control);
+    const quint16 port = server_.Port();
+    server_.Stop();
+    config_.port = port;
+    config_.portTries = 1;
+    Start();
+    EXPECT_NE(Token(false), view);
+    Viewer old(Origin());
+    old.ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_.Port())));
+    ASSERT_TRUE(WaitFor([&] { return old.opened; }));
+    old.ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(QString(view)));
+    ASSERT_TRUE(WaitFor([&] { return old.closed; }));
+    EXPECT_EQ(old.ws.closeCode(), 4001);
+}
+
+TEST_F(ShareServerTest, ListensOnLoopbackOnlyUnlessAllNetworksAreChosen) {
+    Start();
+    QList<QHostAddress> bound = server_.Addresses();
+    ASSERT_EQ(bound.size(), 2);
+    EXPECT_EQ(bound[0], QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(bound[1], QHostAddress(QHostAddress::LocalHostIPv6));
+    server_.Stop();
+    config_.addresses = {QHostAddress(QHostAddress::Any)};
+    Start();
+    bound = server_.Addresses();
+    ASSERT_EQ(bound.size(), 1);
+    EXPECT_EQ(bound[0], QHostAddress(QHostAddress::Any));
+    // Reached through loopback only.
+    auto v = Join(false);
+    EXPECT_TRUE(v->Has("welcome"));
+}
+
+TEST_F(ShareServerTest, ATakenPortMovesToTheNextFreeOne) {
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    config_.port = taken.serverPort();
+    config_.addresses = {QHostAddress(QHostAddress::LocalHost)};
+    Start();
+    EXPECT_NE(server_.Port(), taken.serverPort());
+    EXPECT_GT(server_.Port(), taken.serverPort());
+    EXPECT_LT(server_.Port(), taken.serverPort() + 20);
+    EXPECT_TRUE(server_.ViewLink("127.0.0.1")
+                    .startsWith(QStringLiteral("http://127.0.0.1:%1/#").arg(server_.Port())));
+    EXPECT_TRUE(server_.ControlLink("127.0.0.1").isEmpty());
+}
+
+TEST_F(ShareServerTest, WithACertificateThePageAndSocketAreEncrypted) {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath("cert.pem");
+    const QString key = dir.filePath("key.pem");
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                              "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert});
+    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0) {
+        GTEST_SKIP() << "openssl cannot make a test certificate";
+    }
+    config_.certFile = dir.filePath("missing.pem");
+    config_.keyFile = key;
+    QString error;
+    EXPECT_FALSE(server_.Start(config_, error));
+    EXPECT_EQ(error, "cannot read the certificate or the key");
+    config_.certFile = cert;
+    Start();
+    EXPECT_TRUE(server_.Tls());
+    EXPECT_TRUE(server_.ViewLink("127.0.0.1").startsWith("https://127.0.0.1:"));
+    Viewer v(QStringLiteral("https://127.0.0.1:%1").arg(server_.Port()));
+    QObject::connect(&v.ws, &QWebSocket::sslErrors,
+                     [&v](const QList<QSslError>&) { v.ws.ignoreSslErrors(); });
+    v.ws.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server_.Port())));
+    ASSERT_TRUE(WaitFor([&] { return v.opened || v.closed; }));
+    ASSERT_TRUE(v.opened);
+    v.ws.sendTextMessage(
+        QStringLiteral(R"({"t":"hello","token":"%1"})").arg(QString::fromLatin1(Token(false))));
+    ASSERT_TRUE(WaitFor([&] { return v.Has("welcome"); }));
+    PushAndWait(Jpeg(5), {&v});
+    EXPECT_EQ(v.frames.back().mid(qv::share::kFrameHead), Jpeg(5));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
