@@ -23,11 +23,11 @@ constexpr int kExitUsage = 2;
 // The model name, or empty when the instrument does not answer as one.
 std::string ProbeModel(const Target& target, bool ipv6) {
     qv::CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetAddress(target.host);
     dev.SetPort(target.port);
     std::string model;
-    if ((ipv6 ? dev.ConnectTcp6() : dev.ConnectTcp()) == 1 && dev.RequestEquipment(false) == 1 &&
+    if ((ipv6 ? dev.ConnectTcp6() : dev.ConnectTcp()) == 1 && dev.RequestEquipment() == 1 &&
         dev.ReceiveAnswer(nullptr) == 100) {
         model = reinterpret_cast<const char*>(dev.GetData());
     }
