@@ -227,6 +227,18 @@ TEST(CommandWriter, AQueueExactlyFullRefusesTheNextLineAndLosesNoneItTook) {
             return true;
         },
         [&] { ++failed; }, 0ms);
+    const auto move = [&] {
+        {
+            std::lock_guard lock(m);
+            moves = true;
+        }
+        cv.notify_all();
+    };
+    // Whatever fails below, the link moves before the writer is stopped.
+    struct Moves {
+        const decltype(move)& release;
+        ~Moves() { release(); }
+    } guard{move};
     ASSERT_TRUE(writer.Start());
     ASSERT_TRUE(writer.Push("held"));
     {
@@ -237,11 +249,7 @@ TEST(CommandWriter, AQueueExactlyFullRefusesTheNextLineAndLosesNoneItTook) {
         ASSERT_TRUE(writer.Push("KEYP:" + std::to_string(i))) << i;
     }
     EXPECT_FALSE(writer.Push("KEYP:MODE"));
-    {
-        std::lock_guard lock(m);
-        moves = true;
-    }
-    cv.notify_all();
+    move();
     ASSERT_TRUE(writer.WaitIdle(10s));
     writer.Stop();
     ASSERT_EQ(sent.size(), CommandWriter::kMaxWaiting + 1);

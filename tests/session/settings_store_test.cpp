@@ -305,7 +305,7 @@ TEST_F(Log, AFrameFileThatCannotBeWrittenSaysSoAndKeepsTheLastFrame) {
     ::setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, oldSignal);
     EXPECT_EQ(overResult, 0) << "a frame cut short is never reported written";
-    EXPECT_EQ(kept, std::string(1000, 'L'));
+    EXPECT_TRUE(kept == std::string(1000, 'L')) << "the last frame is lost: " << kept.size();
     EXPECT_EQ(exactResult, 1);
     EXPECT_EQ(ReadAll(dir_ + "/exact.jpg").size(), kLimit);
 
