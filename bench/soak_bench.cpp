@@ -216,7 +216,8 @@ int main(int argc, char** argv) {
     }
     session.WaitCommandsSent(5s);
     session.Close();
-    const std::size_t received = server.instrument().Commands().size();
+    // Every command received, not only the ones the record still holds.
+    const auto received = static_cast<std::size_t>(server.instrument().CommandCount());
     server.Stop();
 
     // The longest gap between frames, and the longest one that no outage began in.
