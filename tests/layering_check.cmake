@@ -17,6 +17,7 @@ set(rules
   "app|link platform session widgets dialogs panels app resources|Core Gui Widgets|"
   "tools|link platform widgets tools resources|Core Gui|"
   "tools/panelshot|link session widgets dialogs panels sim resources|Core Gui Widgets|"
+  "tools/skingen|widgets panels tools resources|Core Gui|"
 )
 set(our_folders link platform sim session widgets dialogs panels app tools resources tests bench)
 
