@@ -253,7 +253,7 @@ TEST(EngineLimits, FrameDeadlineLargestFrameAndLargestAnswer) {
                                   : c.last;
         }
         CDevComm dev;
-        dev.Init(nullptr);
+        dev.Init();
         dev.SetClock(&clock);
         dev.Attach(std::make_shared<TimedPeer>(clock, c.wire, at));
         ASSERT_EQ(dev.RequestScreen(), 1);
