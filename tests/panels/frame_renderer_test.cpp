@@ -92,6 +92,7 @@ TEST(JpegWalk, VerdictAndScanCount) {
         {"101 scans", Cat({kSoi, frame(16, 8), Scans(101), kEoi}), V::TooManyScans, 101},
         // Fewer scans for larger frames: scans times pixels is bounded too.
         {"100 scans of a screen", Cat({kSoi, frame(800, 600), Scans(100), kEoi}), V::Ok, 100},
+        {"100 scans of a screen a row taller", Cat({kSoi, frame(800, 601), Scans(100), kEoi}), V::TooManyScans, 100},
         {"25 scans of the largest", Cat({kSoi, frame(1600, 1200), Scans(25), kEoi}), V::Ok, 25},
         {"26 scans of the largest", Cat({kSoi, frame(1600, 1200), Scans(26), kEoi}), V::TooManyScans, 26},
         {"largest", Cat({kSoi, Sof(0xC0, 1600, 1200), Sos(), kEoi}), V::Ok, 1},
@@ -99,6 +100,7 @@ TEST(JpegWalk, VerdictAndScanCount) {
         // Refused at the frame header: nothing after it is read.
         {"huge header", Cat({kSoi, Sof(0xC0, 60000, 60000)}), V::TooLarge, 0},
         {"a pixel over", Cat({kSoi, Sof(0xC0, 1601, 1200), Sos(), kEoi}), V::TooLarge, 0},
+        {"a row over", Cat({kSoi, Sof(0xC0, 1600, 1201), Sos(), kEoi}), V::TooLarge, 0},
         {"a side over", Cat({kSoi, Sof(0xC0, 8, 4097), Sos(), kEoi}), V::TooLarge, 0},
         {"no end marker", Cat({kSoi, kFrame, Sos()}), V::Truncated, 1},
         {"ends in fill", Cat({kSoi, kFrame, Sos(), {0xFF, 0xFF}}), V::Truncated, 1},
@@ -124,10 +126,11 @@ TEST(JpegWalk, VerdictAndScanCount) {
         {"tables only", Cat({kSoi, kTables, kEoi}), V::Malformed, 0},
     };
     // clang-format on
+    // The limits the frame decode applies, not a copy of them.
     for (const auto& [name, bytes, verdict, scans] : cases) {
         SCOPED_TRACE(name);
         const JpegLayout layout =
-            WalkJpegMarkers(bytes.data(), bytes.size(), {100, 4096, 1600 * 1200, 100 * 800 * 600});
+            WalkJpegMarkers(bytes.data(), bytes.size(), ImageServices::kLimits);
         EXPECT_EQ(layout.verdict, verdict) << VerdictName(layout.verdict);
         EXPECT_EQ(layout.scans, scans);
         if (layout.ok()) {

@@ -1,14 +1,18 @@
 // Pure pieces of the session: the touch commands, the controls by state, and the screen
-// loop's pace at each live rate on a clock the test moves.
+// loop's pace at each live rate on a clock the test moves; the command writer's queue full.
 #include "session/Commands.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "session/CommandWriter.h"
 #include "session/Controls.h"
 #include "session/LivePacing.h"
 
@@ -230,6 +234,58 @@ TEST(LivePacing, TurnsAtEachRateAndResponsiveLimitsHoldForAnyCommands) {
             EXPECT_LE(*shown - c, 80ms + 2 * LivePacing::kPeriod + 700ms);
         }
     }
+}
+
+// A link that does not take the line being sent: the queue fills to exactly its size, the
+// next line is refused, and every line it took goes out, in order, once the link moves.
+TEST(CommandWriter, AQueueExactlyFullRefusesTheNextLineAndLosesNoneItTook) {
+    using namespace std::chrono_literals;
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false;
+    bool moves = false;
+    std::vector<std::string> sent;
+    std::atomic<int> failed{0};
+    CommandWriter writer(
+        [&](const std::string& line) {
+            std::unique_lock lock(m);
+            sent.push_back(line);
+            entered = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return moves; });
+            return true;
+        },
+        [&] { ++failed; }, 0ms);
+    const auto move = [&] {
+        {
+            std::lock_guard lock(m);
+            moves = true;
+        }
+        cv.notify_all();
+    };
+    // Whatever fails below, the link moves before the writer is stopped.
+    struct Moves {
+        const decltype(move)& release;
+        ~Moves() { release(); }
+    } guard{move};
+    ASSERT_TRUE(writer.Start());
+    ASSERT_TRUE(writer.Push("held"));
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return entered; }));
+    }
+    for (std::size_t i = 0; i < CommandWriter::kMaxWaiting; ++i) {
+        ASSERT_TRUE(writer.Push("KEYP:" + std::to_string(i))) << i;
+    }
+    EXPECT_FALSE(writer.Push("KEYP:MODE"));
+    move();
+    ASSERT_TRUE(writer.WaitIdle(10s));
+    writer.Stop();
+    ASSERT_EQ(sent.size(), CommandWriter::kMaxWaiting + 1);
+    for (std::size_t i = 0; i < CommandWriter::kMaxWaiting; ++i) {
+        EXPECT_EQ(sent[i + 1], "KEYP:" + std::to_string(i));
+    }
+    EXPECT_EQ(failed.load(), 0);
 }
 
 }  // namespace

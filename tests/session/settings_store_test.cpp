@@ -2,16 +2,20 @@
 // leaves them; the activity log's lines and writers; the private modes of the store, the log
 // and the frame file, which a planted link cannot redirect.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -91,23 +95,33 @@ TEST_F(Settings, MissingKeyGivesDefaultsValidKeyLoadsAsStoredSpoiltValuesAsTheir
     const QString tcp("tcp"), big("4294967297");
     const std::string k255(255, 'a');
     const Case cases[] = {
+        // Each range at its edges: the last value in, the first one out, both ends.
+        {kSetScale, 0, "0", 0},
         {kSetScale, 2, "2", 2},
+        {kSetScale, 3, "0", 0},
         {kSetScale, 5, "0", 0},
         {kSetScale, -1, "0", 0},
         {kSetScale, none, "0", 0},
         {kSetScale, QString("big"), "0", 0},
         {kSetScale, QVariant(qlonglong(1) << 32), "0", 0},
         {kSetScale, QString("1.5"), "0", 0},
+        {kSetQuality, 0, "0", 0},
         {kSetQuality, 3, "0", 0},
+        {kSetQuality, -1, "0", 0},
         {kSetQuality, QByteArray("\x01\x00\x00\x00", 4), "0", 0},
         {kSetHideKeyBtn, 2, "0", 0},
+        {kSetHideKeyBtn, -1, "0", 0},
+        {kSetHideKeyBtn, 0, "0", 0},
         // The method is replaced for the session only, never in the store.
         {kSetMethod, 5, "5", 5},
+        {kSetMethod, 3, "3", 3},
+        {kSetMethod, 4, "4", 4},
         {kSetMethod, none, "2", none},
         {kSetMethod, tcp, "2", tcp},
         {kSetMethod, big, "2", big},
         // The live rate: 0 Normal, 1 Responsive, 2 Fast; stores from before it stay without.
         {kSetLiveRate, none, "0", none},
+        {kSetLiveRate, 0, "0", 0},
         {kSetLiveRate, 2, "2", 2},
         {kSetLiveRate, 3, "0", 0},
         {kSetLiveRate, -1, "0", 0},
@@ -115,12 +129,16 @@ TEST_F(Settings, MissingKeyGivesDefaultsValidKeyLoadsAsStoredSpoiltValuesAsTheir
         // Reconnecting: on unless stored off; nothing is written for it.
         {kSetAutoReconnect, none, "1", none},
         {kSetAutoReconnect, 0, "0", 0},
+        {kSetAutoReconnect, 1, "1", 1},
         {kSetAutoReconnect, 2, "1", 2},
+        {kSetAutoReconnect, -1, "1", -1},
         {kSetIp, QString(""), ""},
         {kSetIp, none, "0.0.0.0"},
         {kSetIpv6, none, "0:0:0:0:0:0:0:1"},
         {kSetIpv6, QString(100000, 'a'), k255},
         {kSetIp, QString(255, 'a'), k255},
+        {kSetIp, QString(256, 'a'), k255},
+        {kSetIpv6, QByteArray(256, 'c'), std::string(255, 'c')},
         {kSetIp, QString::fromLatin1("10.0.0.1\0", 9), "10.0.0.1"},
         {kSetIpv6, QByteArray("fe80::2\0\xff\xfe junk", 16), "fe80::2"},
         {kSetIp, QByteArray(5000, 'b'), std::string(255, 'b')},
@@ -150,15 +168,17 @@ TEST_F(Settings, MissingKeyGivesDefaultsValidKeyLoadsAsStoredSpoiltValuesAsTheir
         ASSERT_EQ(after.isValid(), c.after->isValid());
         EXPECT_EQ(after.toString(), c.after->toString());
     }
-    for (const int method : {0, 4, 5, -3}) {
+    for (const auto& [method, by] : {std::pair{0, 2}, {4, 2}, {5, 2}, {-3, 2}, {1, 1}, {3, 3}}) {
         Seed({{kSetMethod, method}});
-        EXPECT_EQ(Store().Load().LinkMethod(), 2) << "outside 1 to 3 connects by USB: " << method;
+        EXPECT_EQ(Store().Load().LinkMethod(), by) << "outside 1 to 3 connects by USB: " << method;
     }
     // The scale check at start touches the scale alone.
-    Seed({{kSetScale, 7}, {kSetQuality, 9}});
+    Seed({{kSetScale, 3}, {kSetQuality, 9}});
     EXPECT_EQ(Store().ScaleOnlyValidate(), 0);
     EXPECT_EQ(Peer()->value(kSetScale).toInt(), 0);
     EXPECT_EQ(Peer()->value(kSetQuality).toInt(), 9);
+    Seed({{kSetScale, 2}});
+    EXPECT_EQ(Store().ScaleOnlyValidate(), 2);
 }
 
 // The user's own store: the folders it makes and the file are the user's alone; a folder
@@ -265,6 +285,47 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
     EXPECT_EQ(FileSaveBinary(dir_ + "/no/such/frame.jpg", bytes.data(), 10), 0);
     EXPECT_TRUE(QDir(tmp_.path()).entryList({"frame.jpg.*"}, QDir::Files | QDir::System).isEmpty())
         << "no temporary file is left behind";
+}
+
+// Refused for real: the rename (the name is a folder with files in it) and the disk (a file
+// size limit, as a full disk cuts a write short). Each says so, keeps the last frame whole
+// and leaves no temporary file; a frame exactly at the limit is written.
+TEST_F(Log, AFrameFileThatCannotBeWrittenSaysSoAndKeepsTheLastFrame) {
+    ASSERT_EQ(log_.Open(dir_), 1);
+    const std::string frame = dir_ + "/frame.jpg", taken = dir_ + "/taken.jpg";
+    const std::vector<std::uint8_t> last(1000, 'L');
+    ASSERT_EQ(FileSaveBinary(frame, last.data(), last.size()), 1);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(taken + "/inside")));
+    EXPECT_EQ(FileSaveBinary(taken, last.data(), last.size()), 0);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(taken + "/inside")));
+
+    constexpr rlim_t kLimit = 64 * 1024;
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+    rlimit full = before;
+    full.rlim_cur = kLimit;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    const std::vector<std::uint8_t> over(kLimit + 1, 'O'), exact(kLimit, 'E');
+    const int overResult = FileSaveBinary(frame, over.data(), over.size());
+    const std::string kept = ReadAll(frame);
+    const int exactResult = FileSaveBinary(dir_ + "/exact.jpg", exact.data(), exact.size());
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(overResult, 0) << "a frame cut short is never reported written";
+    EXPECT_TRUE(kept == std::string(1000, 'L')) << "the last frame is lost: " << kept.size();
+    EXPECT_EQ(exactResult, 1);
+    EXPECT_EQ(ReadAll(dir_ + "/exact.jpg").size(), kLimit);
+
+    const QStringList left = QDir(tmp_.path()).entryList({"*.jpg.*"}, QDir::Files | QDir::System);
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+    const std::string path = log_.Path();
+    log_.Close();
+    const auto lines = SplitCrLf(ReadAll(path));
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& l) { return l.ends_with("   Couldn't create the file!"); }),
+              2);
 }
 
 // A frame file name already held, by a folder (no file replaces it, whoever you are) or by
