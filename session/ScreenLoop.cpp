@@ -242,6 +242,9 @@ bool ScreenLoop::RunCycle() {
         ActivityLog::Instance().Write(line.data());
     }
 
+    if (sink) {
+        sink({engine_.GetData(), static_cast<std::size_t>(engine_.GetDataLength())});
+    }
     const std::string path = session_.FramePath();
     int saved = 0;
     {

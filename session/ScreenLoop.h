@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -49,6 +50,8 @@ class ScreenLoop {
 
     // Decodes and draws the frame file; runs on the worker. Returns whether it drew.
     std::function<bool(const std::string& path)> draw;
+    // Is handed each whole screen first; runs on the worker and must not block.
+    std::function<void(std::span<const std::uint8_t> jpeg)> sink;
 
     // How the stream fared over the last while: frames drawn per second, the median exchange
     // time of those frames, and the time since the last one. Any thread; allocates nothing.

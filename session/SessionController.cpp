@@ -91,6 +91,7 @@ void SessionController::StartWorkers(std::function<bool(const std::string& path)
     // The loop first: the writer tells it of every command it sends.
     loop_ = std::make_unique<ScreenLoop>(engine_, *this, traits_.softKey);
     loop_->draw = std::move(draw);
+    loop_->sink = frameSink_;
     loop_->SetRate(LiveRateOf(settings_.liveRate));
     // Without a worker the window goes on without a screen loop.
     if (!loop_->Start()) {

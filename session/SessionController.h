@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +84,11 @@ class SessionController : public QObject, public DevOwner {
     // Starts the screen loop (drawing each frame file with draw, on its thread) and the
     // command writer. draw may be empty (nothing is drawn).
     void StartWorkers(std::function<bool(const std::string& path)> draw);
+    // Each whole screen as received, on the screen loop's thread before it is drawn. The
+    // bytes are valid during the call only; the sink must copy and return, never wait.
+    // Set before StartWorkers.
+    using FrameSink = std::function<void(std::span<const std::uint8_t> jpeg)>;
+    void SetFrameSink(FrameSink sink) { frameSink_ = std::move(sink); }
 
     // Starts the connect job by the current method. False while one runs or after Close.
     bool Connect();
@@ -243,6 +249,7 @@ class SessionController : public QObject, public DevOwner {
 
     std::thread connectJob_;
     std::unique_ptr<ScreenLoop> loop_;
+    FrameSink frameSink_;
     std::unique_ptr<CommandWriter> writer_;
     mutable std::mutex pathLock_;
     std::string framePath_;

@@ -15,7 +15,7 @@ set(rules
   "dialogs|link session widgets dialogs resources|Core Gui Widgets|"
   "panels|link session widgets dialogs panels resources|Core Gui Widgets|"
   "app|link platform session widgets dialogs panels app resources|Core Gui Widgets|"
-  "tools|link platform widgets tools resources|Core Gui|"
+  "tools|link platform session widgets tools resources|Core Gui|"
   "tools/panelshot|link session widgets dialogs panels sim resources|Core Gui Widgets|"
 )
 set(our_folders link platform sim session widgets dialogs panels app tools resources tests bench)
