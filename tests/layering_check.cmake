@@ -11,14 +11,15 @@ set(rules
   "platform|link platform||libusb udev"
   "sim|link sim|Core Gui|"
   "session|link session resources|Core|"
+  "media|link session media||ffmpeg"
   "widgets|link session widgets resources|Core Gui Widgets|"
   "dialogs|link session widgets dialogs resources|Core Gui Widgets|"
-  "panels|link session widgets dialogs panels resources|Core Gui Widgets|"
-  "app|link platform session widgets dialogs panels app resources|Core Gui Widgets|"
-  "tools|link platform session widgets tools resources|Core Gui|"
-  "tools/panelshot|link session widgets dialogs panels sim resources|Core Gui Widgets|"
+  "panels|link session media widgets dialogs panels resources|Core Gui Widgets|"
+  "app|link platform session media widgets dialogs panels app resources|Core Gui Widgets|"
+  "tools|link platform session media widgets tools resources|Core Gui|"
+  "tools/panelshot|link session media widgets dialogs panels sim resources|Core Gui Widgets|"
 )
-set(our_folders link platform sim session widgets dialogs panels app tools resources tests bench)
+set(our_folders link platform sim session media widgets dialogs panels app tools resources tests bench)
 
 function(qt_module header out)
   set(module "")
@@ -73,6 +74,9 @@ foreach(rule IN LISTS rules)
         endif()
         if(header MATCHES "^(libusb|libudev)" AND NOT "libusb" IN_LIST libraries)
           list(APPEND violations "${rel}: <${header}> (only platform talks to the system's USB)")
+        endif()
+        if(header MATCHES "^lib(avformat|avcodec|avutil|swscale)/" AND NOT "ffmpeg" IN_LIST libraries)
+          list(APPEND violations "${rel}: <${header}> (only media talks to FFmpeg)")
         endif()
         if(header MATCHES "^gtest/")
           list(APPEND violations "${rel}: <${header}> (test code outside tests)")

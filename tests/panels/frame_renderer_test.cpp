@@ -11,7 +11,7 @@
 
 #include "panels/FrameRenderer.h"
 #include "panels/ImageServices.h"
-#include "panels/JpegMarkers.h"
+#include "session/JpegMarkers.h"
 #include "session/ActivityLog.h"
 #include "tests/TestFiles.h"
 #include "tests/panels/BadJpegs.h"

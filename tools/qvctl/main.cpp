@@ -1,5 +1,6 @@
 // qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N
 // qvctl usb [--all] | usb-rule VID:PID [--older]
+// qvctl export FOLDER OUT.mkv|OUT.mp4 | record TARGET OUT.mkv|OUT.mp4 (Export.cpp, Record.cpp)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "link/CDevComm.h"
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
+#include "tools/qvctl/Export.h"
 #include "tools/qvctl/Target.h"
 #include "tools/qvctl/UsbSetup.h"
 
@@ -33,7 +35,10 @@ constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
     "usage: qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N\n"
     "       qvctl usb [--all]\n"
-    "       qvctl usb-rule VID:PID [--older]\n";
+    "       qvctl usb-rule VID:PID [--older]\n"
+    "       qvctl export FOLDER OUT.mkv|OUT.mp4 [--force]\n"
+    "       qvctl record TARGET OUT.mkv|OUT.mp4 [--seconds N] [--rate normal|responsive|fast]\n"
+    "                    [--force] [--ipv6]\n";
 
 void Usage() {
     std::fputs(kUsage, stderr);
@@ -54,6 +59,12 @@ void Help() {
         "                       may open them and, if not, why; --all lists every device\n"
         "  usb-rule VID:PID     print the udev rule line for that device (ids as lsusb shows\n"
         "                       them); --older for an instrument of the older generation\n"
+        "  export FOLDER OUT    write a recording folder (rec_...) to a video file: .mkv keeps\n"
+        "                       the JPEG screens as they came, .mp4 is H.264 for any player;\n"
+        "                       --force replaces an existing OUT\n"
+        "  record TARGET OUT    record the instrument's screen into a video file until\n"
+        "                       --seconds N have passed or the program is stopped (Ctrl+C,\n"
+        "                       SIGTERM); a lost link is healed and the gap is a held frame\n"
         "\n"
         "  --ipv6               connect over IPv6\n"
         "  -h, --help           show this help\n"
@@ -191,6 +202,12 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args.front() == "usb-rule") {
         return UsbRule(args);
+    }
+    if (!args.empty() && args.front() == "export") {
+        return qvctl::RunExport(args);
+    }
+    if (!args.empty() && args.front() == "record") {
+        return qvctl::RunRecord(argc, argv, args);
     }
     bool ipv6 = false;
     if (!args.empty() && args.front() == "--ipv6") {
