@@ -72,8 +72,8 @@ std::vector<std::int64_t> FrameTimes(const std::vector<std::optional<std::int64_
             at = last + kUntimedStepMs;
         } else {
             if (!origin) {
-                // The first frames had no time: this one's time of day stands at its place.
-                origin = *tod - last;
+                // The first frames had no time: this one comes a step after them.
+                origin = *tod - (last + kUntimedStepMs);
             }
             at = *tod + day - *origin;
             if (at < last - kDayMs / 2) {
