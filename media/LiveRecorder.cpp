@@ -1,5 +1,6 @@
 #include "media/LiveRecorder.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace qv::media {
@@ -69,7 +70,8 @@ void LiveRecorder::Run() {
             }
             item = std::move(queue_.front());
             queue_.pop_front();
-            if (item.at >= end_) {
+            if (item.at >= end_ ||
+                (limit.count() > 0 && origin != Clock::time_point{} && item.at >= origin + limit)) {
                 continue;
             }
         }
@@ -132,6 +134,9 @@ bool LiveRecorder::Finish(Clock::time_point end) {
             return false;
         }
         first = first_;
+    }
+    if (limit.count() > 0) {
+        end = std::min(end, first + limit);
     }
     const auto endMs = std::chrono::duration_cast<std::chrono::milliseconds>(end - first).count();
     const bool finished = writer_.Finish(endMs);

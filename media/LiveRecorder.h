@@ -56,6 +56,9 @@ class LiveRecorder {
 
     // The H.264 preset (before Open).
     std::string mp4Preset;
+    // The longest video (0: no limit): frames that come later after the first are not
+    // written, and Finish ends the video there at the latest. Before Open.
+    std::chrono::milliseconds limit{0};
 
   private:
     struct Item {

@@ -63,16 +63,17 @@ int RunExport(const std::vector<std::string>& args) {
     options.replace = force;
     options.progress = [&line](const qv::media::ExportProgress& p) {
         line.Update("frames " + std::to_string(p.done) + "/" + std::to_string(p.total) + " · " +
-                    SecondsText(p.videoMs) + " · " + ByteText(p.bytes));
+                        SecondsText(p.videoMs) + " · " + ByteText(p.bytes),
+                    p.done == p.total);
         return stopAsked == 0;
     };
     const qv::media::ExportResult result = qv::media::ExportRecording(folder, output, options);
     line.Done();
     if (result.skipped > 0 && result.frames > 0) {
-        std::fprintf(stderr,
-                     "qvctl: skipped %d file%s that %s not whole JPEG screens (first: %s)\n",
-                     result.skipped, result.skipped == 1 ? "" : "s",
-                     result.skipped == 1 ? "is" : "are", result.firstSkipped.c_str());
+        std::fprintf(stderr, "qvctl: skipped %d %s (first: %s)\n", result.skipped,
+                     result.skipped == 1 ? "file that is not a whole JPEG screen"
+                                         : "files that are not whole JPEG screens",
+                     result.firstSkipped.c_str());
     }
     if (result.status == qv::media::ExportResult::Status::Cancelled) {
         std::fprintf(stderr, "qvctl: export stopped; %s was not written\n", output.c_str());

@@ -92,6 +92,7 @@ int RunRecord(int argc, char** argv, const std::vector<std::string>& args) {
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     qv::media::LiveRecorder recorder;
+    recorder.limit = std::chrono::seconds(a.seconds);
     if (!recorder.Open(a.output, a.force)) {
         if (!a.force && recorder.Error() == a.output + " exists") {
             std::fprintf(stderr, "qvctl: %s exists; --force replaces it\n", a.output.c_str());
