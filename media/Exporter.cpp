@@ -48,6 +48,10 @@ std::string ReadFrame(int dirFd, const std::string& name, std::vector<std::uint8
 
 }  // namespace
 
+std::string WriteFailureText(const std::string& error, bool diskFull) {
+    return error + (diskFull ? " (the disk is full)" : "") + "; the partial file was removed";
+}
+
 ExportResult ExportRecording(const std::string& folder, const std::string& output,
                              const ExportOptions& options) {
     using Status = ExportResult::Status;

@@ -47,4 +47,7 @@ inline constexpr std::size_t kMaxFrameFileBytes = 400000;
 ExportResult ExportRecording(const std::string& folder, const std::string& output,
                              const ExportOptions& options);
 
+// A failed write for the user: why, and that nothing was left behind.
+std::string WriteFailureText(const std::string& error, bool diskFull);
+
 }  // namespace qv::media

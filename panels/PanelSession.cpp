@@ -15,6 +15,7 @@
 #include "panels/CScreenView.h"
 #include "panels/PaneNote.h"
 #include "panels/ScreenCapture.h"
+#include "panels/VideoExport.h"
 #include "resources/ids.h"
 #include "session/Controls.h"
 #include "session/LivePacing.h"
@@ -65,6 +66,7 @@ PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options
       screen_(new CScreenView(options_.screenSize, &window)),
       menu_(new QMenu(&window)),
       capture_(new ScreenCapture(this)),
+      export_(new VideoExport(window, this)),
       paneNote_(new PaneNote([this](const QString& text) { view_->SetPaneText(0, text); }, this)),
       renderer_(options_.traits.softKey) {
     screen_->setObjectName(QStringLiteral("ctrl%1").arg(ids::kHardScreenPicture));
@@ -74,6 +76,7 @@ PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options
         engine_.SetPort(options_.port);
     }
     connect(capture_, &ScreenCapture::note, this, &PanelSession::ShowNote);
+    connect(export_, &VideoExport::note, this, &PanelSession::ShowNote);
     connect(capture_, &ScreenCapture::recordingChanged, this, [this] { ShowRecording(); });
     BuildMenu();
 }
@@ -117,6 +120,8 @@ void PanelSession::Shutdown() {
     }
     closed_ = true;
     qApp->removeEventFilter(this);
+    // An export under way stops at its next frame and leaves nothing behind.
+    export_->Cancel();
     if (session_) {
         session_->Close();
     }
@@ -329,6 +334,8 @@ void PanelSession::BuildMenu() {
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     window_.addAction(copy);
     add(*menu_, ids::kCmdRecord, "Record");
+    QAction* exportItem = add(*menu_, ids::kCmdExportRecording, "Export recording\u2026");
+    exportItem->setCheckable(false);
     QMenu* live = menu_->addMenu(QStringLiteral("Live rate"));
     for (const ScaleItem& item : kLiveRate) {
         add(*live, item.id, item.text);
@@ -418,6 +425,9 @@ bool PanelSession::Command(int id) {
             return true;
         case ids::kCmdCopyScreen:
             capture_->CopyScreen();
+            return true;
+        case ids::kCmdExportRecording:
+            export_->PickAndExport();
             return true;
         case ids::kCmdRecord:
             ToggleRecord();

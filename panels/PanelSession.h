@@ -24,6 +24,7 @@ class CRemoteDlg;
 class CScreenView;
 class PaneNote;
 class ScreenCapture;
+class VideoExport;
 class QAction;
 class QMenu;
 class QStatusBar;
@@ -62,6 +63,7 @@ class PanelSession : public QObject {
     QStatusBar* statusBar() const;
     QMenu& menu() { return *menu_; }
     ScreenCapture& capture() { return *capture_; }
+    VideoExport& videoExport() { return *export_; }
     bool networkUp() const { return options_.networkUp; }
 
     // A pane's own text. Pane 0's (the session's, such as the link's health) lies under the
@@ -118,6 +120,7 @@ class PanelSession : public QObject {
     CScreenView* screen_;
     QMenu* menu_;
     ScreenCapture* capture_;
+    VideoExport* export_;
     PaneNote* paneNote_;
     std::unique_ptr<qv::SessionController> session_;
     qv::FrameRenderer renderer_;

@@ -23,10 +23,6 @@ int Usage(const char* why) {
 
 }  // namespace
 
-std::string WriteFailureText(const std::string& error, bool diskFull) {
-    return error + (diskFull ? " (the disk is full)" : "") + "; the partial file was removed";
-}
-
 int RunExport(const std::vector<std::string>& args) {
     std::vector<std::string> words;
     bool force = false;
@@ -84,7 +80,7 @@ int RunExport(const std::vector<std::string>& args) {
             std::fprintf(stderr, "qvctl: %s exists; --force replaces it\n", output.c_str());
         } else if (result.frames > 0 || result.diskFull) {
             std::fprintf(stderr, "qvctl: %s\n",
-                         WriteFailureText(result.error, result.diskFull).c_str());
+                         qv::media::WriteFailureText(result.error, result.diskFull).c_str());
         } else {
             std::fprintf(stderr, "qvctl: %s\n", result.error.c_str());
         }

@@ -13,8 +13,4 @@ int RunExport(const std::vector<std::string>& args);
 // args as for RunExport ("record" first); argc and argv for the application object.
 int RunRecord(int argc, char** argv, const std::vector<std::string>& args);
 
-// Video-file messages both share.
-// A failed write: why, and that nothing was left behind.
-std::string WriteFailureText(const std::string& error, bool diskFull);
-
 }  // namespace qvctl

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "media/Exporter.h"
 #include "media/LiveRecorder.h"
 #include "tools/qvctl/ExitStatus.h"
 #include "tools/qvctl/Export.h"
@@ -120,8 +121,9 @@ int RunRecord(int argc, char** argv, const std::vector<std::string>& args) {
                 std::fprintf(stderr, "qvctl: no screen came from %s; %s was not written\n",
                              a.live.target.host.c_str(), a.output.c_str());
             } else {
-                std::fprintf(stderr, "qvctl: %s\n",
-                             WriteFailureText(recorder.Error(), recorder.DiskFull()).c_str());
+                std::fprintf(
+                    stderr, "qvctl: %s\n",
+                    qv::media::WriteFailureText(recorder.Error(), recorder.DiskFull()).c_str());
             }
             status = kExitFailed;
         }
