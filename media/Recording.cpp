@@ -1,12 +1,8 @@
 #include "media/Recording.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <filesystem>
 #include <system_error>
 
 namespace qv::media {
@@ -90,24 +86,25 @@ std::vector<std::int64_t> FrameTimes(const std::vector<std::optional<std::int64_
 
 bool ListRecording(const std::string& folder, std::vector<RecordingFrame>& frames,
                    std::string& error) {
+    namespace fs = std::filesystem;
     frames.clear();
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (dir == nullptr) {
-        error = "cannot read " + folder + ": " + std::generic_category().message(errno);
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return false;
+    std::error_code failed;
+    fs::directory_iterator it(folder, failed);
+    if (!failed && !fs::is_directory(folder, failed)) {
+        failed = std::make_error_code(std::errc::not_a_directory);
     }
     std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (IsJpegName(name) && entry->d_type != DT_DIR) {
-            names.emplace_back(name);
+    for (; !failed && it != fs::directory_iterator(); it.increment(failed)) {
+        std::error_code ignored;
+        std::string name = it->path().filename().string();
+        if (IsJpegName(name) && !it->is_directory(ignored)) {
+            names.push_back(std::move(name));
         }
     }
-    ::closedir(dir);
+    if (failed) {
+        error = "cannot read " + folder + ": " + failed.message();
+        return false;
+    }
     // Byte order: recorded frames are numbered, frame files named by date and time.
     std::sort(names.begin(), names.end());
     std::vector<std::optional<std::int64_t>> tods;

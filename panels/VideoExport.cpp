@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressDialog>
+#include <cmath>
 
 #include "panels/ScreenCapture.h"
 #include "session/ActivityLog.h"
@@ -153,7 +154,7 @@ void VideoExport::ShowProgress() {
     QString left;
     if (p.done > 0 && p.done < p.total) {
         const double perFrame = static_cast<double>(clock_.elapsed()) / p.done;
-        const auto seconds = static_cast<int>(perFrame * (p.total - p.done) / 1000.0 + 0.5);
+        const auto seconds = static_cast<int>(std::lround(perFrame * (p.total - p.done) / 1000.0));
         left = seconds < 60 ? tr(" \u00b7 about %1 s left").arg(std::max(1, seconds))
                             : tr(" \u00b7 about %1 min left").arg((seconds + 30) / 60);
     }
