@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     std::printf(
         "soak: %d frames, %d keys sent, %zu received, %d faults, %d recovered, %d links "
         "lost, final RSS %ld KB\n",
-        drawn.load(), sent, server.instrument().Commands().size(), faults, recovered, lost,
-        qv::bench::RssKb());
+        drawn.load(), sent, static_cast<std::size_t>(server.instrument().CommandCount()), faults,
+        recovered, lost, qv::bench::RssKb());
     return 0;
 }

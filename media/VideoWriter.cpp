@@ -11,7 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include "session/FrameFile.h"
+#include "link/Files.h"
 #include "session/JpegMarkers.h"
 
 extern "C" {

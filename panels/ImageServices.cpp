@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "session/FrameFile.h"
+#include "link/Files.h"
 
 namespace qv {
 namespace {
@@ -118,7 +118,7 @@ bool ImageServices::Save(const QImage& image, const QString& path) {
     }
     return ReplaceFile(QFile::encodeName(path).toStdString(),
                        reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                       static_cast<std::size_t>(bytes.size()));
+                       static_cast<std::size_t>(bytes.size()), 0600) == 0;
 }
 
 void ImageServices::DrawStretched(QPainter& painter, const QRect& target, const QImage& image) {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -19,12 +18,12 @@
 #include <string>
 #include <system_error>
 
+#include "link/Files.h"
 #include "panels/ImageServices.h"
 #include "session/ActivityLog.h"
 
 namespace {
 
-constexpr int kMaxSuffix = 99;
 constexpr int kMaxFrames = 99'999'999;  // kFrameDigits digits
 
 std::string Encoded(const QString& path) {
@@ -44,78 +43,15 @@ QString Short(const QString& path) {
     return path;
 }
 
-std::tm LocalNow(int* millis = nullptr) {
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-    std::tm local{};
-    const std::time_t seconds = now.tv_sec;
-    ::localtime_r(&seconds, &local);
-    if (millis != nullptr) {
-        *millis = static_cast<int>(now.tv_usec / 1000);
-    }
-    return local;
+QString Stamp(const std::tm& local) {
+    return QString::fromStdString(qv::FileStamp(local));
 }
 
-QString Stamp(const std::tm& t) {
-    std::array<char, 32> s{};
-    std::snprintf(s.data(), s.size(), "%04d%02d%02d_%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    return QString::fromLatin1(s.data());
-}
-
-// Makes the folder and any missing parent, each new one 0700; those that exist stay as they
-// are. 0 or an errno value.
-int MakeFolders(const std::string& path) {
-    if (path.empty() || path[0] != '/') {
-        return ENOENT;
-    }
-    for (std::size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return errno;
-        }
-        if (pos == std::string::npos) {
-            break;
-        }
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return errno;
-    }
-    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
-
-// 0 or an errno value; a short write with no error is a full device.
-int WriteAll(const ScreenCapture::WriteFn& write, int fd, const std::uint8_t* data,
-             std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (n == 0) {
-            return ENOSPC;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Creates name in the folder dirFd (AT_FDCWD: name is a path) exclusively, 0600, never
-// through a link, writes the bytes and closes it. A file that could not be written whole is
-// removed. 0 or an errno value; EEXIST when the name is taken.
-int WriteNewFile(int dirFd, const std::string& name, const std::vector<std::uint8_t>& bytes,
-                 const ScreenCapture::WriteFn& write) {
-    const int fd =
-        ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return errno;
-    }
-    int error = WriteAll(write, fd, bytes.data(), bytes.size());
+// Fills a file just made (fd, called name in dirFd) and closes it; a file that could not be
+// written whole is removed. 0 or an errno value.
+int FillNewFile(int fd, int dirFd, const std::string& name, const std::vector<std::uint8_t>& bytes,
+                const qv::WriteFn& write) {
+    int error = qv::WriteAll(fd, bytes.data(), bytes.size(), write);
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }
@@ -125,13 +61,9 @@ int WriteNewFile(int dirFd, const std::string& name, const std::vector<std::uint
     return error;
 }
 
-ssize_t SystemWrite(int fd, const std::uint8_t* data, std::size_t size) {
-    return ::write(fd, data, size);
-}
-
 }  // namespace
 
-ScreenCapture::ScreenCapture(QObject* parent) : QObject(parent), write_(SystemWrite) {}
+ScreenCapture::ScreenCapture(QObject* parent) : QObject(parent) {}
 
 ScreenCapture::~ScreenCapture() {
     std::lock_guard hold(lock_);
@@ -140,7 +72,7 @@ ScreenCapture::~ScreenCapture() {
 
 void ScreenCapture::SetRecordWriter(WriteFn write) {
     std::lock_guard hold(lock_);
-    write_ = write ? std::move(write) : WriteFn(SystemWrite);
+    write_ = std::move(write);
 }
 
 QString ScreenCapture::Folder() {
@@ -220,22 +152,15 @@ QString ScreenCapture::SaveScreen(const QString& model) {
         return {};
     }
     const QString folder = Folder();
-    int error = MakeFolders(Encoded(folder));
+    int error = qv::MakePrivateFolders(Encoded(folder));
     QString path;
     if (error == 0) {
-        const QString name = SaveName(model, LocalNow());
         // Two saves in one second keep both.
-        for (int n = 1; n <= kMaxSuffix; ++n) {
-            QString candidate = name;
-            if (n > 1) {
-                candidate.insert(name.size() - 4, QStringLiteral("_%1").arg(n));
-            }
-            path = folder + QLatin1Char('/') + candidate;
-            error = WriteNewFile(AT_FDCWD, Encoded(path), *frame, SystemWrite);
-            if (error != EEXIST) {
-                break;
-            }
-        }
+        std::string taken;
+        const int fd = qv::CreateNumberedFile(
+            AT_FDCWD, Encoded(folder + QLatin1Char('/') + SaveName(model, qv::LocalNow())), taken);
+        error = fd < 0 ? -fd : FillNewFile(fd, AT_FDCWD, taken, *frame, {});
+        path = QFile::decodeName(taken.c_str());
     }
     if (error != 0) {
         const QString text =
@@ -274,16 +199,13 @@ bool ScreenCapture::StartRecording() {
         return true;
     }
     const QString folder = Folder();
-    int error = MakeFolders(Encoded(folder));
+    int error = qv::MakePrivateFolders(Encoded(folder));
     QString path;
     int fd = -1;
     if (error == 0) {
-        const QString name = QStringLiteral("rec_") + Stamp(LocalNow());
-        for (int n = 1; n <= kMaxSuffix; ++n) {
-            path = folder + QLatin1Char('/') + name;
-            if (n > 1) {
-                path += QStringLiteral("_%1").arg(n);
-            }
+        const std::string name = Encoded(folder + QStringLiteral("/rec_") + Stamp(qv::LocalNow()));
+        for (int n = 1; n <= qv::kMaxNumberedName; ++n) {
+            path = QFile::decodeName(qv::NumberedName(name, n).c_str());
             // mkdir makes a new folder or fails: nothing planted is taken over.
             if (::mkdir(Encoded(path).c_str(), 0700) == 0) {
                 error = 0;
@@ -351,12 +273,13 @@ int ScreenCapture::WriteRecorded(const std::vector<std::uint8_t>& jpeg) {
         return EFBIG;
     }
     int millis = 0;
-    const std::tm t = LocalNow(&millis);
+    const std::tm t = qv::LocalNow(&millis);
     // The number first: names sort in the order the frames came, whatever the clock does.
     std::array<char, 48> name{};
     std::snprintf(name.data(), name.size(), "%0*d_%02d%02d%02d_%03d.jpg", kFrameDigits,
                   recFrames_ + 1, t.tm_hour, t.tm_min, t.tm_sec, millis);
-    const int error = WriteNewFile(dirFd_, name.data(), jpeg, write_);
+    const int fd = qv::CreateNewFile(dirFd_, name.data());
+    const int error = fd < 0 ? -fd : FillNewFile(fd, dirFd_, name.data(), jpeg, write_);
     if (error == 0) {
         ++recFrames_;
     }

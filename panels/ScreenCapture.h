@@ -14,17 +14,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "link/Files.h"
 
 class ScreenCapture : public QObject {
     Q_OBJECT
   public:
     using Frame = std::shared_ptr<const std::vector<std::uint8_t>>;
-    // As write(2): bytes written, or -1 with errno set.
-    using WriteFn = std::function<ssize_t(int fd, const std::uint8_t* data, std::size_t size)>;
+    using WriteFn = qv::WriteFn;
 
     // How long pane 0 shows a note.
     static constexpr int kNoteSeconds = 5;

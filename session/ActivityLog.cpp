@@ -12,15 +12,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "link/Files.h"
+#include "link/Printable.h"
+
 namespace qv {
 namespace {
-
-std::tm LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
-}
 
 bool IsWritableDir(const std::string& path) {
     struct stat st {};
@@ -58,20 +54,6 @@ std::string HomeFolder() {
     return {};
 }
 
-// mkdir -p with mode 0700 for every folder it makes; existing folders are left as they are.
-bool MakeFolders(const std::string& path) {
-    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') {
-            continue;
-        }
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-            return false;
-        }
-    }
-    return IsWritableDir(path);
-}
-
 }  // namespace
 
 ActivityLog& ActivityLog::Instance() {
@@ -101,7 +83,7 @@ std::string ActivityLog::DefaultFolder() {
         state = home + "/.local/state";
     }
     const std::string folder = state + "/QVRemote/log";
-    return MakeFolders(folder) ? folder : std::string();
+    return MakePrivateFolders(folder) == 0 && IsWritableDir(folder) ? folder : std::string();
 }
 
 std::string ActivityLog::FormatLine(const std::tm& local, std::string_view message) {
@@ -109,19 +91,20 @@ std::string ActivityLog::FormatLine(const std::tm& local, std::string_view messa
     const int n =
         std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d   ", local.tm_year + 1900,
                       local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    std::string line;
-    line.reserve(static_cast<std::size_t>(n) + message.size() + 2);
-    line.append(stamp, static_cast<std::size_t>(n));
-    line.append(message);
-    line.append("\r\n");
+    // A line feed that ends a command text stays, as the instrument got it; anything else a
+    // terminal would act on (from an instrument's text) is written escaped.
+    const bool lineFeed = !message.empty() && message.back() == '\n';
+    if (lineFeed) {
+        message.remove_suffix(1);
+    }
+    std::string line(stamp, static_cast<std::size_t>(n));
+    line += Printable(message);
+    line += lineFeed ? "\n\r\n" : "\r\n";
     return line;
 }
 
 std::string ActivityLog::FileName(const std::tm& local) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%04d%02d%02d_%02d%02d%02d_log.txt", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return name;
+    return FileStamp(local) + "_log.txt";
 }
 
 int ActivityLog::Open() {
@@ -134,14 +117,11 @@ int ActivityLog::Open() {
 }
 
 int ActivityLog::Open(const std::string& folder) {
-    const std::string path = folder + "/" + FileName(LocalNow());
-    // A new file only: never follow a planted link nor write into a file linked in from
-    // elsewhere. An old file of the same name is replaced, not truncated in place.
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(path.c_str(), kFlags, 0600);
-    if (fd < 0 && errno == EEXIST && ::unlink(path.c_str()) == 0) {
-        fd = ::open(path.c_str(), kFlags, 0600);
-    }
+    // A new file only: never through a planted link, never into a file linked in from
+    // elsewhere. A name already taken (another program opened its log in the same second) is
+    // passed over for the next free one: that log stays whole.
+    std::string path;
+    const int fd = CreateNumberedFile(AT_FDCWD, folder + "/" + FileName(LocalNow()), path);
     std::lock_guard<std::mutex> lock(mutex_);
     CloseLocked();
     if (fd < 0) {
@@ -159,19 +139,8 @@ void ActivityLog::Write(std::string_view message) {
     if (fd < 0) {
         return;
     }
-    const char* p = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;  // disk full or the like: the session goes on without this line
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    // A full disk or the like: the session goes on without this line.
+    WriteAll(fd, reinterpret_cast<const std::uint8_t*>(line.data()), line.size());
     lastWrite_ = std::time(nullptr);
 }
 

@@ -19,7 +19,8 @@ class ActivityLog {
     // Opens a new file in the default folder: "log" beside the program when that folder is
     // writable, else the per-user state folder. Returns 1 when the file is open, else 0.
     int Open();
-    // Opens a new file in folder (which is not created). Returns 1 when the file is open.
+    // Opens a new file in folder (which is not created), 0600; when another program holds the
+    // name, the next free one ("..._log_2.txt"). Returns 1 when the file is open.
     int Open(const std::string& folder);
     // Appends one line; does nothing while no file is open.
     void Write(std::string_view message);
@@ -34,7 +35,8 @@ class ActivityLog {
     // The folder Open() uses; created (mode 0700) when it is the per-user one. Empty when
     // no folder can be had.
     static std::string DefaultFolder();
-    // "YYYY-MM-DD hh:mm:ss   " + message + CR LF, for the given local time.
+    // "YYYY-MM-DD hh:mm:ss   " + message + CR LF, for the given local time. Control
+    // characters in the message are written escaped ("\x1b"), but for a line feed ending it.
     static std::string FormatLine(const std::tm& local, std::string_view message);
     // "YYYYMMDD_hhmmss_log.txt" for the given local time.
     static std::string FileName(const std::tm& local);

@@ -12,6 +12,7 @@
 #include "session/ActivityLog.h"
 #include "session/CommandWriter.h"
 #include "session/Commands.h"
+#include "session/FrameFile.h"
 #include "session/ScreenLoop.h"
 
 namespace qv {
@@ -592,16 +593,7 @@ std::string SessionController::FramePath() const {
 }
 
 std::string SessionController::MakeFramePath() {
-    timeval now{};
-    ::gettimeofday(&now, nullptr);
-    std::tm local{};
-    const std::time_t seconds = now.tv_sec;
-    ::localtime_r(&seconds, &local);
-    std::array<char, 64> name{};
-    std::snprintf(name.data(), name.size(), "%04d%02d%02d_%02d%02d%02d_%03d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<int>(now.tv_usec / 1000));
-    return QDir::tempPath().toStdString() + "/" + name.data() + ".jpg";
+    return NewFrameFile(QDir::tempPath().toStdString());
 }
 
 void SessionController::Close() {

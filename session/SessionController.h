@@ -168,7 +168,7 @@ class SessionController : public QObject, public DevOwner {
     // shorten it.
     std::chrono::milliseconds usbWaitStep{100};
 
-    // Makes a frame file path: temporary folder, local time with milliseconds, ".jpg".
+    // Makes this period's frame file in the temporary folder (NewFrameFile) and gives its path.
     static std::string MakeFramePath();
 
   signals:

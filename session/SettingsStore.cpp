@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "link/Files.h"
+
 namespace qv {
 namespace {
 
@@ -97,17 +99,11 @@ bool ReadTextIn(QSettings& s, const char* name, std::string& out) {
 void PreparePrivateFile(const QString& fileName) {
     const std::string path = QFile::encodeName(fileName).toStdString();
     struct stat st {};
-    if (path.empty() || path[0] != '/' || ::lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
+    if (path.empty() || path[0] != '/' || ::lstat(path.c_str(), &st) == 0 || errno != ENOENT ||
+        MakePrivateFolders(path.substr(0, path.rfind('/'))) != 0) {
         return;
     }
-    const std::size_t slash = path.rfind('/');
-    for (std::size_t pos = path.find('/', 1); pos != std::string::npos && pos <= slash;
-         pos = path.find('/', pos + 1)) {
-        if (::mkdir(path.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) {
-            return;
-        }
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = CreateNewFile(AT_FDCWD, path);
     if (fd >= 0) {
         ::close(fd);
     }
@@ -138,6 +134,9 @@ bool SettingsStore::KeyExists() const {
 }
 
 void SettingsStore::Write(QSettings& s, const char* name, const QVariant& value) {
+    // Any write may make the file: the first Load that mends a value, a store when only a
+    // system-wide file (XDG_CONFIG_DIRS) holds the key, or the communication dialog.
+    PreparePrivateFile(s.fileName());
     s.setValue(QLatin1String(name), value);
 }
 
@@ -226,9 +225,7 @@ CommunicationResult SettingsStore::StoreCommunication(int method, const std::str
                                                       const std::string& ipv6) {
     auto s = Open();
     const bool existed = HasGroup(*s);
-    // Writing through the group creates the key on first use; the only write that can
-    // create the file.
-    PreparePrivateFile(s->fileName());
+    // Writing through the group creates the key on first use.
     s->beginGroup(QLatin1String(kGroup));
     if (method == 1) {
         Write(*s, kSetIp, FromBytes(ip));

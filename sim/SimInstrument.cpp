@@ -68,12 +68,25 @@ std::vector<std::uint8_t> SimInstrument::RenderScreen() {
 
 std::vector<RequestRecord> SimInstrument::Requests() const {
     std::lock_guard lock(lock_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 std::vector<CommandRecord> SimInstrument::Commands() const {
     std::lock_guard lock(lock_);
-    return commands_;
+    return {commands_.begin(), commands_.end()};
+}
+
+std::uint64_t SimInstrument::CommandCount() const {
+    std::lock_guard lock(lock_);
+    return commandCount_;
+}
+
+std::string SimInstrument::CommandText(const FrameView& request) {
+    // text, line feed, zero: the instrument takes the text up to the line feed.
+    const auto& p = request.payload;
+    const auto end =
+        std::find_if(p.begin(), p.end(), [](std::uint8_t b) { return b == 0 || b == '\n'; });
+    return {p.begin(), end};
 }
 
 std::string SimInstrument::LastCommand() const {
@@ -83,13 +96,14 @@ std::string SimInstrument::LastCommand() const {
 
 bool SimInstrument::WaitForCommands(std::size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(lock_);
-    return commandArrived_.wait_for(lock, timeout, [&] { return commands_.size() >= n; });
+    return commandArrived_.wait_for(lock, timeout, [&] { return commandCount_ >= n; });
 }
 
 void SimInstrument::ClearRecords() {
     std::lock_guard lock(lock_);
     requests_.clear();
     commands_.clear();
+    commandCount_ = 0;
 }
 
 void SimInstrument::KeepServedScreens(std::size_t n) {
@@ -121,6 +135,9 @@ Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes
     const std::uint8_t code = request.header.code;
     {
         std::lock_guard lock(lock_);
+        if (requests_.size() == kKeptRecords) {
+            requests_.pop_front();
+        }
         requests_.push_back({code, SimClock::now()});
     }
     if (request.header.cmd != kCmdRequest) {
@@ -165,14 +182,14 @@ Frames SimInstrument::Handle(const FrameView& request, std::size_t maxFrameBytes
             return frames;
         }
         case REQ_CMD: {
-            // text, line feed, zero: the instrument takes the text up to the line feed.
-            const auto& p = request.payload;
-            const auto end = std::find_if(p.begin(), p.end(),
-                                          [](std::uint8_t b) { return b == 0 || b == '\n'; });
-            std::string text(p.begin(), end);
+            std::string text = CommandText(request);
             std::lock_guard lock(lock_);
             screen_.Apply(text);
+            if (commands_.size() == kKeptRecords) {
+                commands_.pop_front();
+            }
             commands_.push_back({std::move(text), SimClock::now()});
+            ++commandCount_;
             commandArrived_.notify_all();
             return {};
         }

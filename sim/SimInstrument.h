@@ -57,10 +57,17 @@ class SimInstrument {
     void KeepServedScreens(std::size_t n);
     std::vector<std::vector<std::uint8_t>> ServedScreens() const;
 
+    // The requests and commands received since ClearRecords, oldest first: the last
+    // kKeptRecords of each, so a simulator that runs for days holds a bounded record.
+    static constexpr std::size_t kKeptRecords = 1000;
     std::vector<RequestRecord> Requests() const;
     std::vector<CommandRecord> Commands() const;
     std::string LastCommand() const;
-    // Blocks until at least n commands are recorded or the time-out passes.
+    // The text of a command request: its payload up to the line feed.
+    static std::string CommandText(const FrameView& request);
+    // Commands received since ClearRecords, also those no longer kept.
+    std::uint64_t CommandCount() const;
+    // Blocks until at least n commands have been received or the time-out passes.
     bool WaitForCommands(std::size_t n, std::chrono::milliseconds timeout) const;
     void ClearRecords();
 
@@ -81,8 +88,9 @@ class SimInstrument {
     SimScreen screen_;
     std::optional<std::vector<std::uint8_t>> override_;
     std::map<std::uint8_t, std::vector<std::uint8_t>> answers_;
-    std::vector<RequestRecord> requests_;
-    std::vector<CommandRecord> commands_;
+    std::deque<RequestRecord> requests_;
+    std::deque<CommandRecord> commands_;
+    std::uint64_t commandCount_ = 0;
     std::uint64_t framesBuilt_ = 0;
     std::size_t keepServed_ = 0;
     std::deque<std::vector<std::uint8_t>> served_;

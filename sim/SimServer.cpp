@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -21,6 +23,9 @@ namespace qv::sim {
 namespace {
 
 constexpr std::array<std::uint8_t, 5> kGarbage{0x00, 0x13, 0x37, 0xA5, 0x20};
+// Loopback pairs tried when IPv4's free port is taken on IPv6.
+constexpr int kPortAttempts = 10;
+constexpr std::chrono::microseconds kSendStep{200'000};
 
 void CloseFd(int& fd) {
     if (fd >= 0) {
@@ -37,63 +42,96 @@ SimServer::~SimServer() {
     Stop();
 }
 
-bool SimServer::Start(const std::string& bind, std::uint16_t port) {
-    Stop();
-    error_.clear();
-    sockaddr_storage addr{};
-    socklen_t addrLen = 0;
-    int family = AF_INET;
-    if (bind.find(':') != std::string::npos) {
-        family = AF_INET6;
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&addr);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(port);
-        if (::inet_pton(AF_INET6, bind.c_str(), &a6->sin6_addr) != 1) {
-            error_ = "not an IPv6 address: " + bind;
-            return false;
-        }
-        addrLen = sizeof(sockaddr_in6);
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&addr);
-        a4->sin_family = AF_INET;
-        a4->sin_port = htons(port);
-        if (::inet_pton(AF_INET, bind.c_str(), &a4->sin_addr) != 1) {
-            error_ = "not an IPv4 address: " + bind;
-            return false;
-        }
-        addrLen = sizeof(sockaddr_in);
+int SimServer::Listen(const std::string& address, std::uint16_t port, std::uint16_t& got) {
+    // A numeric address only: no name is looked up.
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+        error_ = "not an IP address: " + address;
+        return EINVAL;
     }
-    listener_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener_ < 0) {
-        error_ = std::string("socket: ") + std::system_category().message(errno);
-        return false;
+    sockaddr_storage addr{};
+    const socklen_t addrLen = found->ai_addrlen;
+    const int family = found->ai_family;
+    std::memcpy(&addr, found->ai_addr, std::min<std::size_t>(addrLen, sizeof addr));
+    ::freeaddrinfo(found);
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        const int e = errno;
+        error_ = std::string("socket: ") + std::system_category().message(e);
+        return e;
     }
     const int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (family == AF_INET6) {
         // "::" serves IPv4 clients too.
         const int v6only = 0;
-        ::setsockopt(listener_, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
     }
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0 ||
-        ::listen(listener_, 4) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0 ||
+        ::listen(fd, kMaxClients) != 0) {
         const int e = errno;
-        error_ = "cannot listen on " + bind + " port " + std::to_string(port) + ": " +
+        error_ = "cannot listen on " + address + " port " + std::to_string(port) + ": " +
                  std::system_category().message(e);
         if (e == EACCES && port < 1024) {
             error_ += " (ports below 1024 need privilege; use --port with a higher port)";
         }
-        CloseFd(listener_);
-        return false;
+        ::close(fd);
+        return e;
     }
     socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
-                                     : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    got = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                                   : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    listeners_.push_back(fd);
+    addresses_.push_back(address);
+    return 0;
+}
+
+void SimServer::CloseListeners() {
+    for (int& fd : listeners_) {
+        CloseFd(fd);
+    }
+    listeners_.clear();
+    addresses_.clear();
+}
+
+bool SimServer::Start(const std::string& bind, std::uint16_t port) {
+    Stop();
+    error_.clear();
+    std::uint16_t got = 0;
+    if (!bind.empty()) {
+        if (Listen(bind, port, got) != 0) {
+            return false;
+        }
+    } else {
+        // Both loopbacks on one port. A free IPv4 port may be taken on IPv6: then another.
+        for (int attempt = 1;; ++attempt) {
+            if (Listen("127.0.0.1", port, got) != 0) {
+                return false;
+            }
+            std::uint16_t got6 = 0;
+            const int e = Listen("::1", got, got6);
+            if (e == 0) {
+                break;
+            }
+            if (e == EADDRNOTAVAIL || e == EAFNOSUPPORT) {
+                error_.clear();  // no IPv6 on this machine: IPv4 alone
+                break;
+            }
+            CloseListeners();
+            if (port != 0 || attempt == kPortAttempts) {
+                return false;
+            }
+        }
+    }
+    port_ = got;
     std::array<int, 2> pipe{};
     if (::pipe2(pipe.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
         error_ = std::string("pipe: ") + std::system_category().message(errno);
-        CloseFd(listener_);
+        CloseListeners();
         return false;
     }
     wakeRead_ = pipe[0];
@@ -103,15 +141,25 @@ bool SimServer::Start(const std::string& bind, std::uint16_t port) {
     return true;
 }
 
+std::string SimServer::listening() const {
+    std::string text;
+    for (const std::string& address : addresses_) {
+        text += (text.empty() ? "" : " and ") + address;
+    }
+    return text;
+}
+
 void SimServer::Stop() {
     if (!thread_.joinable()) {
         return;
     }
     stopping_.store(true);
+    // Never read: the pipe stays readable and wakes every poll of every client.
     const std::uint8_t b = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakeWrite_, &b, 1);
     thread_.join();
-    CloseFd(listener_);
+    Reap(true);
+    CloseListeners();
     CloseFd(wakeRead_);
     CloseFd(wakeWrite_);
 }
@@ -126,9 +174,24 @@ bool SimServer::Pause(std::chrono::microseconds time) {
     return !stopping_.load();
 }
 
+void SimServer::Reap(bool all) {
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        if (all || it->done.load()) {
+            it->thread.join();
+            it = clients_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void SimServer::AcceptLoop() {
+    std::vector<pollfd> fds;
+    for (const int fd : listeners_) {
+        fds.push_back({fd, POLLIN, 0});
+    }
+    fds.push_back({wakeRead_, POLLIN, 0});
     while (!stopping_.load()) {
-        std::array<pollfd, 2> fds{{{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}}};
         if (::poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -138,14 +201,27 @@ void SimServer::AcceptLoop() {
         if (stopping_.load()) {
             return;
         }
-        if (fds[0].revents & POLLIN) {
-            int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) {
+        for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+            if ((fds[i].revents & POLLIN) == 0) {
+                continue;
+            }
+            const int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            Reap(false);
+            if (clients_.size() >= static_cast<std::size_t>(kMaxClients)) {
+                ::close(fd);  // refused at once rather than left waiting
                 continue;
             }
             connections_.fetch_add(1);
-            Serve(client);
-            CloseFd(client);
+            Client& client = clients_.emplace_back();
+            client.fd = fd;
+            client.thread = std::thread([this, &client] {
+                Serve(client.fd);
+                ::close(client.fd);
+                client.done.store(true);
+            });
         }
     }
 }
@@ -153,21 +229,30 @@ void SimServer::AcceptLoop() {
 void SimServer::Serve(int client) {
     const int on = 1;
     ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    const timeval sendTimeout{0, 200000};
+    // Short, so that a write to a client that reads nothing sees Stop and the idle limit.
+    const auto step = std::min<std::chrono::microseconds>(kSendStep, idleLimit_);
+    const timeval sendTimeout{0, static_cast<suseconds_t>(step.count())};
     ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    framesSent_ = 0;
+    std::uint64_t framesSent = 0;
     FrameAssembler assembler;
     std::vector<std::uint8_t> input(64 * 1024);
+    auto idleUntil = SimClock::now() + idleLimit_;
     while (!stopping_.load()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(idleUntil - SimClock::now()).count();
+        if (left <= 0) {
+            return;  // no request for the idle limit
+        }
         std::array<pollfd, 2> fds{{{client, POLLIN, 0}, {wakeRead_, POLLIN, 0}}};
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0 || stopping_.load()) {
             return;
         }
-        if (stopping_.load()) {
-            return;
+        if (ready == 0) {
+            continue;
         }
         const ssize_t got = ::recv(client, input.data(), input.size(), 0);
         if (got <= 0) {
@@ -184,13 +269,15 @@ void SimServer::Serve(int client) {
             if (r.status != FrameAssembler::Status::Frame) {
                 continue;
             }
+            idleUntil = SimClock::now() + idleLimit_;
             const FrameView& request = assembler.frame();
             if (onRequest) {
                 onRequest(request.header.code);
             }
             const Frames answer = instrument_.Handle(request);
             if (request.header.code == REQ_CMD && onCommand) {
-                onCommand(instrument_.LastCommand());
+                // This client's text: another client may have sent one since.
+                onCommand(SimInstrument::CommandText(request));
             }
             const SimFaults faults = instrument_.faults();
             if (faults.silent) {
@@ -203,7 +290,7 @@ void SimServer::Serve(int client) {
                 }
                 first = false;
                 if (faults.closeAfterFrames > 0 &&
-                    ++framesSent_ >= static_cast<std::uint64_t>(faults.closeAfterFrames)) {
+                    ++framesSent >= static_cast<std::uint64_t>(faults.closeAfterFrames)) {
                     return;
                 }
             }
@@ -235,18 +322,22 @@ bool SimServer::WriteFrame(int client, const std::vector<std::uint8_t>& frame, b
 }
 
 bool SimServer::WriteAll(int client, const std::uint8_t* data, std::size_t size) {
+    auto stuckUntil = SimClock::now() + idleLimit_;
     while (size > 0) {
         const ssize_t sent = ::send(client, data, size, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            // The send time-out lets Stop end a write to a client that reads nothing.
-            if ((errno == EAGAIN || errno == EWOULDBLOCK) && !stopping_.load()) {
+            // The send time-out lets Stop, or the idle limit, end a write to a client that
+            // reads nothing.
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && !stopping_.load() &&
+                SimClock::now() < stuckUntil) {
                 continue;
             }
             return false;
         }
+        stuckUntil = SimClock::now() + idleLimit_;
         if (stopping_.load()) {
             return false;
         }

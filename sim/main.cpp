@@ -11,6 +11,7 @@
 #include "QvVersion.h"
 #include "link/CommandSet.h"
 #include "link/ModelTable.h"
+#include "link/Printable.h"
 #include "sim/SimServer.h"
 
 namespace {
@@ -53,7 +54,8 @@ void Help() {
         "A simulated instrument on the network: answers QVRemote and qvctl with its model\n"
         "name, a live analyser screen as JPEG, and the effect of the key commands it gets.\n"
         "\n"
-        "  --bind ADDR        listen on ADDR (default ::, IPv4 and IPv6; else 0.0.0.0)\n"
+        "  --bind ADDR        listen on ADDR: 0.0.0.0 or :: opens it to the network\n"
+        "                     (default: 127.0.0.1 and ::1, this machine alone)\n"
         "  --port N           listen on port N (default 66; 0 takes a free port)\n"
         "  --model NAME       the model name it reports (default QV392B)\n"
         "  --size WxH         its screen: 800x600 (default, soft-key line) or 800x480\n"
@@ -107,8 +109,7 @@ bool ParseInt(const char* text, int low, int high, int& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string bind = "::";
-    bool bindGiven = false;
+    std::string bind;  // the loopback addresses
     int port = 66;
     std::string model = "QV392B";
     int width = 800;
@@ -138,7 +139,10 @@ int main(int argc, char** argv) {
         };
         if (arg == "--bind") {
             bind = value();
-            bindGiven = true;
+            if (bind.empty()) {
+                std::fprintf(stderr, "qvsim: --bind needs an address\n");
+                return 2;
+            }
         } else if (arg == "--port") {
             port = number(0, 65535);
         } else if (arg == "--model") {
@@ -204,18 +208,12 @@ int main(int argc, char** argv) {
         };
     }
     server.onCommand = [](const std::string& text) {
-        std::printf("qvsim: command %s\n", text.c_str());
+        // The client's text: printed with nothing a terminal would act on.
+        std::printf("qvsim: command %s\n", qv::Printable(text).c_str());
         std::fflush(stdout);
     };
 
-    auto port16 = static_cast<std::uint16_t>(port);
-    bool started = server.Start(bind, port16);
-    if (!started && !bindGiven) {
-        // No IPv6 on this machine: serve IPv4 alone.
-        bind = "0.0.0.0";
-        started = server.Start(bind, port16);
-    }
-    if (!started) {
+    if (!server.Start(bind, static_cast<std::uint16_t>(port))) {
         std::fprintf(stderr, "qvsim: %s\n", server.error().c_str());
         return 1;
     }
@@ -227,8 +225,8 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    std::printf("qvsim: listening on %s port %u (model %s, %dx%d)\n", bind.c_str(),
-                static_cast<unsigned>(server.port()), model.c_str(), width, height);
+    std::printf("qvsim: listening on %s port %u (model %s, %dx%d)\n", server.listening().c_str(),
+                static_cast<unsigned>(server.port()), qv::Printable(model).c_str(), width, height);
     std::fflush(stdout);
     while (!gStop) {
         pause();

@@ -18,19 +18,15 @@
 #include <regex>
 #include <thread>
 
+#include "link/Files.h"
 #include "session/ActivityLog.h"
 #include "session/FrameFile.h"
+#include "session/SessionController.h"
 #include "session/SettingsStore.h"
 #include "tests/TestFiles.h"
 
 namespace qv {
 namespace {
-
-// The type and permission bits of path itself (a link is not followed); 0 if it is missing.
-unsigned Mode(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & (S_IFMT | 07777) : 0u;
-}
 
 class Settings : public ::testing::Test {
   protected:
@@ -171,7 +167,7 @@ TEST(SettingsNative, FirstStoreMakesPrivateFolderAndFile) {
     QTemporaryDir dir;
     const QString home = dir.filePath("home"), config = home + "/.config";
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
-    const auto mode = [](const QString& path) { return Mode(path.toStdString()); };
+    const auto mode = [](const QString& path) { return FileMode(path.toStdString()); };
     ASSERT_TRUE(QDir().mkpath(home));
     ::chmod(QFile::encodeName(home).constData(), 0755);
     SettingsStore store;
@@ -212,34 +208,46 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
     const std::tm t{9, 8, 7, 5, 2, 124, 0, 0, 0, 0, nullptr};  // 2024-03-05 07:08:09
     EXPECT_EQ(ActivityLog::FileName(t), "20240305_070809_log.txt");
     // Stamp, three blanks, the message as given (a line feed kept before CR LF), CR LF.
+    // An instrument's text (a model name, a command from a viewer) is written escaped.
     const std::pair<const char*, const char*> formats[] = {
         {"Disconnect", "2024-03-05 07:08:09   Disconnect\r\n"},
         {"KEYP:MODE\n", "2024-03-05 07:08:09   KEYP:MODE\n\r\n"},
         {"TCP Request Ret : 133 ", "2024-03-05 07:08:09   TCP Request Ret : 133 \r\n"},
+        {"QV\x1b]0;owned\x07\x1b[2J", "2024-03-05 07:08:09   QV\\x1b]0;owned\\x07\\x1b[2J\r\n"},
+        {"KEYP\r\x1b[1A\n", "2024-03-05 07:08:09   KEYP\\x0d\\x1b[1A\n\r\n"},
+        {"\n\n", "2024-03-05 07:08:09   \\x0a\n\r\n"},
     };
     for (const auto& [message, line] : formats) {
         EXPECT_EQ(ActivityLog::FormatLine(t, message), line);
     }
-    // The name is the opening second: links planted for this and the next few are replaced by a
-    // private file of the user's, not written through.
+    // The name is the opening second. Another program's log opened in this second (or the next
+    // few) and a link planted under the next name are passed over: the log is a new private
+    // file of its own, and theirs stays whole.
     const std::string victim = dir_ + "/victim", frame = dir_ + "/frame.jpg";
     std::ofstream(victim) << "keep";
+    std::vector<std::string> theirs;
     for (std::time_t now = std::time(nullptr), i = 0; i < 3; ++i) {
         const std::time_t at = now + i;
         std::tm local{};
         localtime_r(&at, &local);
-        ASSERT_EQ(::symlink(victim.c_str(), (dir_ + "/" + ActivityLog::FileName(local)).c_str()),
-                  0);
+        const std::string name = dir_ + "/" + ActivityLog::FileName(local);
+        std::ofstream(name) << "their log";
+        theirs.push_back(name);
+        ASSERT_EQ(::symlink(victim.c_str(), NumberedName(name, 2).c_str()), 0);
     }
     ASSERT_EQ(log_.Open(dir_), 1);
     const std::string path = log_.Path();
-    EXPECT_TRUE(std::regex_match(path, std::regex(dir_ + R"(/\d{8}_\d{6}_log\.txt)"))) << path;
+    EXPECT_TRUE(std::regex_match(path, std::regex(dir_ + R"(/\d{8}_\d{6}_log_3\.txt)"))) << path;
+    for (const std::string& name : theirs) {
+        EXPECT_EQ(ReadAll(name), "their log");
+        EXPECT_EQ(FileMode(NumberedName(name, 2)), S_IFLNK | 0777u);
+    }
     log_.Write("TCP Connected, Load Equp");
     log_.Printf("%.3f, %d", 0.5, 7);
     log_.Close();
     EXPECT_TRUE(log_.Path().empty());
     log_.Write("after close");
-    EXPECT_EQ(Mode(path), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(victim), "keep");
     const auto lines = SplitCrLf(ReadAll(path));
     ASSERT_EQ(lines.size(), 2u);
@@ -250,13 +258,58 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
     const std::vector<std::uint8_t> bytes(1000, 0x5A);
     ASSERT_EQ(FileSaveBinary(frame, bytes.data(), bytes.size()), 1);
     EXPECT_EQ(ReadAll(victim), "keep");
-    EXPECT_EQ(Mode(frame), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(frame), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(frame), std::string(1000, 'Z'));
     EXPECT_EQ(FileSaveBinary(frame, nullptr, 0), 1);
     EXPECT_EQ(ReadAll(frame), "") << "an empty reply makes an empty file";
     EXPECT_EQ(FileSaveBinary(dir_ + "/no/such/frame.jpg", bytes.data(), 10), 0);
     EXPECT_TRUE(QDir(tmp_.path()).entryList({"frame.jpg.*"}, QDir::Files | QDir::System).isEmpty())
         << "no temporary file is left behind";
+}
+
+// A frame file name already held, by a folder (no file replaces it, whoever you are) or by
+// another user's file, is passed over at Start for the next free one, and every frame of the
+// period is written there; what held the names stays as it was.
+TEST_F(Log, FrameFileTakesTheNextFreeNameWhenItsOwnIsHeld) {
+    const std::tm t{9, 8, 7, 5, 2, 124, 0, 0, 0, 0, nullptr};  // 2024-03-05 07:08:09
+    const std::string wanted = dir_ + "/20240305_070809_042.jpg";
+    const std::string second = dir_ + "/20240305_070809_042_2.jpg";
+    ASSERT_EQ(::mkdir(wanted.c_str(), 0755), 0);
+    std::ofstream(wanted + "/inside") << "x";
+    std::ofstream(second) << "their frame";
+    ASSERT_EQ(::chmod(second.c_str(), 0644), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(second.c_str(), 65534, 65534), 0);  // nobody's
+    }
+    ASSERT_EQ(log_.Open(dir_), 1);
+    const std::string path = NewFrameFile(dir_, t, 42);
+    EXPECT_EQ(path, dir_ + "/20240305_070809_042_3.jpg");
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
+    EXPECT_EQ(ReadAll(path), "") << "made at Start, empty until the first frame";
+    for (const std::uint8_t b : {0x41, 0x42, 0x43}) {
+        const std::vector<std::uint8_t> bytes(1000, b);
+        EXPECT_EQ(FileSaveBinary(path, bytes.data(), bytes.size()), 1);
+    }
+    EXPECT_EQ(ReadAll(path), std::string(1000, 'C'));
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
+    EXPECT_EQ(ReadAll(second), "their frame");
+    EXPECT_EQ(FileMode(wanted), S_IFDIR | 0755u);
+    // No folder to make it in: the plain name, and each save says it failed.
+    const std::string absent = NewFrameFile(dir_ + "/absent", t, 7);
+    EXPECT_EQ(absent, dir_ + "/absent/20240305_070809_007.jpg");
+    EXPECT_EQ(FileSaveBinary(absent, nullptr, 0), 0);
+    const std::string logPath = log_.Path();
+    log_.Close();
+    const auto lines = SplitCrLf(ReadAll(logPath));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(22), "Couldn't create the file!");
+    // The session's own: a new private file in the temporary folder at every Start.
+    const std::string first = SessionController::MakeFramePath();
+    const std::string next = SessionController::MakeFramePath();
+    EXPECT_NE(first, next);
+    EXPECT_EQ(first.rfind(QDir::tempPath().toStdString() + "/", 0), 0u) << first;
+    EXPECT_EQ(FileMode(first), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(next), S_IFREG | 0600u);
 }
 
 TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave) {
@@ -274,7 +327,7 @@ TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave
     // Two writers never interleave, each keeps its order, and a Close in their midst is safe.
     ASSERT_EQ(log_.Open(dir_), 1);
     const std::string path = log_.Path();
-    EXPECT_EQ(Mode(path), S_IFREG | 0600u) << "a fresh file, no link in the way";
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u) << "a fresh file, no link in the way";
     std::atomic<int> written{0};
     const auto writer = [&](int id) {
         for (int i = 0; i < 4000; ++i, ++written) {
@@ -309,7 +362,7 @@ TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave
     const std::string folder = ActivityLog::DefaultFolder();
     ::unsetenv("XDG_STATE_HOME");
     EXPECT_EQ(folder, dir_ + "/state/QVRemote/log");
-    EXPECT_EQ(Mode(folder), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(folder), S_IFDIR | 0700u);
 }
 
 }  // namespace

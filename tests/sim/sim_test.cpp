@@ -8,10 +8,15 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "link/CDevComm.h"
 #include "link/CommandSet.h"
+#include "link/FrameCodec.h"
 #include "sim/SimServer.h"
 
 namespace qv::sim {
@@ -110,6 +115,240 @@ TEST(SimServer, KeepsScreensSurvivesGarbageStopsPromptlyAndReportsBindFailures) 
     EXPECT_FALSE(second.Start("::1", server.port()));
     EXPECT_NE(second.error().find("cannot listen"), std::string::npos);
     EXPECT_FALSE(second.Start("not-an-address", 0));
+}
+
+// A raw client on loopback: connects and, when asked, sends one request.
+class RawClient {
+  public:
+    // small: a receive buffer of a few kilobytes, so that answers it does not read pile up
+    // at the server.
+    explicit RawClient(std::uint16_t port, bool small = false)
+        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const int size = 4096;
+        if (small) {
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        }
+        sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return connected_; }
+    void Ask(std::uint8_t code, std::span<const std::uint8_t> payload = {}) {
+        Bytes frame(kMaxEncodedFrame);
+        frame.resize(EncodeFrame(FrameHeader{kCmdRequest, code, 1, 0}, payload, frame));
+        ::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+    }
+    // What the server does within the time: answers, hangs up, or neither.
+    enum class Heard { Answer, HungUp, Nothing };
+    Heard Listen(std::chrono::milliseconds time) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(time.count())) != 1) {
+            return Heard::Nothing;
+        }
+        std::uint8_t b = 0;
+        return ::recv(fd_, &b, 1, 0) == 1 ? Heard::Answer : Heard::HungUp;
+    }
+
+  private:
+    int fd_;
+    bool connected_ = false;
+};
+
+using Heard = RawClient::Heard;
+
+std::string EquipmentOf(CDevComm& dev) {
+    if (dev.RequestEquipment(false) != 1 || dev.ReceiveAnswer(nullptr) != 100) {
+        return "failed: " + dev.ErrorText();
+    }
+    return reinterpret_cast<const char*>(dev.GetData());
+}
+
+// A client that says nothing and one that reads nothing while answers pile up hold up nobody:
+// the next client is answered at once, up to kMaxClients at a time; the one beyond them is
+// refused at once rather than left waiting.
+TEST(SimServer, SilentAndNonReadingClientsHoldUpNobodyAndOneTooManyIsRefusedAtOnce) {
+    SimServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0));
+    server.instrument().SetScreenOverride(Bytes(kMaxAnswerBytes, 0x7E));
+    std::vector<std::unique_ptr<RawClient>> held;
+    held.push_back(std::make_unique<RawClient>(server.port()));  // silent
+    held.push_back(std::make_unique<RawClient>(server.port()));  // never reads
+    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
+    for (int i = 0; i < 8; ++i) {
+        held.back()->Ask(REQ_SCREEN, *entry);
+    }
+    while (held.size() < static_cast<std::size_t>(SimServer::kMaxClients - 1)) {
+        held.push_back(std::make_unique<RawClient>(server.port()));
+    }
+    for (const auto& client : held) {
+        ASSERT_TRUE(client->connected());
+    }
+    // The last place: answered, well within the engine's deadline.
+    CDevComm dev;
+    dev.Init(nullptr);
+    dev.SetAddress("127.0.0.1");
+    dev.SetPort(server.port());
+    ASSERT_EQ(dev.ConnectTcp(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(EquipmentOf(dev), "QV392B");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    // One beyond: hung up on at once, where a served client would hear nothing for a minute.
+    RawClient extra(server.port());
+    ASSERT_TRUE(extra.connected());
+    extra.Ask(REQ_EQINFO);
+    EXPECT_EQ(extra.Listen(3s), Heard::HungUp);
+    EXPECT_EQ(server.connections(), SimServer::kMaxClients);
+    EXPECT_EQ(EquipmentOf(dev), "QV392B") << "the served go on being served";
+    // Places come free as clients leave.
+    held.clear();
+    dev.Disconnect();
+    Heard heard = Heard::HungUp;
+    for (const auto until = std::chrono::steady_clock::now() + 3s;
+         heard == Heard::HungUp && std::chrono::steady_clock::now() < until;) {
+        RawClient again(server.port());
+        again.Ask(REQ_EQINFO);
+        heard = again.Listen(3s);
+    }
+    EXPECT_EQ(heard, Heard::Answer);
+    const auto stop = std::chrono::steady_clock::now();
+    server.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 1500ms);
+}
+
+// A client idle for the limit is dropped, one that neither asks nor reads as well; one asking
+// within it is served on.
+TEST(SimServer, ClientsIdleForTheLimitAreDroppedThoseAskingWithinItAreNot) {
+    constexpr auto kLimit = 300ms;
+    SimServer server;
+    server.SetIdleLimit(kLimit);
+    ASSERT_TRUE(server.Start("127.0.0.1", 0));
+    const auto start = std::chrono::steady_clock::now();
+    RawClient silent(server.port());
+    ASSERT_TRUE(silent.connected());
+    CDevComm dev;
+    dev.Init(nullptr);
+    dev.SetAddress("127.0.0.1");
+    dev.SetPort(server.port());
+    ASSERT_EQ(dev.ConnectTcp(), 1);
+    // Asking at a third of the limit for three times the limit, and on until the silent one
+    // is dropped (within ten times the limit).
+    Heard silentHeard = Heard::Nothing;
+    auto silentFor = 0ms;
+    for (auto spent = 0ms;
+         spent < 3 * kLimit || (silentHeard == Heard::Nothing && spent < 10 * kLimit);
+         spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - start)) {
+        ASSERT_EQ(EquipmentOf(dev), "QV392B");
+        if (silentHeard == Heard::Nothing &&
+            (silentHeard = silent.Listen(kLimit / 3)) != Heard::Nothing) {
+            silentFor = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start);
+        }
+    }
+    EXPECT_EQ(silentHeard, Heard::HungUp);
+    EXPECT_GE(silentFor, kLimit) << "not before its limit";
+    // Every place taken by a client that asks for more screens than any buffer holds and reads
+    // none: each is dropped once its writes have stood still for the limit, and the next
+    // client is served.
+    SimServer crowded;
+    crowded.SetIdleLimit(kLimit);
+    ASSERT_TRUE(crowded.Start("127.0.0.1", 0));
+    crowded.instrument().SetScreenOverride(Bytes(kMaxAnswerBytes, 0x7E));
+    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
+    std::vector<std::unique_ptr<RawClient>> stuck;
+    for (int i = 0; i < SimServer::kMaxClients; ++i) {
+        stuck.push_back(std::make_unique<RawClient>(crowded.port(), true));
+        for (int n = 0; n < 32; ++n) {
+            stuck.back()->Ask(REQ_SCREEN, *entry);
+        }
+    }
+    const auto filled = std::chrono::steady_clock::now();
+    RawClient first(crowded.port());
+    first.Ask(REQ_EQINFO);
+    EXPECT_EQ(first.Listen(3s), Heard::HungUp) << "every place taken";
+    Heard heard = Heard::HungUp;
+    while (heard == Heard::HungUp && std::chrono::steady_clock::now() - filled < 10 * kLimit) {
+        RawClient next(crowded.port());
+        next.Ask(REQ_EQINFO);
+        heard = next.Listen(3s);
+    }
+    EXPECT_EQ(heard, Heard::Answer);
+    EXPECT_GE(std::chrono::steady_clock::now() - filled, kLimit) << "not before the limit";
+}
+
+// The loopback addresses alone unless told otherwise: what the system says is listening.
+TEST(SimServer, ListensOnTheLoopbackAddressesAloneByDefault) {
+    SimServer server;
+    ASSERT_TRUE(server.Start("", 0)) << server.error();
+    // /proc/net/tcp*: "sl local_address:port rem_address:port st ...", st 0A is LISTEN.
+    std::set<std::string> listening;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state;
+            fields >> slot >> local >> remote >> state;
+            const auto colon = local.rfind(':');
+            if (state == "0A" &&
+                std::stoul(local.substr(colon + 1), nullptr, 16) == server.port()) {
+                listening.insert(local.substr(0, colon));
+            }
+        }
+    }
+    const std::string v4 = "0100007F", v6 = "00000000000000000000000001000000";
+    if (server.listening() == "127.0.0.1") {
+        EXPECT_EQ(listening, std::set<std::string>{v4}) << "no IPv6 here";
+    } else {
+        EXPECT_EQ(server.listening(), "127.0.0.1 and ::1");
+        EXPECT_EQ(listening, (std::set<std::string>{v4, v6}));
+    }
+    for (const bool ipv6 : {false, true}) {
+        if (ipv6 && listening.size() < 2) {
+            continue;
+        }
+        CDevComm dev;
+        dev.Init(nullptr);
+        dev.SetAddress(ipv6 ? "::1" : "127.0.0.1");
+        dev.SetPort(server.port());
+        ASSERT_EQ(ipv6 ? dev.ConnectTcp6() : dev.ConnectTcp(), 1);
+        EXPECT_EQ(EquipmentOf(dev), "QV392B");
+    }
+}
+
+// A simulator that runs for days keeps the last kKeptRecords requests and commands; it counts
+// every command.
+TEST(SimInstrument, KeepsTheLastRecordsAtItsEdgeAndCountsEveryCommand) {
+    SimInstrument instrument;
+    const auto command = [&instrument](std::size_t n) {
+        const std::string text = "KEYP:" + std::to_string(n) + "\n";
+        const Bytes payload(text.begin(), text.end());
+        instrument.Handle(FrameView{FrameHeader{kCmdRequest, REQ_CMD, 1, 0}, payload});
+    };
+    for (std::size_t n = 1; n <= SimInstrument::kKeptRecords; ++n) {
+        command(n);
+    }
+    auto commands = instrument.Commands();
+    ASSERT_EQ(commands.size(), SimInstrument::kKeptRecords);
+    EXPECT_EQ(commands.front().text, "KEYP:1");
+    EXPECT_EQ(instrument.Requests().size(), SimInstrument::kKeptRecords);
+    command(SimInstrument::kKeptRecords + 1);
+    commands = instrument.Commands();
+    ASSERT_EQ(commands.size(), SimInstrument::kKeptRecords);
+    EXPECT_EQ(commands.front().text, "KEYP:2");
+    EXPECT_EQ(commands.back().text, "KEYP:1001");
+    EXPECT_EQ(instrument.LastCommand(), "KEYP:1001");
+    EXPECT_EQ(instrument.Requests().size(), SimInstrument::kKeptRecords);
+    EXPECT_EQ(instrument.CommandCount(), SimInstrument::kKeptRecords + 1);
+    EXPECT_TRUE(instrument.WaitForCommands(SimInstrument::kKeptRecords + 1, 0ms));
+    EXPECT_FALSE(instrument.WaitForCommands(SimInstrument::kKeptRecords + 2, 1ms));
+    instrument.ClearRecords();
+    EXPECT_TRUE(instrument.Commands().empty());
+    EXPECT_EQ(instrument.CommandCount(), 0u);
 }
 
 }  // namespace

@@ -50,6 +50,33 @@ for model in $(sed -n '/^Model names/,/^For the hard-key/p' "$out" | grep '^    
   grep -qw -- "$model" "$mandir/qvsim.1" || fail "qvsim(1) does not list $model"
 done
 
+# qvsim by default: the loopback addresses alone, as the system lists its listening sockets
+# (/proc/net/tcp*: local address in hex, state 0A). Text from a peer never reaches a terminal
+# raw: a command qvsim receives and the model name qvctl prints come out escaped.
+simlog=$(mktemp "${TMPDIR:-/tmp}/cli-sim.XXXXXX")
+"$qvsim" --port 0 --model $'EVIL\e]0;owned\a\e[31m' >"$simlog" 2>&1 &
+sim=$!
+wait_log() {
+  for _ in $(seq 100); do grep -qF -- "$1" "$simlog" && return 0; sleep 0.05; done
+  return 1
+}
+wait_log "listening on" || fail "qvsim did not start: $(cat "$simlog")"
+port=$(sed -n 's/.*listening on .* port \([0-9]*\) .*/\1/p' "$simlog")
+grep -qF "listening on 127.0.0.1" "$simlog" || fail "qvsim: $(head -n 1 "$simlog")"
+hex=$(printf '%04X' "${port:-0}")
+bound=$(awk -v p="$hex" 'FNR > 1 && $4 == "0A" { split($2, a, ":"); if (a[2] == p) print a[1] }' \
+  /proc/net/tcp /proc/net/tcp6 | sort | tr '\n' ' ')
+[[ $bound == "00000000000000000000000001000000 0100007F " || $bound == "0100007F " ]] ||
+  fail "qvsim listens on '$bound' (hex), not the loopback addresses alone"
+run 0 "$qvctl" "127.0.0.1:$port" key $'KEYP:\e[2J\rX'
+wait_log 'qvsim: command KEYP:\x1b[2J\x0dX' || fail "qvsim printed: $(tail -n 2 "$simlog")"
+run 0 "$qvctl" "127.0.0.1:$port" info
+[[ $(cat "$out") == 'EVIL\x1b]0;owned\x07\x1b[31m' ]] || fail "qvctl info printed $(od -c "$out")"
+grep -q $'[\e\a\r]' "$simlog" "$out" && fail "a control character reached the terminal"
+kill "$sim"
+wait "$sim"
+rm -f "$simlog"
+
 # No display: a plain message, not Qt's abort.
 run 1 "$qvremote"
 grep -q "no display" "$err" || fail "qvremote without a display: $(cat "$err")"

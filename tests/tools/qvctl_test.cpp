@@ -1,6 +1,7 @@
 // qvctl: addresses as people type them, and the program itself against a simulator and peers
 // that misbehave: it ends within the answer deadline and never saves a screen joined wrongly.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "link/CDevComm.h"
 #include "sim/SimServer.h"
+#include "tests/TestFiles.h"
 #include "tests/link/MaliciousPeer.h"
 #include "tools/qvctl/Target.h"
 
@@ -77,6 +79,52 @@ TEST(Qvctl, AddressesAsPeopleTypeThemARestartedAnswerSavedWithoutItsOldPart) {
     const Outcome run = Qvctl("'[::1]:" + std::to_string(sim.port()) + "' info");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("QV392B"), std::string::npos) << run.output;
+}
+
+// The screenshot is made as any tool makes a file: 0666 less the umask; one that is there keeps
+// its mode, never more. The instrument's text reaches the terminal with nothing it acts on.
+TEST(Qvctl, ScreenshotModeFollowsTheUmaskAndTheModelNameIsPrintedEscaped) {
+    sim::SimServer sim;
+    ASSERT_TRUE(sim.Start("127.0.0.1", 0));
+    sim.instrument().KeepServedScreens(1);
+    const std::string at = "127.0.0.1:" + std::to_string(sim.port());
+    const auto dir = std::filesystem::temp_directory_path() / "modes";
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    struct Case {
+        mode_t umask;
+        mode_t before;  // 0: no file yet
+        mode_t after;
+    };
+    const Case cases[] = {{022, 0, 0644},    {077, 0, 0600},    {002, 0, 0664},  {0, 0, 0666},
+                          {022, 0600, 0600}, {077, 0644, 0600}, {0, 0640, 0640}, {0, 0755, 0644}};
+    int i = 0;
+    for (const Case& c : cases) {
+        const std::string file = dir / ("shot" + std::to_string(++i) + ".jpg");
+        if (c.before != 0) {
+            std::ofstream(file) << "old";
+            ASSERT_EQ(::chmod(file.c_str(), c.before), 0);
+        }
+        std::string args = at;
+        args += " screenshot " + file;
+        const mode_t old = ::umask(c.umask);
+        const Outcome r = Qvctl(args);
+        ::umask(old);
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(FileMode(file), S_IFREG | c.after)
+            << std::oct << "umask " << c.umask << " before " << c.before;
+        const auto served = sim.instrument().ServedScreens();
+        ASSERT_EQ(served.size(), 1u);
+        std::ifstream saved(file, std::ios::binary);
+        EXPECT_EQ(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(saved), {}),
+                  served.front());
+    }
+    sim.instrument().SetModel(
+        "QV392B\x1b]0;owned\x07\x1b[2J\r\x9b"
+        "1m\\");
+    const Outcome r = Qvctl(at + " info");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, "QV392B\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x9b1m\\\\\n");
 }
 
 // The engine's deadlines are tested there; here the program gives up, says so, saves nothing.

@@ -10,6 +10,7 @@
 #include <regex>
 #include <set>
 
+#include "link/Printable.h"
 #include "platform/LibUsbBackend.h"
 
 namespace qvctl {
@@ -253,9 +254,11 @@ std::string FormatUsbReport(const std::vector<UsbFinding>& findings, bool all) {
         if (!out.empty()) {
             line("");
         }
-        line(id + "  " + where + (d.name.empty() ? "" : "  " + d.name));
-        line("  class:  " +
-             (d.interfaceClass.empty() ? std::string("none") : Generation(d.interfaceClass)));
+        // The name is the device's own text: printed with nothing a terminal would act on.
+        line(id + "  " + where + (d.name.empty() ? "" : "  " + qv::Printable(d.name)));
+        line("  class:  " + (d.interfaceClass.empty()
+                                 ? std::string("none")
+                                 : qv::Printable(Generation(d.interfaceClass))));
         switch (f.verdict) {
             case UsbVerdict::Ready:
                 line("  open:   yes");

@@ -18,6 +18,8 @@
 
 #include "QvVersion.h"
 #include "link/CDevComm.h"
+#include "link/Files.h"
+#include "link/Printable.h"
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
 #include "tools/qvctl/Export.h"
@@ -134,31 +136,13 @@ int Fail(const char* what, const qv::CDevComm& dev) {
     return kExitFailed;
 }
 
-// Writes the file whole or not at all: a new file beside it, then renamed over it.
-bool WriteFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) {
-        return false;
-    }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0) {
-            close(fd);
-            unlink(name.data());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    fchmod(fd, 0644);
-    if (close(fd) != 0 || rename(name.data(), path.c_str()) != 0) {
-        unlink(name.data());
-        return false;
-    }
-    return true;
+// Writes the file whole or not at all (a new file beside it, renamed over it) with the mode
+// any tool gives a file: 0666 less the umask, and never more than an existing file had.
+// 0 or an errno value.
+int SaveScreenshot(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    struct stat st {};
+    const bool exists = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return qv::ReplaceFile(path, data, size, exists ? (st.st_mode & 0666) : 0666);
 }
 
 int Watch(qv::CDevComm& dev, long count) {
@@ -262,15 +246,20 @@ int main(int argc, char** argv) {
         if (dev.RequestEquipment(false) != 1 || !Await(dev)) {
             rc = Fail("equipment information", dev);
         } else {
-            std::printf("%s\n", reinterpret_cast<const char*>(dev.GetData()));
+            // The instrument's text, cut at its zero, with nothing a terminal would act on.
+            const auto* name = reinterpret_cast<const char*>(dev.GetData());
+            const std::size_t length =
+                name != nullptr ? strnlen(name, static_cast<std::size_t>(dev.GetDataLength())) : 0;
+            std::printf("%s\n", qv::Printable(std::string_view(name, length)).c_str());
         }
     } else if (verb == "screenshot") {
         if (!FetchScreen(dev)) {
             rc = Fail("screen", dev);
-        } else if (!WriteFileAtomically(args[2], dev.GetData(),
-                                        static_cast<std::size_t>(dev.GetDataLength()))) {
+        } else if (const int error = SaveScreenshot(args[2], dev.GetData(),
+                                                    static_cast<std::size_t>(dev.GetDataLength()));
+                   error != 0) {
             std::fprintf(stderr, "qvctl: cannot write %s: %s\n", args[2].c_str(),
-                         std::system_category().message(errno).c_str());
+                         std::system_category().message(error).c_str());
             rc = kExitFailed;
         } else {
             std::printf("%s: %d bytes\n", args[2].c_str(), dev.GetDataLength());
