@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
 
     // The system services the link needs; they outlive the application and its panels.
     qv::LibUsbBackend usb;
-    qv::InstallLinkPlatform({&usb, &qv::QueryVersionEx, &qv::QueryVersion});
+    qv::InstallLinkPlatform({&usb});
     CRemoteApp app(argc, argv);
     Options options;
     QString error;

@@ -109,7 +109,7 @@ std::vector<double> EngineExchanges(qv::sim::SimServer& server, std::size_t size
     }
     server.instrument().SetScreenOverride(screen);
     qv::CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetAddress("127.0.0.1");
     dev.SetPort(server.port());
     std::vector<double> times;

@@ -48,7 +48,7 @@ void Latency(qv::sim::SimServer& server, int height, const std::string& folder) 
     qv::sim::SimInstrument screens(800, height);
     server.instrument().SetScreenOverride(screens.RenderScreen());
     qv::CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetAddress("127.0.0.1");
     dev.SetPort(server.port());
     if (!dev.ConnectTcp()) {

@@ -6,7 +6,6 @@
 
 #include "bench/BenchStats.h"
 #include "link/CDevComm.h"
-#include "link/DevOwner.h"
 #include "sim/SimServer.h"
 #include "sim/SimUsbBackend.h"
 
@@ -32,11 +31,6 @@ void Report(const char* what, const std::vector<double>& ms) {
                 Percentile(ms, 99), ms.size());
 }
 
-class Quiet : public qv::DevOwner {
-  public:
-    void OnResponseReady(int) override {}
-};
-
 }  // namespace
 
 int main() {
@@ -45,13 +39,12 @@ int main() {
     qv::sim::SimInstrument instrument;
     instrument.SetScreenOverride(screen);
     qv::sim::SimUsbBackend usb(instrument);
-    Quiet owner;
     std::vector<double> usbMs;
     {
         qv::CDevComm engine;
         engine.SetUsbBackend(&usb);
         std::fflush(stdout);
-        if (engine.OpenUsb(&owner) != 1) {
+        if (engine.OpenUsb() != 1) {
             std::fprintf(stderr, "usb_bench: the simulated device did not open\n");
             return 1;
         }
@@ -81,7 +74,7 @@ int main() {
     std::vector<double> tcpMs;
     {
         qv::CDevComm engine;
-        engine.Init(nullptr);
+        engine.Init();
         engine.SetPort(server.port());
         engine.SetAddress("127.0.0.1");
         if (engine.ConnectTcp() != 1) {

@@ -29,8 +29,8 @@ class CInterface final : public CSocketComm, public Transport {
     int Read(std::span<std::uint8_t> buffer, std::chrono::milliseconds maxWait) override;
     void Close() override;
 
-    // One read waits this long: the design's 41 short polls 10 ms apart, and the 50 ms pause
-    // between attempts, but it wakes the moment bytes arrive.
+    // One read waits this long (41 polls 10 ms apart and the 50 ms pause after them, as one
+    // wait), but it wakes the moment bytes arrive.
     static constexpr std::chrono::milliseconds kReadWindow{460};
 
     // 1 = TCP over IPv4, 3 = TCP over IPv6.

@@ -11,14 +11,83 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace qv {
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::atomic<CSocketComm::NameLookup> gLookup{&::getaddrinfo};
+
+}  // namespace
+
+void CSocketComm::SetNameLookup(NameLookup lookup) {
+    gLookup.store(lookup != nullptr ? lookup : &::getaddrinfo);
+}
+
+struct CSocketComm::Lookup {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    int rc = 0;
+    std::vector<sockaddr_storage> addresses;
+};
+
+std::vector<sockaddr_storage> CSocketComm::LookUp(const char* host, const char* service, int family,
+                                                  int flags, int& rc) {
+    auto state = std::make_shared<Lookup>();
+    {
+        std::lock_guard hold(lookupLock_);
+        lookup_ = state;
+    }
+    auto run = [state, lookupFn = gLookup.load(), host = std::string(host != nullptr ? host : ""),
+                service = std::string(service != nullptr ? service : ""), family, flags] {
+        addrinfo hints{};
+        hints.ai_flags = flags;
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        const int result =
+            lookupFn(host.c_str(), service.empty() ? nullptr : service.c_str(), &hints, &list);
+        std::vector<sockaddr_storage> found;
+        for (const addrinfo* p = result == 0 ? list : nullptr; p != nullptr; p = p->ai_next) {
+            if ((family == AF_UNSPEC || p->ai_family == family) &&
+                p->ai_addrlen <= sizeof(sockaddr_storage)) {
+                sockaddr_storage a{};
+                std::memcpy(&a, p->ai_addr, p->ai_addrlen);
+                found.push_back(a);
+            }
+        }
+        if (list != nullptr) {
+            freeaddrinfo(list);
+        }
+        std::lock_guard hold(state->lock);
+        state->rc = result;
+        state->addresses = std::move(found);
+        state->finished = true;
+        state->done.notify_all();
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        run();
+    }
+    std::unique_lock hold(state->lock);
+    state->done.wait_for(hold, kLookupTimeout, [&] { return state->finished || stopped_.load(); });
+    if (!state->finished || stopped_.load()) {
+        rc = EAI_AGAIN;
+        return {};
+    }
+    rc = state->rc;
+    return state->addresses;
+}
 
 CSocketComm::CSocketComm() {
     if (::pipe(wake_) == 0) {
@@ -97,8 +166,8 @@ bool CSocketComm::Connect(const char* host, int family) {
         CloseSocket();
     }
 
-    // The one address to try: IPv4 by the design's own look-up, IPv6 the first IPv6 entry of
-    // the system's for which a socket can be made. Other entries are not tried.
+    // The one address to try: IPv4 the host's first address, IPv6 the first IPv6 entry of the
+    // system's for which a socket can be made. Other entries are not tried.
     sockaddr_storage remote{};
     socklen_t remoteLength = 0;
     int fd = -1;
@@ -107,38 +176,25 @@ bool CSocketComm::Connect(const char* host, int family) {
         if (fd < 0) {
             return false;
         }
-        sockaddr_in local{};
-        if (!GetSockAddress(local, nullptr, "0")) {
-            close(fd);
-            return false;
-        }
         sockaddr_in v4{};
         GetSockAddress(v4, host, service_.c_str());
         std::memcpy(&remote, &v4, sizeof v4);
         remoteLength = sizeof v4;
     } else {
-        addrinfo hints{};
-        hints.ai_flags = AI_ALL | AI_ADDRCONFIG;
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        const int rc = getaddrinfo(host, service_.c_str(), &hints, &list);
+        int rc = 0;
+        const auto found = LookUp(host, service_.c_str(), AF_INET6, AI_ALL | AI_ADDRCONFIG, rc);
         if (rc != 0) {
             std::fprintf(stderr, "getaddrinfo: %s\n", gai_strerror(rc));
             return false;
         }
-        for (const addrinfo* p = list; p != nullptr; p = p->ai_next) {
-            if (p->ai_family != AF_INET6 || p->ai_addrlen > sizeof remote) {
-                continue;
-            }
-            fd = socket(p->ai_family, p->ai_socktype | SOCK_CLOEXEC, p->ai_protocol);
+        for (const sockaddr_storage& a : found) {
+            fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
             if (fd >= 0) {
-                std::memcpy(&remote, p->ai_addr, p->ai_addrlen);
-                remoteLength = p->ai_addrlen;
+                remote = a;
+                remoteLength = sizeof(sockaddr_in6);
                 break;
             }
         }
-        freeaddrinfo(list);
         if (fd < 0) {
             return false;
         }
@@ -257,8 +313,17 @@ int CSocketComm::WriteComm(const unsigned char* buffer, int n) {
 }
 
 void CSocketComm::StopComm() {
-    // A connect in progress has no socket here yet: wake it.
+    // A connect in progress has no socket here yet: wake it, and a look-up's wait.
     stopped_.store(true);
+    std::shared_ptr<Lookup> lookup;
+    {
+        std::lock_guard hold(lookupLock_);
+        lookup = lookup_;
+    }
+    if (lookup) {
+        std::lock_guard hold(lookup->lock);
+        lookup->done.notify_all();
+    }
     if (wake_[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
@@ -287,8 +352,7 @@ bool CSocketComm::CloseSocket() {
     return true;
 }
 
-bool CSocketComm::GetSockAddress(sockaddr_in& address, const char* host,
-                                 const char* service) const {
+bool CSocketComm::GetSockAddress(sockaddr_in& address, const char* host, const char* service) {
     address = sockaddr_in{};
     address.sin_addr.s_addr = htonl(GetHostAddress(host));
     std::uint16_t port = 0;
@@ -308,60 +372,20 @@ bool CSocketComm::GetSockAddress(sockaddr_in& address, const char* host,
     return !(address.sin_addr.s_addr == 0 && address.sin_port == 0);
 }
 
-std::uint32_t CSocketComm::GetHostAddress(const char* host) const {
-    char local[261];
-    if (host == nullptr) {
-        if (!GetLocalName(local, sizeof(local) - 1)) {
-            return INADDR_NONE;
-        }
-        host = local;
-    }
-    if (std::strcmp(host, "255.255.255.255") == 0) {
+std::uint32_t CSocketComm::GetHostAddress(const char* host) {
+    if (host == nullptr || std::strcmp(host, "255.255.255.255") == 0) {
         return INADDR_NONE;
     }
     in_addr parsed{};
     if (inet_aton(host, &parsed) != 0) {
         return ntohl(parsed.s_addr);
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &list) != 0 || list == nullptr) {
+    int rc = 0;
+    const auto found = LookUp(host, nullptr, AF_INET, 0, rc);
+    if (rc != 0 || found.empty()) {
         return INADDR_NONE;
     }
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-    const std::uint32_t result = ntohl(v4->sin_addr.s_addr);
-    freeaddrinfo(list);
-    return result;
-}
-
-bool CSocketComm::GetLocalName(char* out, std::size_t capacity) const {
-    if (out == nullptr) {
-        errno = EINVAL;
-        return false;
-    }
-    char name[261] = {};
-    if (gethostname(name, sizeof(name) - 1) != 0) {
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_flags = AI_CANONNAME;
-    hints.ai_family = AF_INET;
-    addrinfo* list = nullptr;
-    std::string official = name;
-    if (getaddrinfo(name, nullptr, &hints, &list) == 0 && list != nullptr) {
-        if (list->ai_canonname != nullptr) {
-            official = list->ai_canonname;
-        }
-        freeaddrinfo(list);
-    }
-    if (official.size() + 1 > capacity) {
-        errno = ENOBUFS;
-        return false;
-    }
-    std::memcpy(out, official.c_str(), official.size() + 1);
-    return true;
+    return ntohl(reinterpret_cast<const sockaddr_in*>(&found.front())->sin_addr.s_addr);
 }
 
 }  // namespace qv

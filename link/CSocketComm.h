@@ -1,15 +1,19 @@
-// Client stream socket over IPv4 or IPv6 with short, bounded waits. The server and
-// datagram modes of the design are never switched on, so they are left out.
+// Client stream socket over IPv4 or IPv6 with short, bounded waits. Only the client stream
+// mode is ever used.
 #pragma once
 
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -55,13 +59,10 @@ class CSocketComm {
     void StopComm();
     bool IsOpen() const { return socket_.load() >= 0; }
 
-    // IPv4 address of host (or of this machine with none) and service; false when both
-    // address and port are zero.
-    bool GetSockAddress(sockaddr_in& address, const char* host, const char* service) const;
+    // IPv4 address of host and service; false when both address and port are zero.
+    bool GetSockAddress(sockaddr_in& address, const char* host, const char* service);
     // IPv4 address in host byte order; all ones when nothing resolves.
-    std::uint32_t GetHostAddress(const char* host) const;
-    // Official name of this machine; false when it does not fit capacity (260 in the design).
-    bool GetLocalName(char* out, std::size_t capacity) const;
+    std::uint32_t GetHostAddress(const char* host);
 
     // The service every connect uses. The product always uses "66"; only tests and tools
     // point it elsewhere.
@@ -72,6 +73,12 @@ class CSocketComm {
     static constexpr std::chrono::milliseconds kConnectTimeout{3000};
     // Bound on completing one send.
     static constexpr std::chrono::milliseconds kSendTimeout{2000};
+    // Bound on a name look-up; the system's own can take far longer.
+    static constexpr std::chrono::milliseconds kLookupTimeout{5000};
+
+    // The system's name look-up (getaddrinfo's signature); tests put a slow one in its place.
+    using NameLookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static void SetNameLookup(NameLookup lookup);
 
     // The wait ReadComm makes for a time-out value.
     static std::chrono::microseconds ReadWait(unsigned timeoutValue);
@@ -87,8 +94,18 @@ class CSocketComm {
     // Shuts the socket down both ways and closes it; true when one was open.
     bool CloseSocket();
 
+    struct Lookup;
+    // getaddrinfo for host and service on a thread of its own, waited for within
+    // kLookupTimeout or until StopComm; a look-up cannot be interrupted, so one left behind
+    // finishes by itself and its result is dropped. The addresses of family (AF_UNSPEC: all),
+    // and the look-up's result code (EAI_AGAIN when given up).
+    std::vector<sockaddr_storage> LookUp(const char* host, const char* service, int family,
+                                         int flags, int& rc);
+
   private:
     std::atomic<int> socket_{-1};
+    std::mutex lookupLock_;
+    std::shared_ptr<Lookup> lookup_;  // the look-up being waited for
     // Set by StopComm, cleared by ClearStop: a connect in progress gives up.
     std::atomic<bool> stopped_{false};
     // Written by StopComm to wake a connect in progress.

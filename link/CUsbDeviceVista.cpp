@@ -16,7 +16,7 @@ UsbHandle CUsbDeviceVista::FindDevice() {
         lastError_ = error;
         return kInvalidUsbHandle;
     }
-    lastError_ = kUsbErrorNoMoreItems;
+    lastError_ = kUsbErrorNoDevice;
     for (const std::string& path : paths) {
         completeName_ = path.substr(0, kCompleteNameSize - 1);
         std::printf("Attempting to open %s\n", completeName_.c_str());

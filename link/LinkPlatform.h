@@ -1,9 +1,7 @@
-// What the program hands the link at start: the system's USB backend and version queries.
-// The link depends on nothing above it; the application creates these (libusb, the system
-// version) and installs them before any engine opens USB. An engine's own setters win.
+// What the program hands the link at start: the system's USB backend. The link depends on
+// nothing above it; the application creates the backend (libusb) and installs it before any
+// engine opens USB. An engine's own setter wins.
 #pragma once
-
-#include "link/OsVersion.h"
 
 namespace qv {
 
@@ -11,8 +9,6 @@ class UsbBackend;
 
 struct LinkPlatform {
     UsbBackend* usb = nullptr;  // none: USB cannot be opened
-    VersionQuery versionEx = nullptr;
-    VersionQuery version = nullptr;  // the basic query, asked when the extended one fails
 };
 
 // Installs p for engines opened from now on; the objects must outlive them.

@@ -3,6 +3,7 @@
 // in (LinkPlatform); tests join the engine to the simulator through their own.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -29,13 +30,12 @@ inline constexpr std::size_t kUsbXpWriteSize = 64;
 // The longest one block read waits, so a silent instrument never holds a thread for good.
 inline constexpr std::chrono::milliseconds kUsbReadTimeout{3000};
 
-// System error codes the device classes print.
-inline constexpr unsigned kUsbErrorNoMoreItems = 259;
-inline constexpr unsigned kUsbErrorInsufficientBuffer = 122;
-inline constexpr unsigned kUsbErrorFileNotFound = 2;
-inline constexpr unsigned kUsbErrorAccessDenied = 5;
-inline constexpr unsigned kUsbErrorSharingViolation = 32;
-inline constexpr unsigned kUsbErrorDeviceGone = 1167;
+// Why a listing or an open failed, as the device classes print it: the system's errno values.
+inline constexpr unsigned kUsbErrorNoDevice = ENODEV;  // no interface of the class is present
+inline constexpr unsigned kUsbErrorFileNotFound = ENOENT;
+inline constexpr unsigned kUsbErrorAccessDenied = EACCES;
+inline constexpr unsigned kUsbErrorSharingViolation = EBUSY;  // held open by another program
+inline constexpr unsigned kUsbErrorDeviceGone = ENODEV;
 
 enum class UsbShare { None, ReadWrite };
 
@@ -43,8 +43,8 @@ class UsbBackend {
   public:
     virtual ~UsbBackend() = default;
 
-    // Device paths of the present interfaces of the class, first to last. False, with the
-    // system code in error, when the list cannot be made.
+    // Device paths of the present interfaces of the class, first to last. False, with an
+    // errno value in error, when the list cannot be made.
     virtual bool ListInterfaces(std::string_view classGuid, std::vector<std::string>& paths,
                                 unsigned& error) = 0;
     // Opens a device path (both directions) or "<device path>\\PIPE01" / "\\PIPE00".

@@ -51,19 +51,14 @@ void UsbBlockTransport::Delay(std::chrono::milliseconds time) {
     closing_.wait_for(lock, time, [this] { return closed_.load(); });
 }
 
-bool UsbBlockTransport::Open(bool newerSystem) {
-    bool newer = newerSystem;
-    if (newerSystem) {
-        // The system's own class, unless only an older instrument is there: on this platform
-        // the version always calls for the newer class.
-        std::vector<std::string> paths;
-        unsigned error = 0;
-        const bool newerPresent =
-            !backend_.ListInterfaces(kUsbClassVista, paths, error) || !paths.empty();
-        const bool olderPresent =
-            backend_.ListInterfaces(kUsbClassXp, paths, error) && !paths.empty();
-        newer = newerPresent || !olderPresent;
-    }
+bool UsbBlockTransport::Open() {
+    // The two-pipe class, unless only an older instrument is there.
+    std::vector<std::string> paths;
+    unsigned error = 0;
+    const bool newerPresent =
+        !backend_.ListInterfaces(kUsbClassVista, paths, error) || !paths.empty();
+    const bool olderPresent = backend_.ListInterfaces(kUsbClassXp, paths, error) && !paths.empty();
+    const bool newer = newerPresent || !olderPresent;
 
     std::vector<std::uint8_t> handshake(kUsbBlockSize, 0);
     std::copy(kUsbHandshake.begin(), kUsbHandshake.end(), handshake.begin());

@@ -33,10 +33,9 @@ class UsbBlockTransport final : public Transport {
     UsbBlockTransport(const UsbBlockTransport&) = delete;
     UsbBlockTransport& operator=(const UsbBlockTransport&) = delete;
 
-    // Opens a device and writes the handshake block. A newer system takes the two-pipe class,
-    // or the older class when only an older device is present; an older system takes the
-    // older class only. False when nothing opened or Close came first.
-    bool Open(bool newerSystem);
+    // Opens a device and writes the handshake block: the two-pipe class, or the older class
+    // when only an older device is present. False when nothing opened or Close came first.
+    bool Open();
     // Which class Open chose: 1 older (one handle), 2 newer (two pipes), 0 none.
     int Generation() const;
 

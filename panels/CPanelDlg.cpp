@@ -26,7 +26,7 @@ CPanelDlg::CPanelDlg(int templateId, qv::SettingsStore& store, PanelSession::Opt
     : CRemoteDlg(templateId, parent), keys_(keys), keyboard_(keyboard) {
     setWindowIcon(qv::AppIcon());
     setWindowTitle(QStringLiteral("QVRemote %1").arg(QLatin1String(qv::kVersion)));
-    panel_ = new PanelSession(*this, store, std::move(options));
+    panel_ = new PanelSession(*this, store, options);
     panel_->onPanelCommand = [this](int id) { PanelCommand(id); };
 }
 
@@ -69,18 +69,20 @@ CSkinButton* CPanelDlg::Key(int id) const {
 }
 
 void CPanelDlg::SetKeysEnabled(bool enabled) {
+    // The session may apply its state before the keys are built; the panel applies it again
+    // once they are.
     for (const qv::PanelKey& key : keys_) {
-        buttons_.at(key.id)->setEnabled(enabled);
+        if (CSkinButton* button = Key(key.id)) {
+            button->setEnabled(enabled);
+        }
     }
-    knob_->setEnabled(enabled);
+    if (knob_ != nullptr) {
+        knob_->setEnabled(enabled);
+    }
 }
 
 void CPanelDlg::SendKey(std::string text) {
     panel_->SendKey(std::move(text));
-}
-
-void CPanelDlg::OnResponseReady(int flag) {
-    panel_->session().OnResponseReady(flag);
 }
 
 void CPanelDlg::OnKey(int id) {

@@ -26,7 +26,6 @@ class CPanelDlg : public CRemoteDlg {
 
     // Through the session's one send path.
     void SendKey(std::string text) override;
-    void OnResponseReady(int flag) override;
 
     // Runs a command by id as the menu or a key's command message would: a key id sends the
     // key's command (also while the key is disabled), shared ids go to the session, the rest

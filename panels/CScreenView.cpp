@@ -1,6 +1,7 @@
 #include "panels/CScreenView.h"
 
 #include <QPainter>
+#include <chrono>
 
 #include "panels/ImageServices.h"
 
@@ -9,9 +10,15 @@ namespace {
 constexpr int kAgeCheckMs = 500;
 constexpr int kDimAlpha = 150;
 
+qint64 SteadyMs() {
+    return static_cast<qint64>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
 }  // namespace
 
-CScreenView::CScreenView(QSize size, QWidget* parent) : QWidget(parent) {
+CScreenView::CScreenView(QSize size, QWidget* parent) : QWidget(parent), clock_(SteadyMs) {
     setFixedSize(size);
     setAttribute(Qt::WA_OpaquePaintEvent);
     ageTimer_.setInterval(kAgeCheckMs);
@@ -26,7 +33,7 @@ void CScreenView::PostFrame(QImage frame) {
 void CScreenView::ShowFrame(const QImage& frame) {
     frame_ = frame;
     ++framesShown_;
-    sinceFrame_.restart();
+    lastFrameAt_ = clock_();
     stale_.clear();
     update();
     emit frameShown();
@@ -45,7 +52,7 @@ void CScreenView::SetLive(bool live) {
     }
     live_ = live;
     // Frames are due from now on; the one on show has not been late yet.
-    sinceFrame_.restart();
+    lastFrameAt_ = clock_();
     if (live) {
         ageTimer_.start();
     } else {
@@ -59,8 +66,8 @@ void CScreenView::SetLive(bool live) {
 
 void CScreenView::CheckAge() {
     QString stale;
-    const qint64 age = sinceFrame_.isValid() ? sinceFrame_.elapsed() : 0;
-    if (live_ && !frame_.isNull() && age >= staleAfterMs_) {
+    const qint64 age = clock_() - lastFrameAt_;
+    if (live_ && !frame_.isNull() && age >= kStaleAfterMs) {
         stale = tr("last frame %1 s ago").arg(age / 1000);
     }
     if (stale != stale_) {
@@ -69,9 +76,9 @@ void CScreenView::CheckAge() {
     }
 }
 
-void CScreenView::SetStaleAfter(int ms, int checkEveryMs) {
-    staleAfterMs_ = ms;
-    ageTimer_.setInterval(checkEveryMs);
+void CScreenView::SetClock(Clock clock) {
+    clock_ = std::move(clock);
+    lastFrameAt_ = clock_();
 }
 
 QString CScreenView::Mark() const {

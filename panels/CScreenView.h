@@ -3,10 +3,10 @@
 // it says when the picture is not live: a link that is healing, or no new frame for a while.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 class CScreenView : public QWidget {
     Q_OBJECT
@@ -27,8 +27,12 @@ class CScreenView : public QWidget {
     void SetLive(bool live);
     // What is drawn over the frame now: the overlay, the stale mark, or nothing.
     QString Mark() const;
-    // Tests shorten the time after which a frame is stale, and how often its age is looked at.
-    void SetStaleAfter(int ms, int checkEveryMs);
+    // Milliseconds on a monotonic clock; tests give one they move.
+    using Clock = std::function<qint64()>;
+    void SetClock(Clock clock);
+    // Looks at the frame's age now. A timer does it every half second while frames are
+    // expected.
+    void CheckAge();
 
   signals:
     void frameShown();
@@ -38,14 +42,13 @@ class CScreenView : public QWidget {
 
   private:
     void ShowFrame(const QImage& frame);
-    void CheckAge();
 
     QImage frame_;
     int framesShown_ = 0;
     QString overlay_;
     bool live_ = false;
-    QElapsedTimer sinceFrame_;
+    Clock clock_;
+    qint64 lastFrameAt_ = 0;  // or since frames were first expected
     QTimer ageTimer_;
     QString stale_;  // "last frame N s ago", or empty
-    int staleAfterMs_ = kStaleAfterMs;
 };

@@ -6,11 +6,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <vector>
 
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CDlgCommNew.h"
 #include "dialogs/CDlgIP.h"
 #include "dialogs/CDlgMsg.h"
+#include "panels/CPanelDlg.h"
 #include "panels/CPanelSessionView.h"
 #include "panels/CScreenView.h"
 #include "panels/PaneNote.h"
@@ -19,7 +21,6 @@
 #include "resources/ids.h"
 #include "session/Controls.h"
 #include "session/LivePacing.h"
-#include "widgets/CRemoteDlg.h"
 
 namespace {
 
@@ -57,11 +58,11 @@ constexpr ScaleItem kLiveRate[] = {
 
 }  // namespace
 
-PanelSession::PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options options)
+PanelSession::PanelSession(CPanelDlg& window, qv::SettingsStore& store, Options options)
     : QObject(&window),
       window_(window),
       store_(store),
-      options_(std::move(options)),
+      options_(options),
       view_(new CPanelSessionView(&window)),
       screen_(new CScreenView(options_.screenSize, &window)),
       menu_(new QMenu(&window)),
@@ -87,6 +88,9 @@ PanelSession::~PanelSession() {
 
 void PanelSession::Init() {
     session_ = std::make_unique<qv::SessionController>(engine_, store_, options_.traits);
+    // The recording ends first, so the state applied shows it ended.
+    connect(session_.get(), &qv::SessionController::stateChanged, this,
+            &PanelSession::EndRecordingWithStream);
     connect(session_.get(), &qv::SessionController::stateChanged, this, &PanelSession::ApplyState);
     connect(session_.get(), &qv::SessionController::paneText, this, &PanelSession::SetPane);
     connect(session_.get(), &qv::SessionController::message, this, &PanelSession::ShowMessage);
@@ -122,6 +126,8 @@ void PanelSession::Shutdown() {
     qApp->removeEventFilter(this);
     // An export under way stops at its next frame and leaves nothing behind.
     export_->Cancel();
+    // A drawing thread waiting for room in the recording's queue goes on to its end.
+    capture_->StopRecording();
     if (session_) {
         session_->Close();
     }
@@ -203,7 +209,7 @@ void PanelSession::ShowRecording() {
 void PanelSession::ToggleRecord() {
     if (capture_->Recording()) {
         capture_->StopRecording();
-    } else if (session_ && session_->IsConnectedState() && session_->Streaming()) {
+    } else if (session_ && Controls().record) {
         capture_->StartRecording();
     }
     ShowRecording();
@@ -223,13 +229,23 @@ void PanelSession::ShowFailure(int reason) {
     dlg->open();
 }
 
+qv::ControlStates PanelSession::Controls() const {
+    return qv::ControlsFor(session_->linkState(), session_->Streaming(), options_.networkUp);
+}
+
+void PanelSession::EndRecordingWithStream() {
+    if (session_ && !qv::FramesMayFollow(session_->linkState(), session_->Streaming())) {
+        capture_->StopRecording();
+    }
+}
+
 void PanelSession::ApplyState() {
     if (!session_) {
         return;
     }
     const qv::LinkState link = session_->linkState();
     const bool streaming = session_->Streaming();
-    const qv::ControlStates c = qv::ControlsFor(link, streaming, options_.networkUp);
+    const qv::ControlStates c = Controls();
     const auto set = [this](int id, const qv::ControlStates::Item& item) {
         if (QAction* a = Action(id)) {
             a->setEnabled(item.enabled);
@@ -241,28 +257,29 @@ void PanelSession::ApplyState() {
         a->setText(c.connectCancels ? QStringLiteral("Cancel connecting")
                                     : QStringLiteral("Connect"));
     }
-    set(ids::kCmdAutoReconnect, {true, session_->AutoReconnect()});
     set(ids::kCmdDisconnect, c.disconnect);
     set(ids::kCmdStart, c.start);
     set(ids::kCmdStop, c.stop);
     for (int i = 0; i < 3; ++i) {
         set(kQuality[i].id, {c.quality, quality_ == i});
     }
-    // Frames come only while streaming on a live link: a recording ends with them, but
-    // waits through a link that is healing and goes on in the same folder.
-    const bool live = link == qv::LinkState::Connected && streaming;
-    if (!live && !(link == qv::LinkState::Reconnecting && streaming)) {
-        capture_->StopRecording();
-    }
-    set(ids::kCmdRecord, {live, capture_->Recording()});
-    for (int i = 0; i < qv::kLiveRateCount; ++i) {
-        set(kLiveRate[i].id, {true, session_->LiveRateSetting() == i});
-    }
-    for (const int id : options_.keyControls) {
-        if (auto* w = window_.findChild<QWidget*>(QStringLiteral("ctrl%1").arg(id))) {
-            w->setEnabled(c.keys);
+    if (options_.scaleItems) {
+        for (int i = 0; i < 3; ++i) {
+            set(kScale[i].id, {c.scale, scale_ == i});
         }
     }
+    set(ids::kCmdRecord, {c.record, capture_->Recording()});
+    for (int i = 0; i < qv::kLiveRateCount; ++i) {
+        set(kLiveRate[i].id, {c.liveRate, session_->LiveRateSetting() == i});
+    }
+    set(ids::kCmdAutoReconnect, {c.always, session_->AutoReconnect()});
+    for (const int id : {ids::kCmdScreenMode, ids::kCmdCommunication, ids::kCmdSaveScreen,
+                         ids::kCmdCopyScreen, ids::kCmdAbout}) {
+        if (QAction* a = Action(id)) {
+            a->setEnabled(c.always);
+        }
+    }
+    window_.SetKeysEnabled(c.keys);
     switch (link) {
         case qv::LinkState::Connected:
             view_->SetPaneText(1, QString::fromUtf8(qv::kTextConnected));
@@ -322,7 +339,7 @@ void PanelSession::BuildMenu() {
     QAction* comm = add(*menu_, ids::kCmdCommunication, "Communication");
     comm->setCheckable(false);
     add(*menu_, ids::kCmdAutoReconnect, "Reconnect automatically");
-    // After the design's own items, so they keep their places.
+    // Below the link, display and Communication items, so those keep the places users know.
     menu_->addSeparator();
     // Keeping screens; the two shortcuts work on the window whether the menu is open or not.
     QAction* save = add(*menu_, ids::kCmdSaveScreen, "Save screen\u2026");
@@ -357,16 +374,7 @@ QAction* PanelSession::Action(int id) const {
 
 void PanelSession::UpdateMenu(bool screenMode) {
     ApplyState();
-    if (options_.scaleItems) {
-        for (int i = 0; i < 3; ++i) {
-            if (QAction* a = Action(kScale[i].id)) {
-                a->setEnabled(true);
-                a->setChecked(scale_ == i);
-            }
-        }
-    }
     if (QAction* a = Action(ids::kCmdScreenMode)) {
-        a->setEnabled(true);
         a->setChecked(screenMode);
     }
 }

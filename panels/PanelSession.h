@@ -11,16 +11,16 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "link/CDevComm.h"
 #include "panels/FrameRenderer.h"
+#include "session/Controls.h"
 #include "session/ScreenRect.h"
 #include "session/SessionController.h"
 #include "session/SettingsStore.h"
 
 class CPanelSessionView;
-class CRemoteDlg;
+class CPanelDlg;
 class CScreenView;
 class PaneNote;
 class ScreenCapture;
@@ -34,16 +34,15 @@ class PanelSession : public QObject {
   public:
     struct Options {
         qv::PanelTraits traits;
-        std::vector<int> keyControls;  // the panel's keys and knob: usable while streaming
-        QSize screenSize{800, 600};    // the picture control's size at 100 %
-        bool scaleItems = false;       // the menu offers 100 %, 85 %, 70 %
-        std::uint16_t port = 0;        // 0 keeps the instrument's port 66
-        bool networkUp = true;         // false after a failed socket start-up: no connecting
+        QSize screenSize{800, 600};  // the picture control's size at 100 %
+        bool scaleItems = false;     // the menu offers 100 %, 85 %, 70 %
+        std::uint16_t port = 0;      // 0 keeps the instrument's port 66
+        bool networkUp = true;       // false after a failed socket start-up: no connecting
     };
 
     // window: the panel; the status bar, the screen picture and the menu become its children.
     // store outlives the window.
-    PanelSession(CRemoteDlg& window, qv::SettingsStore& store, Options options);
+    PanelSession(CPanelDlg& window, qv::SettingsStore& store, Options options);
     ~PanelSession() override;
 
     // The session's share of the window's initialisation: log, response flag and engine
@@ -91,7 +90,8 @@ class PanelSession : public QObject {
     // Sets every item's enabled and checked state and opens the menu at a global position.
     void PopupMenu(QPoint globalPos, bool screenMode);
     void UpdateMenu(bool screenMode);
-    // Buttons, keys, menu items and panes 1 and 2 as the session's state says.
+    // Keys, menu items, panes 1 and 2 and the picture as the session's state says; changes
+    // nothing else.
     void ApplyState();
     QAction* Action(int id) const;
 
@@ -105,6 +105,10 @@ class PanelSession : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    qv::ControlStates Controls() const;
+    // A recording ends when no more frames can come (Stop, Disconnect, a loss that does not
+    // heal); it waits through a link that is healing.
+    void EndRecordingWithStream();
     void BuildMenu();
     void ChooseQuality(int index);
     void ShowMessage(const QString& text);
@@ -112,7 +116,7 @@ class PanelSession : public QObject {
     void ToggleRecord();
     void ShowRecording();
 
-    CRemoteDlg& window_;
+    CPanelDlg& window_;
     qv::SettingsStore& store_;
     Options options_;
     qv::CDevComm engine_;

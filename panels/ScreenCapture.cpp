@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QStandardPaths>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -63,11 +64,33 @@ int FillNewFile(int fd, int dirFd, const std::string& name, const std::vector<st
 
 }  // namespace
 
-ScreenCapture::ScreenCapture(QObject* parent) : QObject(parent) {}
+// One recording: its folder, open while a frame of it may still be written, and its counts.
+struct ScreenCapture::Take {
+    Take(int fd, QString path) : dirFd(fd), folder(std::move(path)) {}
+    ~Take() { ::close(dirFd); }
+    Take(const Take&) = delete;
+    Take& operator=(const Take&) = delete;
+
+    const int dirFd;
+    const QString folder;
+    int queued = 0;   // frames numbered so far
+    int written = 0;  // frames on disk
+    int error = 0;    // what ended it, or 0
+};
+
+ScreenCapture::ScreenCapture(QObject* parent) : QObject(parent) {
+    writer_ = std::thread([this] { WriterLoop(); });
+}
 
 ScreenCapture::~ScreenCapture() {
-    std::lock_guard hold(lock_);
-    CloseRecording();
+    {
+        std::lock_guard hold(lock_);
+        closing_ = true;
+        recording_.reset();
+    }
+    changed_.notify_all();
+    // Frames already queued are written: the write under way, then the few waiting.
+    writer_.join();
 }
 
 void ScreenCapture::SetRecordWriter(WriteFn write) {
@@ -110,24 +133,92 @@ void ScreenCapture::FrameDrawn(const Frame& jpeg) {
     if (!jpeg) {
         return;
     }
-    int frames = 0;
-    int error = 0;
-    QString folder;
-    {
-        std::lock_guard hold(lock_);
-        last_ = jpeg;
-        if (dirFd_ < 0) {
+    int millis = 0;
+    const std::tm t = qv::LocalNow(&millis);  // outside the lock: it may read the time zone file
+    std::unique_lock hold(lock_);
+    last_ = jpeg;
+    if (!recording_) {
+        return;
+    }
+    changed_.wait(hold, [this] { return queue_.size() < kQueuedFrames || !recording_; });
+    if (!recording_) {
+        return;
+    }
+    Take& recording = *recording_;
+    std::string name;  // none past the last number: the writer ends the recording there
+    if (recording.queued < kMaxFrames) {
+        // The number first: names sort in the order the frames came, whatever the clock does.
+        std::array<char, 48> text{};
+        std::snprintf(text.data(), text.size(), "%0*d_%02d%02d%02d_%03d.jpg", kFrameDigits,
+                      recording.queued + 1, t.tm_hour, t.tm_min, t.tm_sec, millis);
+        name = text.data();
+    }
+    ++recording.queued;
+    queue_.push_back(Job{recording_, std::move(name), jpeg});
+    hold.unlock();
+    changed_.notify_all();
+}
+
+bool ScreenCapture::Pending(const Take& recording) const {
+    return writing_ == &recording || std::any_of(queue_.begin(), queue_.end(), [&](const Job& job) {
+               return job.recording.get() == &recording;
+           });
+}
+
+void ScreenCapture::WriterLoop() {
+    std::unique_lock hold(lock_);
+    for (;;) {
+        changed_.wait(hold, [this] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) {
             return;
         }
-        error = WriteRecorded(*jpeg);
-        frames = recFrames_;
-        if (error != 0) {
-            folder = recFolder_;
-            CloseRecording();
+        Job job = std::move(queue_.front());
+        queue_.pop_front();
+        changed_.notify_all();
+        Take& recording = *job.recording;
+        // After a failed frame the recording keeps what it has and writes nothing more.
+        if (recording.error != 0) {
+            continue;
         }
+        writing_ = &recording;
+        const WriteFn write = write_;
+        hold.unlock();
+        int error = EFBIG;
+        if (!job.name.empty()) {
+            const int fd = qv::CreateNewFile(recording.dirFd, job.name);
+            error = fd < 0 ? -fd : FillNewFile(fd, recording.dirFd, job.name, *job.jpeg, write);
+        }
+        hold.lock();
+        writing_ = nullptr;
+        if (error == 0) {
+            ++recording.written;
+        } else {
+            recording.error = error;
+            if (recording_ == job.recording) {
+                recording_.reset();
+                changed_.notify_all();
+            }
+        }
+        const bool current = recording_ == job.recording;
+        const bool ended = error != 0 || (!current && !Pending(recording));
+        if (closing_ || (!current && !ended)) {
+            continue;
+        }
+        const int frames = recording.written;
+        hold.unlock();
+        if (current) {
+            emit recordingChanged(true, frames);
+        } else {
+            Finished(error, frames, recording.folder);
+        }
+        hold.lock();
     }
+}
+
+void ScreenCapture::Finished(int error, int frames, const QString& folder) {
+    emit recordingChanged(false, frames);
     if (error == 0) {
-        emit recordingChanged(true, frames);
+        emit note(tr("Recorded %1 frames in %2").arg(frames).arg(Short(folder)), kNoteSeconds);
         return;
     }
     // What was written stays; the frame that did not fit is gone whole.
@@ -136,7 +227,6 @@ void ScreenCapture::FrameDrawn(const Frame& jpeg) {
                              .arg(frames)
                              .arg(Short(folder));
     qv::ActivityLog::Instance().Write(text.toStdString());
-    emit recordingChanged(false, frames);
     emit note(text, kProblemSeconds);
 }
 
@@ -229,9 +319,8 @@ bool ScreenCapture::StartRecording() {
     }
     {
         std::lock_guard hold(lock_);
-        dirFd_ = fd;
-        recFolder_ = path;
-        recFrames_ = 0;
+        recording_ = std::make_shared<Take>(fd, path);
+        lastRecording_ = recording_;
     }
     emit recordingChanged(true, 0);
     return true;
@@ -240,55 +329,37 @@ bool ScreenCapture::StartRecording() {
 void ScreenCapture::StopRecording() {
     int frames = 0;
     QString folder;
+    bool pending = false;
     {
         std::lock_guard hold(lock_);
-        if (dirFd_ < 0) {
+        if (!recording_) {
             return;
         }
-        frames = recFrames_;
-        folder = recFolder_;
-        CloseRecording();
+        frames = recording_->written;
+        folder = recording_->folder;
+        // The writer sends the note after the recording's last queued frame.
+        pending = Pending(*recording_);
+        recording_.reset();
     }
-    emit recordingChanged(false, frames);
-    emit note(tr("Recorded %1 frames in %2").arg(frames).arg(Short(folder)), kNoteSeconds);
+    changed_.notify_all();
+    if (pending) {
+        emit recordingChanged(false, frames);
+    } else {
+        Finished(0, frames, folder);
+    }
 }
 
 bool ScreenCapture::Recording() const {
     std::lock_guard hold(lock_);
-    return dirFd_ >= 0;
+    return recording_ != nullptr;
 }
 
 int ScreenCapture::RecordedFrames() const {
     std::lock_guard hold(lock_);
-    return recFrames_;
+    return lastRecording_ ? lastRecording_->written : 0;
 }
 
 QString ScreenCapture::RecordingFolder() const {
     std::lock_guard hold(lock_);
-    return recFolder_;
-}
-
-int ScreenCapture::WriteRecorded(const std::vector<std::uint8_t>& jpeg) {
-    if (recFrames_ >= kMaxFrames) {
-        return EFBIG;
-    }
-    int millis = 0;
-    const std::tm t = qv::LocalNow(&millis);
-    // The number first: names sort in the order the frames came, whatever the clock does.
-    std::array<char, 48> name{};
-    std::snprintf(name.data(), name.size(), "%0*d_%02d%02d%02d_%03d.jpg", kFrameDigits,
-                  recFrames_ + 1, t.tm_hour, t.tm_min, t.tm_sec, millis);
-    const int fd = qv::CreateNewFile(dirFd_, name.data());
-    const int error = fd < 0 ? -fd : FillNewFile(fd, dirFd_, name.data(), jpeg, write_);
-    if (error == 0) {
-        ++recFrames_;
-    }
-    return error;
-}
-
-void ScreenCapture::CloseRecording() {
-    if (dirFd_ >= 0) {
-        ::close(dirFd_);
-        dirFd_ = -1;
-    }
+    return lastRecording_ ? lastRecording_->folder : QString();
 }

@@ -5,17 +5,26 @@
 //
 // Files go to $XDG_PICTURES_DIR/QVRemote (else the user's pictures folder, ~/Pictures, and
 // QVRemote in it): folders made 0700, files created exclusively, 0600, never through a link.
+//
+// Recorded frames are written by a thread of their own, never under the lock the window's
+// state changes take: Start, Stop and the questions below return at once whatever the disk
+// does. Frames wait for the writer in a short queue; when it is full the drawing thread
+// waits for room (a stop ends that wait), so a recording keeps every frame drawn.
 #pragma once
 
 #include <sys/types.h>
 
 #include <QObject>
 #include <QString>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "link/Files.h"
@@ -31,14 +40,17 @@ class ScreenCapture : public QObject {
     static constexpr int kProblemSeconds = 10;
     // Recorded frames are numbered with this many digits, so names sort in order.
     static constexpr int kFrameDigits = 8;
+    // Frames drawn but not yet written; about a second of the fastest stream.
+    static constexpr std::size_t kQueuedFrames = 24;
 
     explicit ScreenCapture(QObject* parent = nullptr);
     ~ScreenCapture() override;
     ScreenCapture(const ScreenCapture&) = delete;
     ScreenCapture& operator=(const ScreenCapture&) = delete;
 
-    // Any thread (the screen loop's worker): a frame was drawn from these bytes, the screen
-    // as received. While recording it is written to the recording's folder.
+    // Any thread but the window's (the screen loop's worker): a frame was drawn from these
+    // bytes, the screen as received. While recording it is queued for the recording's folder;
+    // with the queue full this waits for room or for the recording to end.
     void FrameDrawn(const Frame& jpeg);
     // The last frame drawn; empty before the first.
     Frame LastFrame() const;
@@ -59,9 +71,12 @@ class ScreenCapture : public QObject {
     // Makes the folder rec_YYYYMMDD_HHMMSS in Folder() and records into it. False (with a
     // note) when the folder cannot be made.
     bool StartRecording();
-    // Ends a recording; the note says how many frames went where. Nothing when not recording.
+    // Ends a recording at once: no frame drawn from now on goes into it. Frames already queued
+    // are still written; then the note says how many frames went where. Nothing when not
+    // recording.
     void StopRecording();
     bool Recording() const;
+    // Frames written so far into the recording under way, or the last one.
     int RecordedFrames() const;
     QString RecordingFolder() const;
 
@@ -75,14 +90,28 @@ class ScreenCapture : public QObject {
     void recordingChanged(bool recording, int frames);
 
   private:
-    // Writes one frame into the recording's folder; 0 or an errno value. Under lock_.
-    int WriteRecorded(const std::vector<std::uint8_t>& jpeg);
-    void CloseRecording();  // under lock_
+    struct Take;
+    struct Job {
+        std::shared_ptr<Take> recording;
+        std::string name;
+        Frame jpeg;
+    };
 
+    void WriterLoop();
+    // Under lock_: whether the writer still has a frame of this recording to write.
+    bool Pending(const Take& recording) const;
+    // A recording's end once nothing of it is left to write: the signal and the note.
+    void Finished(int error, int frames, const QString& folder);
+
+    // Guards everything below; never held while a frame is written.
     mutable std::mutex lock_;
+    std::condition_variable changed_;
     Frame last_;
-    int dirFd_ = -1;  // the recording's folder while recording
-    QString recFolder_;
-    int recFrames_ = 0;
+    std::shared_ptr<Take> recording_;  // the one under way, else null
+    std::shared_ptr<Take> lastRecording_;
+    std::deque<Job> queue_;
+    const Take* writing_ = nullptr;  // whose frame the writer has in hand
+    bool closing_ = false;
     WriteFn write_;
+    std::thread writer_;
 };

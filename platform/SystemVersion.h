@@ -1,13 +1,17 @@
-// The system version as the engine asks for it to choose a USB device class. On Linux the
-// answer is fixed: an NT-family system of major version 10, so the two-pipe device class is
-// used (whose separate read and write pipes map onto a device's bulk IN and OUT endpoints)
-// unless only an instrument of the older class is plugged in. The application hands these
-// queries to the link (LinkPlatform).
+// The system version as the start-up asks for it to decide on its text-size advice. On Linux
+// the answer is fixed: an NT-family system of major version 10.
 #pragma once
 
-#include "link/OsVersion.h"
-
 namespace qv {
+
+inline constexpr int kPlatformWin32Windows = 1;
+inline constexpr int kPlatformWin32Nt = 2;
+
+struct OsVersion {
+    int platformId = 0;
+    int major = 0;
+    int minor = 0;
+};
 
 // The extended query, and the basic one the engine falls back to.
 bool QueryVersionEx(OsVersion& out);

@@ -16,7 +16,12 @@ ControlStates ControlsFor(LinkState link, bool streaming, bool networkUp) {
     // Start enables the keys and Stop disables them; a link that is healing sends nothing.
     c.keys = streaming && !healing;
     c.quality = connected;
+    c.record = connected && streaming;
     return c;
+}
+
+bool FramesMayFollow(LinkState link, bool streaming) {
+    return streaming && (link == LinkState::Connected || link == LinkState::Reconnecting);
 }
 
 }  // namespace qv

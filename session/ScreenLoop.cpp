@@ -134,14 +134,11 @@ void ScreenLoop::Loop() {
     exitChanged_.notify_all();
 }
 
-int ScreenLoop::Exchange(bool tcp) {
-    if (engine_.RequestScreen() != 1) {
-        return -1;
-    }
-    // Ends within the engine's answer deadline whatever arrives, at once when the link is
-    // closed. Over TCP the abort flag also ends it; the USB path does not look at the flag.
-    const std::atomic<int>* abort = tcp ? &session_.abort_ : nullptr;
-    const int result = engine_.ReceiveAnswer(abort);
+int ScreenLoop::Exchange(const LinkFrame& request, bool tcp) {
+    // Ends within the answer deadline whatever arrives, at once when the link is closed. Over
+    // TCP the abort flag also ends it; the USB path does not look at the flag.
+    const std::atomic<int>* abort = tcp ? &session_.abort() : nullptr;
+    const int result = engine_.link().Exchange(request, answer_, engine_.AnswerDeadline(), abort);
     // A receive that failed because the link was closed under it is the abort, not a fault.
     if (result == kAnswerAborted || (abort != nullptr && result == -1 && abort->load() == 1)) {
         return kAborted;
@@ -152,26 +149,19 @@ int ScreenLoop::Exchange(bool tcp) {
 void ScreenLoop::Fail(bool tcp) {
     // The soft-key panel writes its TCP line without the line feed.
     const bool lineFeed = !(softKey_ && tcp);
-    ActivityLog::Instance().Write("Receive Fail : " + engine_.ErrorText() + (lineFeed ? "\n" : ""));
+    ActivityLog::Instance().Write("Receive Fail : " + answer_.error + (lineFeed ? "\n" : ""));
     // The watchdog sees the lost link within its period.
     engine_.SetConnected(0);
 }
 
 void ScreenLoop::IdleCheck() {
-    std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
-    if (!exchange.owns_lock()) {
-        return;
-    }
     lastExchange_ = Clock::now();
     const bool tcp = session_.ActiveMethod() != kMethodUsb;
-    const std::atomic<int>* abort = tcp ? &session_.abort_ : nullptr;
-    session_.responseReady_.store(0);
-    const int result = engine_.RequestEquipment(false) == 1 ? engine_.ReceiveAnswer(abort) : -1;
-    session_.responseReady_.store(1);
-    if (result == 100 || result == kAnswerAborted || (abort != nullptr && abort->load() == 1)) {
+    const int result = Exchange(RequestFrame(REQ_EQINFO), tcp);
+    if (result == 100 || result == kAborted) {
         return;
     }
-    ActivityLog::Instance().Write("Idle check failed : " + engine_.ErrorText());
+    ActivityLog::Instance().Write("Idle check failed : " + answer_.error);
     // The watchdog takes it from here, as for a failed screen.
     engine_.SetConnected(0);
 }
@@ -208,25 +198,30 @@ ScreenLoop::Health ScreenLoop::HealthOver(std::chrono::milliseconds window) cons
     return h;
 }
 
+std::string ScreenLoop::HealthText(std::chrono::milliseconds window) const {
+    const Health h = HealthOver(window);
+    std::array<char, 32> median{}, age{};
+    std::array<char, 96> text{};
+    std::snprintf(median.data(), median.size(), "%d ms", h.medianMs);
+    std::snprintf(age.data(), age.size(), "%.1f s", h.lastAgeS);
+    std::snprintf(text.data(), text.size(), "%.1f fps \u00b7 %s \u00b7 %s", h.fps,
+                  h.medianMs < 0 ? kNoHealth.data() : median.data(),
+                  h.lastAgeS < 0 ? kNoHealth.data() : age.data());
+    return text.data();
+}
+
 bool ScreenLoop::RunCycle() {
-    // The equipment request of a connect holds the link: this cycle is skipped.
-    std::unique_lock exchange(session_.exchangeLock_, std::try_to_lock);
-    if (!exchange.owns_lock() || session_.responseReady_.load() == 0) {
-        return false;
-    }
-    session_.responseReady_.store(0);
+    static const FileEntry kScreenEntry = *BuildFileEntry(kScreenFileName, kScreenFileSize);
     const auto t1 = Clock::now();
     // The log lines differ by link; the exchange does not.
     const bool tcp = session_.ActiveMethod() != kMethodUsb;
     lastExchange_ = t1;
-    const int result = Exchange(tcp);
+    const int result = Exchange(RequestFrame(REQ_SCREEN, kScreenEntry), tcp);
     if (result == kAborted) {
-        session_.responseReady_.store(1);
         return true;
     }
     if (result == -1) {
         Fail(tcp);
-        session_.responseReady_.store(1);
         return true;
     }
     const auto exchangeMs = static_cast<int>(
@@ -234,7 +229,7 @@ bool ScreenLoop::RunCycle() {
     const double seconds = static_cast<double>(exchangeMs) / 1000.0;
     std::array<char, 64> line{};
     if (softKey_ && tcp) {
-        std::snprintf(line.data(), line.size(), "%.3f, %d", seconds, engine_.GetDataLength());
+        std::snprintf(line.data(), line.size(), "%.3f, %zu", seconds, answer_.length());
     } else {
         std::snprintf(line.data(), line.size(), "%.3f", seconds);
     }
@@ -243,27 +238,24 @@ bool ScreenLoop::RunCycle() {
     }
 
     if (sink) {
-        sink({engine_.GetData(), static_cast<std::size_t>(engine_.GetDataLength())});
+        sink({answer_.data(), answer_.length()});
     }
     const std::string path = session_.FramePath();
     int saved = 0;
     {
         std::lock_guard lock(frameLock_);
-        saved = FileSaveBinary(path, engine_.GetData(),
-                               static_cast<std::size_t>(engine_.GetDataLength()));
+        saved = FileSaveBinary(path, answer_.data(), answer_.length());
     }
     if (!saved) {
         if (!tcp) {
             ActivityLog::Instance().Write("FileSaveBinary fail");
         }
-        session_.responseReady_.store(1);
         return true;
     }
     if (!draw || draw(path)) {
         Record(exchangeMs);
     }
-    session_.responseReady_.store(1);
-    if (tcp && session_.abort_.load() == 1 && engine_.IsConnected()) {
+    if (tcp && session_.abort().load() == 1 && engine_.IsConnected()) {
         engine_.Disconnect();
     }
     return true;

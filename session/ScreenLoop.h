@@ -1,7 +1,7 @@
 // The screen-loop worker: while remote control is on and the link is up, asks the instrument
 // for its screen again and again, writes each to the frame file and has it drawn. Its pace is
-// the live rate's (LivePacing): at most about two a second at Normal. One exchange at a time
-// on the link; the session's response-ready flag says whether one is outstanding.
+// the live rate's (LivePacing): at most about two a second at Normal. Its exchanges go through
+// the link, which lets one through at a time.
 #pragma once
 
 #include <array>
@@ -12,6 +12,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "link/CDevComm.h"
@@ -62,13 +63,17 @@ class ScreenLoop {
         double lastAgeS = -1;  // -1: no frame yet
     };
     Health HealthOver(std::chrono::milliseconds window) const;
+    // The same as the window's pane shows it: "2.0 fps · 120 ms · 0.3 s" (UTF-8), a dash for
+    // what is not known yet.
+    std::string HealthText(std::chrono::milliseconds window) const;
+    static constexpr std::string_view kNoHealth = "\u2014";
 
   private:
     void Loop();
     // Waits until the pacing's next turn; false when the exit flag ends the wait.
     bool WaitForTurn();
-    // One request and its whole answer: 100, -1 (error text set) or aborted.
-    int Exchange(bool tcp);
+    // One request and its whole answer into answer_: 100, -1 (answer_.error) or aborted.
+    int Exchange(const LinkFrame& request, bool tcp);
     void Fail(bool tcp);
     // The link's light check while idle: one equipment request, never beside an exchange.
     void IdleCheck();
@@ -76,6 +81,7 @@ class ScreenLoop {
 
     CDevComm& engine_;
     SessionController& session_;
+    Answer answer_;  // worker only
     const bool softKey_;
     std::mutex frameLock_;  // held while a frame is written to the frame file
     mutable std::mutex exitLock_;

@@ -73,8 +73,7 @@ void SessionController::Create() {
     } else {
         ActivityLog::Instance().Open(logFolder);
     }
-    responseReady_.store(1);
-    engine_.Init(this);
+    engine_.Init();
     abort_.store(1);
     settings_ = store_.Load();
     autoReconnect_.store(settings_.autoReconnect == 1);
@@ -169,22 +168,6 @@ bool SessionController::LinkUp() const {
     return linkUp_.load() && !closing_.load() && engine_.IsConnected() != 0;
 }
 
-void SessionController::OnResponseReady(int flag) {
-    {
-        std::lock_guard hold(waitLock_);
-        responseReady_.store(flag);
-    }
-    waitChanged_.notify_all();
-}
-
-bool SessionController::WaitUnlessClosing(std::chrono::milliseconds timeout,
-                                          const std::function<bool()>& pred) {
-    std::unique_lock hold(waitLock_);
-    const auto stop = [this] { return closing_.load() || cancel_.load(); };
-    waitChanged_.wait_for(hold, timeout, [&] { return stop() || pred(); });
-    return !stop() && pred();
-}
-
 bool SessionController::Connect() {
     if (closing_ || jobRunning_ ||
         (linkState_ != LinkState::Disconnected && linkState_ != LinkState::Connected)) {
@@ -197,14 +180,15 @@ bool SessionController::Connect() {
 }
 
 void SessionController::StartJob(bool quiet) {
-    JoinConnectJob();
+    JoinJobs(false);
     cancel_.store(false);
     jobRunning_ = true;
     const int id = ++jobId_;
     const Settings link = settings_;
-    const auto job = [this, link, quiet, id] {
-        Lines log;
-        const ConnectResult result = RunConnect(link, log);
+    // Taken here: a Disconnect, Cancel or Close from now on drops whatever this job opens.
+    const Link::Ticket ticket = engine_.link().Take();
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    const auto post = [this, quiet, id](const ConnectResult& result, const Lines& log) {
         QMetaObject::invokeMethod(
             this,
             [this, result, log, quiet, id] {
@@ -216,9 +200,20 @@ void SessionController::StartJob(bool quiet) {
             Qt::QueuedConnection);
     };
     try {
-        connectJob_ = std::thread(job);
+        std::thread thread([this, link, ticket, ended, post] {
+            Lines log;
+            const ConnectResult result = RunConnect(link, ticket, log);
+            post(result, log);
+            ended->store(true);
+        });
+        jobs_.push_back(Job{std::move(thread), std::move(ended)});
     } catch (const std::system_error&) {
-        job();
+        // The window's thread never runs a connect: without a job the attempt fails.
+        const bool usb = link.LinkMethod() == kMethodUsb;
+        const std::string prefix = link.LinkMethod() == kMethodTcp6 ? "TCP(IPv6)" : "TCP";
+        post({usb ? ConnectResult::Outcome::FailedAsWas : ConnectResult::Outcome::Failed,
+              usb ? kReasonUsb : kReasonTcpOpen},
+             Lines{usb ? std::string("Error! Do not connect") : prefix + " Connection Failed"});
     }
 }
 
@@ -226,14 +221,11 @@ void SessionController::AbandonJob() {
     if (!jobRunning_) {
         return;
     }
-    {
-        std::lock_guard hold(waitLock_);
-        cancel_.store(true);
-    }
-    waitChanged_.notify_all();
+    cancel_.store(true);
     abort_.store(1);
-    // Its connect or read ends at once; what it found is not wanted.
-    engine_.Close();
+    // Its connect or exchange ends at once and nothing it opens is kept; what it found is not
+    // wanted. A name look-up it waits for is left to finish by itself.
+    engine_.link().Drop();
     jobRunning_ = false;
 }
 
@@ -249,100 +241,104 @@ void SessionController::CancelConnect() {
 }
 
 void SessionController::WaitConnect() {
-    JoinConnectJob();
+    JoinJobs(true);
 }
 
-void SessionController::JoinConnectJob() {
-    if (connectJob_.joinable()) {
-        connectJob_.join();
-    }
+void SessionController::JoinJobs(bool all) {
+    std::erase_if(jobs_, [all](Job& job) {
+        if (!all && !job.ended->load()) {
+            return false;
+        }
+        job.thread.join();
+        return true;
+    });
 }
 
-SessionController::ConnectResult SessionController::RunConnect(const Settings& link, Lines& log) {
+SessionController::ConnectResult SessionController::RunConnect(const Settings& link,
+                                                               Link::Ticket ticket, Lines& log) {
     activeMethod_.store(link.LinkMethod());
     switch (link.LinkMethod()) {
         case kMethodTcp:
-            return ConnectTcp(link, false, log);
+            return ConnectTcp(link, false, ticket, log);
         case kMethodTcp6:
-            return ConnectTcp(link, true, log);
+            return ConnectTcp(link, true, ticket, log);
         default:
-            return ConnectUsb(log);
+            return ConnectUsb(ticket, log);
     }
 }
 
 SessionController::ConnectResult SessionController::ConnectTcp(const Settings& link, bool ipv6,
-                                                               Lines& log) {
+                                                               Link::Ticket ticket, Lines& log) {
     using Outcome = ConnectResult::Outcome;
     const std::string prefix = ipv6 ? "TCP(IPv6)" : "TCP";
-    engine_.SetAddress(ipv6 ? link.ipv6 : link.ip);
     engine_.SetMethod(ipv6 ? kMethodTcp6 : kMethodTcp);
-    if ((ipv6 ? engine_.ConnectTcp6() : engine_.ConnectTcp()) != 1) {
+    if (engine_.Connect(ipv6 ? kMethodTcp6 : kMethodTcp, ipv6 ? link.ipv6 : link.ip, ticket) != 1) {
         // Both panels react alike, IPv6 included.
         log.push_back(prefix + " Connection Failed");
-        engine_.Disconnect();
+        engine_.link().DropIf(ticket);
         return {Outcome::Failed, kReasonTcpOpen};
     }
-    int p = 0;
-    {
-        // A screen exchange still ending after a lost link finishes first.
-        std::lock_guard exchange(exchangeLock_);
-        responseReady_.store(0);
-        abort_.store(cancel_.load() ? 1 : 0);
-        engine_.RequestEquipment(false);
-        log.push_back(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
-        // Ends within the answer deadline, or at once when the session closes or cancels.
-        p = engine_.ReceiveAnswer(&abort_);
-        responseReady_.store(1);
-    }
+    Answer answer;
+    // Ends within the answer deadline, or at once when the session closes or cancels (the
+    // link is dropped under it).
+    const int p =
+        engine_.link().Exchange(RequestFrame(REQ_EQINFO), answer, engine_.AnswerDeadline());
+    log.push_back(prefix + " Request Ret : " + std::to_string(engine_.LastSendResult()) + " ");
     if (p < 100) {
-        log.push_back(prefix + " EqupInfo Failed : " + engine_.ErrorText());
-        engine_.Disconnect();
+        log.push_back(prefix + " EqupInfo Failed : " + answer.error);
+        engine_.link().DropIf(ticket);
         return {Outcome::Failed, kReasonEqInfo};
     }
-    RememberModel();
+    RememberModel(answer);
     log.push_back(prefix + " Connected, Load Equp");
     return {Outcome::Connected, 0};
 }
 
-SessionController::ConnectResult SessionController::ConnectUsb(Lines& log) {
+SessionController::ConnectResult SessionController::ConnectUsb(Link::Ticket ticket, Lines& log) {
     using Outcome = ConnectResult::Outcome;
     engine_.SetMethod(kMethodUsb);
-    OnResponseReady(0);
-    if (engine_.OpenUsb(this) != 1) {
-        // Nothing is outstanding on a link that never opened.
-        engine_.CloseUsb();
-        OnResponseReady(1);
+    if (engine_.OpenUsb(ticket) != 1) {
         log.push_back("Error! Do not connect");
         log.push_back("see: qvctl usb");
         return {Outcome::FailedAsWas, kReasonUsb};
     }
-    engine_.RequestEquipment(true);
-    // The reader thread completes the answer and raises the flag through OnResponseReady.
-    if (!WaitUnlessClosing(usbWaitStep * (traits_.usbWaitChecks - 1),
-                           [this] { return responseReady_.load() == 1; })) {
+    // The panel's checks, 100 ms apart, are the answer's deadline; a broken answer ends the
+    // wait at once.
+    Answer answer;
+    const int p = engine_.link().Exchange(RequestFrame(REQ_EQINFO), answer,
+                                          usbWaitStep * (traits_.usbWaitChecks - 1));
+    if (p < 100) {
         log.push_back("Connect USB Timeout.");
+        if (answer.error != "STR_ERROR_TIMEOUT") {
+            log.push_back("USB EqupInfo Failed : " + answer.error);
+        }
+        // Nothing keeps the device claimed after a failed connect.
+        engine_.link().DropIf(ticket);
         return {Outcome::TimeoutAsWas, 0};
     }
-    if (engine_.GetDataLength() > 0) {
-        engine_.SetConnected(1);
+    if (answer.length() > 0) {
         log.push_back("USB Connected");
-        RememberModel();
+        RememberModel(answer);
         return {Outcome::Connected, 0};
     }
-    // The reader cannot be killed; closing the device ends it the same way.
-    engine_.CloseUsb();
-    engine_.SetConnected(0);
+    engine_.link().DropIf(ticket);
     log.push_back("Connection Failed");
     return {Outcome::Failed, kReasonUsb};
 }
 
 void SessionController::FinishConnect(const ConnectResult& result, const Lines& log, bool quiet) {
     using Outcome = ConnectResult::Outcome;
-    JoinConnectJob();
+    JoinJobs(false);
     jobRunning_ = false;
     // Closed, cancelled or disconnected meanwhile: the state is already what the user asked.
     if (closing_ || cancel_.load()) {
         return;
+    }
+    if (result.outcome == Outcome::Connected) {
+        engine_.SetConnected(1);
+        abort_.store(0);
+    } else {
+        engine_.SetConnected(0);
     }
     if (quiet) {
         FinishReconnect(result, log);
@@ -416,25 +412,14 @@ void SessionController::OnRetry() {
     emit stateChanged();
 }
 
-int SessionController::LookupModel() const {
-    const auto* data = reinterpret_cast<const char*>(engine_.GetData());
-    return ModelKindOf(data != nullptr ? std::string_view(data) : std::string_view());
-}
-
-void SessionController::RememberModel() {
-    const auto* data = reinterpret_cast<const char*>(engine_.GetData());
-    const int length = engine_.GetDataLength();
-    std::string name;
-    if (data != nullptr && length > 0) {
-        name.assign(data, strnlen(data, static_cast<std::size_t>(length)));
-    }
-    {
-        std::lock_guard lock(pathLock_);
-        modelName_ = std::move(name);
-    }
+void SessionController::RememberModel(const Answer& answer) {
+    const auto* data = reinterpret_cast<const char*>(answer.data());
+    std::string name(data, strnlen(data, answer.length()));
     if (traits_.softKey) {
-        modelKind_.store(LookupModel());
+        modelKind_.store(ModelKindOf(data));
     }
+    std::lock_guard lock(pathLock_);
+    modelName_ = std::move(name);
 }
 
 std::string SessionController::ModelName() const {
@@ -505,15 +490,9 @@ void SessionController::Stop() {
 }
 
 void SessionController::UpdateHealth() {
-    QString text = QStringLiteral("\u2014");
-    if (loop_ && streaming_.load() == 1 && linkState_ == LinkState::Connected) {
-        const ScreenLoop::Health h = loop_->HealthOver(kHealthWindow);
-        const QString median =
-            h.medianMs < 0 ? QStringLiteral("\u2014") : QStringLiteral("%1 ms").arg(h.medianMs);
-        const QString age = h.lastAgeS < 0 ? QStringLiteral("\u2014")
-                                           : QStringLiteral("%1 s").arg(h.lastAgeS, 0, 'f', 1);
-        text = QStringLiteral("%1 fps \u00b7 %2 \u00b7 %3").arg(h.fps, 0, 'f', 1).arg(median, age);
-    }
+    const bool live = loop_ && streaming_.load() == 1 && linkState_ == LinkState::Connected;
+    const QString text = QString::fromStdString(live ? loop_->HealthText(kHealthWindow)
+                                                     : std::string(ScreenLoop::kNoHealth));
     if (text != healthText_) {
         healthText_ = text;
         emit paneText(0, text);
@@ -602,11 +581,7 @@ void SessionController::Close() {
     }
     closed_ = true;
     // No new work: Connect, SendKey and the screen loop's gate all read this.
-    {
-        std::lock_guard hold(waitLock_);
-        closing_.store(true);
-    }
-    waitChanged_.notify_all();
+    closing_.store(true);
     watchdog_.stop();
     retry_.stop();
     health_.stop();
@@ -619,11 +594,10 @@ void SessionController::Close() {
         // A healthy exchange ends at once: the worker ends before the link closes.
         loop_->WaitEnded(kCloseGrace);
     }
-    // Closing the link ends any read still blocked, whatever the peer does, and stops the
-    // USB reader; after it nothing of the engine calls back here.
+    // Closing the link ends any read or connect still blocked, whatever the peer does, and
+    // nothing is opened on it after this: every job ends at once.
     engine_.Close();
-    engine_.SetResponseCallback({});
-    JoinConnectJob();
+    JoinJobs(true);
     if (loop_) {
         loop_->Join();
     }

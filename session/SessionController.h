@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,7 +23,6 @@
 #include <vector>
 
 #include "link/CDevComm.h"
-#include "link/DevOwner.h"
 #include "link/ModelTable.h"
 #include "session/ScreenRect.h"
 #include "session/SettingsStore.h"
@@ -60,7 +58,7 @@ inline constexpr int kReasonEqInfo = 3;
 // quiet attempts) until it is up again or the user disconnects, stops or closes.
 enum class LinkState { Disconnected, Connecting, Connected, Reconnecting };
 
-class SessionController : public QObject, public DevOwner {
+class SessionController : public QObject {
     Q_OBJECT
   public:
     SessionController(CDevComm& engine, SettingsStore& store, PanelTraits traits,
@@ -128,9 +126,6 @@ class SessionController : public QObject, public DevOwner {
     void SetLiveRate(int rate);
     int LiveRateSetting() const { return settings_.liveRate; }
 
-    // Called by the engine's USB reader when an answer is complete; any thread.
-    void OnResponseReady(int flag) override;
-
     LinkState linkState() const { return linkState_; }
     bool IsConnectedState() const { return linkState_ == LinkState::Connected; }
     bool Connecting() const { return linkState_ == LinkState::Connecting; }
@@ -144,10 +139,15 @@ class SessionController : public QObject, public DevOwner {
     // Method of the link made by the last connect.
     int ActiveMethod() const { return activeMethod_.load(); }
     std::string FramePath() const;
-    // The flags of one exchange at a time, remote control on, and abandon the exchange.
-    const std::atomic<int>& responseReady() const { return responseReady_; }
+    // Remote control on, and abandon the exchange under way.
     const std::atomic<int>& streaming() const { return streaming_; }
     const std::atomic<int>& abort() const { return abort_; }
+    // An exchange is running on the link (tests).
+    bool ExchangeUnderWay() const { return engine_.link().Busy(); }
+    // The screen loop's gate: a link that is up and not being closed.
+    bool LinkUp() const;
+    // The screen loop's light check while idle runs only with self-healing on.
+    bool IdleChecks() const { return autoReconnect_.load() && !streaming_.load(); }
 
     // Waits for the connect job to end; tests and benchmarks only.
     void WaitConnect();
@@ -183,18 +183,18 @@ class SessionController : public QObject, public DevOwner {
     void failure(int reason);
 
   private:
-    friend class ScreenLoop;
-
     struct ConnectResult;
     using Lines = std::vector<std::string>;
     // The connect job: starts it; quiet for a reconnect attempt (no boxes, one log line).
     void StartJob(bool quiet);
-    ConnectResult RunConnect(const Settings& link, Lines& log);
-    ConnectResult ConnectTcp(const Settings& link, bool ipv6, Lines& log);
-    ConnectResult ConnectUsb(Lines& log);
+    ConnectResult RunConnect(const Settings& link, Link::Ticket ticket, Lines& log);
+    ConnectResult ConnectTcp(const Settings& link, bool ipv6, Link::Ticket ticket, Lines& log);
+    ConnectResult ConnectUsb(Link::Ticket ticket, Lines& log);
     void FinishConnect(const ConnectResult& result, const Lines& log, bool quiet);
     void FinishReconnect(const ConnectResult& result, const Lines& log);
-    void JoinConnectJob();
+    // Joins the jobs that have ended; with all, every job (the link is closed by then, so
+    // none can block).
+    void JoinJobs(bool all);
     // Ends a running job at once: its link is closed under it and its result is ignored.
     void AbandonJob();
     void OnWatchdog();
@@ -202,18 +202,11 @@ class SessionController : public QObject, public DevOwner {
     void ScheduleRetry();
     void OnRetry();
     void UpdateHealth();
-    // The screen loop's light check while idle runs only with self-healing on.
-    bool IdleChecks() const { return autoReconnect_.load() && !streaming_.load(); }
     void SetLinkState(LinkState state);
-    int LookupModel() const;
     // Keeps the connected instrument's model name (and, soft-key panel, its kind).
-    void RememberModel();
+    void RememberModel(const Answer& answer);
     bool SendLine(const std::string& line);
     void SendFailed();
-    // Waits up to timeout for pred, or until Close; true when pred held.
-    bool WaitUnlessClosing(std::chrono::milliseconds timeout, const std::function<bool()>& pred);
-    // The screen loop's gate: a link that is up and not being closed.
-    bool LinkUp() const;
 
     CDevComm& engine_;
     SettingsStore& store_;
@@ -230,7 +223,6 @@ class SessionController : public QObject, public DevOwner {
     int jobId_ = 0;            // the latest job; older results are ignored
     std::chrono::steady_clock::time_point downSince_{};
 
-    std::atomic<int> responseReady_{1};
     std::atomic<int> streaming_{0};
     std::atomic<int> abort_{1};
     std::atomic<int> modelKind_{kModelKindInitial};  // until the instrument names itself
@@ -241,13 +233,11 @@ class SessionController : public QObject, public DevOwner {
     std::atomic<bool> autoReconnect_{true};
     bool closed_ = false;
 
-    // One request/answer exchange at a time on the link: screens and the equipment request.
-    std::mutex exchangeLock_;
-    // Wakes waits for a USB answer and every wait when the session closes.
-    std::mutex waitLock_;
-    std::condition_variable waitChanged_;
-
-    std::thread connectJob_;
+    struct Job {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    std::vector<Job> jobs_;
     std::unique_ptr<ScreenLoop> loop_;
     FrameSink frameSink_;
     std::unique_ptr<CommandWriter> writer_;

@@ -166,7 +166,7 @@ Settings SettingsStore::Load() {
     out.scale = ReadChoice(*s, kSetScale, 2);
     out.quality = ReadChoice(*s, kSetQuality, 2);
     out.hideKeyBtn = ReadChoice(*s, kSetHideKeyBtn, 1);
-    // A newer value: missing or unreadable means on, and nothing is written for it.
+    // Missing or unreadable means on, and nothing is written for it.
     int autoReconnect = 1;
     const QVariant rawAuto = s->value(QLatin1String(kSetAutoReconnect));
     if (rawAuto.isValid() && ToInt32(rawAuto, autoReconnect) &&
@@ -179,7 +179,7 @@ Settings SettingsStore::Load() {
     if (!ReadTextIn(*s, kSetIpv6, out.ipv6)) {
         out.ipv6 = kDefaultIpv6;
     }
-    // Newer than the other values: missing is the usual case and is left missing.
+    // Missing means Normal and is left missing.
     if (s->contains(QLatin1String(kSetLiveRate))) {
         out.liveRate = ReadChoice(*s, kSetLiveRate, 2);
     }

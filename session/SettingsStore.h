@@ -15,7 +15,7 @@ inline constexpr const char* kSetMethod = "Method";
 inline constexpr const char* kSetScale = "Scale";
 inline constexpr const char* kSetQuality = "Quality";
 inline constexpr const char* kSetHideKeyBtn = "HideKeyBtn";
-// Beyond the design's values: the link heals itself (1, the default) or reports its loss (0).
+// Whether a lost link heals itself (1, the default) or its loss is reported (0).
 inline constexpr const char* kSetAutoReconnect = "AutoReconnect";
 inline constexpr const char* kSetIp = "IP";
 inline constexpr const char* kSetIpv6 = "IPV6";

@@ -134,6 +134,7 @@ bool SimUsbBackend::Read(UsbHandle number, std::uint8_t* buffer, std::size_t len
         return false;
     }
     ++it->second.active;
+    changed_.notify_all();
     const auto deadline = Clock::now() + std::min(timeout, readTimeout_);
     const auto ready = [&] {
         return it->second.closed || vanished_ ||
@@ -292,6 +293,14 @@ int SimUsbBackend::OpenHandles() const {
     std::lock_guard lock(lock_);
     return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
                                           [](const auto& entry) { return !entry.second.closed; }));
+}
+
+bool SimUsbBackend::WaitForReader(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(lock_);
+    return changed_.wait_for(lock, timeout, [this] {
+        return std::any_of(handles_.begin(), handles_.end(),
+                           [](const auto& entry) { return entry.second.active > 0; });
+    });
 }
 
 bool SimUsbBackend::Vanished() const {

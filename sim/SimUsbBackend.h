@@ -77,6 +77,8 @@ class SimUsbBackend : public UsbBackend {
     std::vector<std::vector<std::uint8_t>> Blocks() const;
     bool HandshakeSeen() const;
     int OpenHandles() const;
+    // Waits up to timeout until a read is blocked in the device; whether one is.
+    bool WaitForReader(std::chrono::milliseconds timeout) const;
     bool Vanished() const;
 
   private:
@@ -94,7 +96,7 @@ class SimUsbBackend : public UsbBackend {
 
     SimInstrument& instrument_;
     mutable std::mutex lock_;
-    std::condition_variable changed_;
+    mutable std::condition_variable changed_;
     std::map<std::string, std::vector<std::string>> interfaces_;
     std::map<std::string, unsigned> refusals_;
     unsigned listingError_ = 0;

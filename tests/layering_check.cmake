@@ -18,6 +18,7 @@ set(rules
   "app|link platform session media widgets dialogs panels app resources|Core Gui Widgets|"
   "tools|link platform session media widgets tools resources|Core Gui|"
   "tools/panelshot|link session media widgets dialogs panels sim resources|Core Gui Widgets|"
+  "tools/skingen|widgets panels tools resources|Core Gui|"
 )
 set(our_folders link platform sim session media widgets dialogs panels app tools resources tests bench)
 

@@ -20,9 +20,6 @@ constexpr QSize kPicture{800, 480};
 PanelSession::Options Options(std::uint16_t port, bool networkUp) {
     PanelSession::Options options;
     options.traits = qv::PanelTraits::HardKey();
-    for (int id = ids::kHardKeyFirst; id <= ids::kHardKnob; ++id) {
-        options.keyControls.push_back(id);
-    }
     options.screenSize = kPicture;
     options.scaleItems = false;
     options.port = port;
@@ -47,7 +44,8 @@ CRemoteDlgRook::CRemoteDlgRook(qv::SettingsStore& store, QWidget* parent, std::u
     LoadKeyImages(0);
     Knob()->SetImages(hardkey::kKnob.Frames());
     Knob()->LoadPositionImages();
-    SetKeysEnabled(false);
+    // Keys, knob and menu as the session's first state allows: disabled until Start.
+    panelSession().ApplyState();
     LayoutPanel();
     // The centre comes from the laid-out size.
     Knob()->SetImages(hardkey::kKnob.Frames());

@@ -35,10 +35,6 @@ constexpr std::pair<int, int> kScaleItems[] = {
 PanelSession::Options Options(std::uint16_t port, bool networkUp) {
     PanelSession::Options options;
     options.traits = qv::PanelTraits::SoftKey();
-    for (int id = ids::kSoftKeyFirst; id <= ids::kSoftKeyLast; ++id) {
-        options.keyControls.push_back(id);
-    }
-    options.keyControls.push_back(ids::kSoftKnob);
     options.screenSize = QSize(SoftLayout::kScreenWidth, SoftLayout::kScreenHeight);
     options.scaleItems = true;
     options.port = port;
@@ -77,7 +73,8 @@ CRemoteDlgWren::CRemoteDlgWren(qv::SettingsStore& store, QWidget* parent, std::u
     connect(keyboardButton_, &QPushButton::clicked, this,
             [this] { Command(softkey::kKeyboardButton); });
     BuildReplay();
-    SetKeysEnabled(false);
+    // Keys, knob and menu as the session's first state allows: disabled until Start.
+    panelSession().ApplyState();
     LoadImages();
     LayoutPanel();
     // The knob's centre comes from its laid-out size.

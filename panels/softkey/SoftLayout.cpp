@@ -15,7 +15,7 @@ constexpr int kPanelWidth = 1282;
 constexpr int kPanelHeight = 767;
 constexpr int kScreenLeft = 41;
 constexpr int kScreenTop = 39;
-// Outer window size beyond the client lengths, as the design's window has it.
+// What the title bar and borders add to the client lengths in the outer sizes below.
 constexpr int kFrameHeight = 56;
 constexpr int kScreenModeFrameWidth = 5;
 

@@ -28,7 +28,7 @@ class SoftLayout {
     QRect KnobPlace() const;
 
     qv::ScreenRect Screen() const;
-    // The window's outer size as the panel's design gives it (frame included).
+    // The window's outer size at this scale and mode, title bar and borders included.
     QSize WindowSize() const;
     // The client area we set: the background plus the status bar below it.
     QSize ClientSize() const;

@@ -33,7 +33,7 @@ class TestXferDialog : public QObject {
         sim_ = std::make_unique<qv::sim::SimServer>();
         QVERIFY(sim_->Start("127.0.0.1", 0));
         dev_ = std::make_unique<qv::CDevComm>();
-        dev_->Init(nullptr);
+        dev_->Init();
         dev_->SetPort(sim_->port());
         QCOMPARE(dev_->ConnectTcp(), 1);
     }

@@ -4,8 +4,8 @@
 // exactly what the frames since the last first frame carry (a reference join of the bytes the
 // peer sent).
 //
-// Input: one option byte (bit 0: ReceiveAnswer instead of the Poll loop), then operations, one
-// byte each: low 2 bits the kind, the rest a pause of 10 ms steps before it.
+// Input: one option byte (bit 0: the link's Exchange instead of the Poll loop), then operations,
+// one byte each: low 2 bits the kind, the rest a pause of 10 ms steps before it.
 //   0 chunk: a length byte n, then n + 1 bytes delivered in one read
 //   1 silence for the read's window      2 the peer hangs up (one failed read)
 //   3 trickle: a length byte n, then n + 1 bytes delivered one per read
@@ -135,43 +135,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool byReceiveAnswer = (data[0] & 1) != 0;
     static qv::CDevComm* engine = [] {
         auto* e = new qv::CDevComm;
-        e->Init(nullptr);
+        e->Init();
         return e;
     }();
+    static qv::Answer* exchanged = new qv::Answer;
+    static const qv::FileEntry screen =
+        *qv::BuildFileEntry(qv::kScreenFileName, qv::kScreenFileSize);
     VirtualClock clock;
     engine->SetClock(&clock);
     auto peer = std::make_shared<FakePeer>(clock, data + 1, size - 1);
     engine->Attach(peer);
     engine->SetErrorText("");
     const auto start = clock.Now();
-    if (engine->RequestScreen() != 1) {
-        __builtin_trap();
-    }
     int result = 0;
     int calls = 0;
     if (byReceiveAnswer) {
-        result = engine->ReceiveAnswer(nullptr);
+        result = engine->link().Exchange(qv::RequestFrame(qv::REQ_SCREEN, screen), *exchanged);
         calls = 1;
     } else {
+        if (engine->RequestScreen() != 1) {
+            __builtin_trap();
+        }
         do {
             result = engine->Poll();
             ++calls;
         } while (result >= 0 && result < 100);
     }
-    // Bounded in time and in calls: every Poll that returns early made a read.
-    if (clock.Now() - start > qv::CDevComm::kAnswerDeadline || calls > peer->reads + 1) {
+    const std::uint8_t* joined = byReceiveAnswer ? exchanged->data() : engine->GetData();
+    const auto length = static_cast<int>(
+        byReceiveAnswer ? exchanged->length() : static_cast<std::size_t>(engine->GetDataLength()));
+    // Bounded in time (a second more for every 4 KB joined) and in calls: every Poll that
+    // returns early made a read.
+    const auto grace = qv::Link::kGracePerUnit * (length / qv::Link::kGraceBytes);
+    if (clock.Now() - start > qv::CDevComm::kAnswerDeadline + grace || calls > peer->reads + 1) {
         __builtin_trap();
     }
-    const int length = engine->GetDataLength();
     if (length < 0 || static_cast<std::size_t>(length) > qv::kMaxAnswerBytes ||
-        engine->GetData()[length] != 0) {
+        joined[length] != 0) {
         __builtin_trap();
     }
     if (result == 100) {
         std::vector<std::uint8_t> expected;
         if (!ReferenceAnswer(peer->sent, expected) ||
             expected.size() != static_cast<std::size_t>(length) ||
-            (length > 0 && std::memcmp(expected.data(), engine->GetData(), expected.size()) != 0)) {
+            (length > 0 && std::memcmp(expected.data(), joined, expected.size()) != 0)) {
             __builtin_trap();
         }
     } else if (result == -1) {

@@ -95,14 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The device classes say on standard output what they open, every time.
         std::freopen("/dev/null", "w", stdout);
         auto* e = new qv::CDevComm;
-        e->Init(nullptr);
+        e->Init();
         e->SetClock(&clock);
         return e;
     }();
     device.Feed(data, size);
     auto usb = std::make_shared<qv::UsbBlockTransport>(
         device, [](std::chrono::milliseconds) {}, &clock);
-    if (!usb->Open(true)) {
+    if (!usb->Open()) {
         __builtin_trap();
     }
     engine->Attach(usb);
@@ -112,12 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     }
     const int result = engine->UsbReceive();
-    // A block read takes at least one operation or ends the answer, so reads stay bounded.
-    if (clock.Now() - start > qv::CDevComm::kAnswerDeadline ||
+    const int length = engine->GetDataLength();
+    // A block read takes at least one operation or ends the answer, so reads stay bounded; the
+    // deadline grows by a second for every 4 KB joined.
+    const auto grace = qv::Link::kGracePerUnit * (length / qv::Link::kGraceBytes);
+    if (clock.Now() - start > qv::CDevComm::kAnswerDeadline + grace ||
         static_cast<std::size_t>(device.reads) > size + 2) {
         __builtin_trap();
     }
-    const int length = engine->GetDataLength();
     if (length < 0 || static_cast<std::size_t>(length) > qv::kMaxAnswerBytes ||
         engine->GetData()[length] != 0) {
         __builtin_trap();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "link/CInterface.h"
 #include "link/CSocketComm.h"
 #include "tests/link/MaliciousPeer.h"
 #include "tests/link/SimPeer.h"
@@ -33,7 +34,7 @@ class Engine : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(peer_.started());
-        dev_.Init(nullptr);
+        dev_.Init();
         ASSERT_TRUE(peer_.Connect(dev_));
     }
     sim::SimInstrument& sim() { return peer_.server.instrument(); }
@@ -123,16 +124,6 @@ TEST_F(Engine, WholeScreensOfEverySizeThatCommandsFromAnotherThreadNeverDisturb)
 }
 
 // Every answer ends within its deadline, with its text, whatever the peer sends.
-// Trickle: a 255-frame answer a byte every 50 ms, each frame in time, the answer never.
-void Trickle(MaliciousPeer::Wire& w) {
-    for (int i = 0; i < 255; ++i) {
-        for (const std::uint8_t b : Frames(255, {{i, "U"}})) {
-            if (!w.Send({b}) || !w.Pause(50ms)) {
-                return;
-            }
-        }
-    }
-}
 // Two frames of an answer, then the answer again from its first.
 void Restart(MaliciousPeer::Wire& w) {
     w.Send(Frames(3, {{0, "OLD0"}, {1, "OLD1"}, {0, "NEW0"}, {1, "NEW1"}, {2, "NEW2"}}));
@@ -165,7 +156,7 @@ const PeerCase kPeerCases[] = {
     {"SplitIntoSingleBytes", {.splitWrites = 1}, nullptr, false, 100, "", 0ms, 10s},
     {"SplitWithGaps", {.splitWrites = 700, .splitGapUs = 3000}, nullptr, false, 100, "", 0ms, 10s},
     {"SlowFrames", {.frameDelayMs = 150}, nullptr, false, 100, "", 400ms, 5s},
-    {"FrameTooLate", {.frameDelayMs = 4000}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3500ms},
+    {"FrameTooLate", {.frameDelayMs = 4000}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
     {"ClosesMidAnswer", {.closeAfterFrames = 2}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 150ms, 1500ms},
     {"GarbageBeforeFrame", {.garbageBeforeFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
     {"BadChecksum", {.badChecksumEvery = 3}, nullptr, false, -1, "STR_ERROR_CHECKSUM", 0ms, 1s},
@@ -173,13 +164,12 @@ const PeerCase kPeerCases[] = {
     {"FirstIndexOne", {.firstIndexOne = true}, nullptr, false, -1, "Communication Error!", 0ms, 1s},
     {"OversizedFrame", {.oversizedFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
     {"AnswerOverLimit", {.answerOverLimit = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 2s},
-    {"Trickle", {}, Trickle, false, -1, "STR_ERROR_TIMEOUT", CDevComm::kAnswerDeadline - 100ms, CDevComm::kAnswerDeadline + 600ms},
-    {"Flood", {}, Flood, false, -1, "STR_ERROR_TIMEOUT", kShort - 100ms, kShort + 600ms, false, kShort},
-    {"Endless", {}, Endless, false, -1, "STR_ERROR_TIMEOUT", CDevComm::kFrameDeadline - 100ms, CDevComm::kFrameDeadline + 600ms},
+    {"Flood", {}, Flood, false, -1, "STR_ERROR_TIMEOUT", kShort - 100ms, 3 * kShort, false, kShort},
+    {"Endless", {}, Endless, false, -1, "STR_ERROR_TIMEOUT", CDevComm::kFrameDeadline - 100ms, 3 * CDevComm::kFrameDeadline},
     {"Restart", {}, Restart, false, 100, "NEW0NEW1NEW2", 0ms, 1s},
     // Silent: one frame's worth of attempts. Hung up: every read fails at once, five pauses.
-    {"Silent", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 2900ms},
-    {"SilentByReceiveAnswer", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 2900ms, true},
+    {"Silent", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
+    {"SilentByReceiveAnswer", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline, true},
     {"HangUp", {}, Silent, true, -1, "STR_ERROR_TIMEOUT", 200ms, 1000ms},
 };
 // clang-format on
@@ -193,7 +183,7 @@ class Peers : public ::testing::TestWithParam<PeerCase> {};
 TEST_P(Peers, AnswerEndsInTimeWithItsText) {
     const PeerCase& c = GetParam();
     CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetAnswerDeadline(c.deadline);
     std::optional<MaliciousPeer> bad;
     std::optional<SimPeer> sim;
@@ -228,8 +218,133 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
 INSTANTIATE_TEST_SUITE_P(Cases, Peers, ::testing::ValuesIn(kPeerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The answer deadline on the link's clock: a peer whose bytes come at set times from the
+// request, and a clock that moves only when it waits.
+class VirtualClock final : public LinkClock {
+  public:
+    TimePoint Now() override { return now_; }
+    void Sleep(ms time) override { now_ += time; }
+    void AdvanceTo(TimePoint t) { now_ = std::max(now_, t); }
+
+  private:
+    TimePoint now_ = TimePoint{} + std::chrono::hours(1);
+};
+
+class TimedPeer final : public Transport {
+  public:
+    struct Event {
+        ms at;  // from the request
+        Bytes bytes;
+    };
+    TimedPeer(VirtualClock& clock, std::vector<Event> events)
+        : clock_(clock), events_(std::move(events)) {}
+    int Method() const override { return kMethodTcp; }
+    bool IsOpen() const override { return true; }
+    int WriteFrame(std::span<const std::uint8_t> frame) override {
+        start_ = clock_.Now();
+        return static_cast<int>(frame.size());
+    }
+    int Read(std::span<std::uint8_t> buffer, ms maxWait) override {
+        const auto limit = clock_.Now() + maxWait;
+        if (next_ == events_.size() || start_ + events_[next_].at > limit) {
+            clock_.AdvanceTo(limit);
+            return 0;
+        }
+        clock_.AdvanceTo(start_ + events_[next_].at);
+        const Bytes& b = events_[next_++].bytes;
+        std::copy(b.begin(), b.end(), buffer.begin());
+        return static_cast<int>(b.size());
+    }
+    void Close() override {}
+
+  private:
+    VirtualClock& clock_;
+    std::vector<TimedPeer::Event> events_;
+    std::size_t next_ = 0;
+    LinkClock::TimePoint start_{};
+};
+
+// Frames of 4,096 bytes (the grace unit) or one byte, sent at the given times.
+std::vector<TimedPeer::Event> Timed(std::uint8_t count, const std::vector<std::pair<ms, int>>& at,
+                                    std::size_t payload = Link::kGraceBytes) {
+    const std::string bytes(payload, 'x');
+    std::vector<TimedPeer::Event> out;
+    out.reserve(at.size());
+    for (const auto& [when, index] : at) {
+        out.push_back({when, Frames(count, {{index, bytes}})});
+    }
+    return out;
+}
+
+struct DeadlineCase {
+    const char* name;
+    std::vector<TimedPeer::Event> events;
+    int result;
+    ms took;  // on the link's clock, from the request to the result
+};
+
+// The answer may take 10 s plus 1 s per 4,096 bytes delivered so far. Nine 4 KB frames 2 s
+// apart (each within its frame's 2.3 s): after eight the answer may run to 18 s, so the ninth
+// is in time at 17.999 s and late at 18.001 s. A steady 7 KB/s screen of 100 KB (25 frames,
+// one every 585 ms) takes 14.6 s and completes. A trickle of one-byte frames ends at 10 s;
+// restarts at index 0 (every 585 ms, for ever) keep only the last 4 KB: they end at 11 s.
+// One frame has 2.3 s, whether the peer is silent or its frame never ends.
+std::vector<DeadlineCase> DeadlineCases() {
+    std::vector<std::pair<ms, int>> edge, steady, trickle, restarts;
+    for (int i = 0; i < 8; ++i) {
+        edge.push_back({2000ms * (i + 1) - 1ms, i});
+    }
+    auto late = edge;
+    edge.push_back({17999ms, 8});
+    late.push_back({18001ms, 8});
+    for (int i = 0; i < 25; ++i) {
+        steady.push_back({585ms * (i + 1), i});
+    }
+    for (int i = 0; i < 250; ++i) {
+        trickle.push_back({50ms * (i + 1), i});
+        restarts.push_back({585ms * (i + 1), 0});
+    }
+    std::vector<TimedPeer::Event> endless{{100ms, {0x7F, 0x41, REQ_SCREEN, 1, 0}}};
+    for (int i = 2; i < 100; ++i) {
+        endless.push_back({100ms * i, {0x01}});
+    }
+    return {
+        {"SilentForAFrame", {}, -1, Link::kFrameDeadline},
+        {"FrameWithoutEnd", endless, -1, Link::kFrameDeadline},
+        {"InTimeAtTheEdge", Timed(9, edge), 100, 17999ms},
+        {"LateAtTheEdge", Timed(9, late), -1, 18000ms},
+        {"SteadySevenKilobytesASecond", Timed(25, steady), 100, 14625ms},
+        {"ByteTrickle", Timed(255, trickle, 1), -1, Link::kAnswerDeadline},
+        {"EndlessRestarts", Timed(2, restarts), -1, Link::kAnswerDeadline + 1s},
+    };
+}
+
+void PrintTo(const DeadlineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Deadline : public ::testing::TestWithParam<DeadlineCase> {};
+
+TEST_P(Deadline, GrowsWithWhatWasDeliveredNotWithRestarts) {
+    const DeadlineCase& c = GetParam();
+    VirtualClock clock;
+    CDevComm dev;
+    dev.SetClock(&clock);
+    dev.Attach(std::make_shared<TimedPeer>(clock, c.events));
+    const auto start = clock.Now();
+    ASSERT_EQ(dev.RequestScreen(), 1);
+    EXPECT_EQ(dev.ReceiveAnswer(nullptr), c.result) << dev.ErrorText();
+    EXPECT_EQ(std::chrono::duration_cast<ms>(clock.Now() - start), c.took);
+    if (c.result == -1) {
+        EXPECT_EQ(dev.ErrorText(), "STR_ERROR_TIMEOUT");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Deadline, ::testing::ValuesIn(DeadlineCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 void ConnectTo(CDevComm& dev, std::uint16_t port) {
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetPort(port);
     ASSERT_EQ(dev.ConnectTcp(), 1);
 }
@@ -254,6 +369,17 @@ TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
         // The flag alone is seen within one read window; a close ends the read itself.
         EXPECT_LT(Clock::now() - t0, viaClose ? 200ms : 700ms);
         EXPECT_EQ(dev.IsConnected(), viaClose ? 0 : 1);
+        if (viaClose) {
+            // Close latches: the peer still listens, yet nothing opens or goes out again.
+            Answer answer;
+            const auto t1 = Clock::now();
+            EXPECT_EQ(dev.link().Exchange(RequestFrame(REQ_EQINFO), answer), -1);
+            EXPECT_EQ(answer.error, "STR_DEVCOM_ERR_CHKCABLE");
+            EXPECT_EQ(dev.ConnectTcp(), 0);
+            EXPECT_FALSE(dev.link().Attach(std::make_shared<CInterface>()));
+            EXPECT_EQ(dev.ActiveMethod(), 0);
+            EXPECT_LT(Clock::now() - t1, 200ms);
+        }
     }
     // A listener whose queue is full: the kernel drops further connection requests.
     std::vector<int> fds{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};

@@ -1,13 +1,13 @@
 // The USB device classes and the engine's USB operations against the simulated instrument's
-// USB personality in-process: class choice, blocks, faults, and the reader thread's life.
+// USB personality in-process: class choice, blocks, faults, and a receive ended by Close.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <thread>
 
 #include "link/CUsbDeviceVista.h"
 #include "link/CUsbDeviceXP.h"
-#include "link/DevOwner.h"
 #include "sim/SimUsbBackend.h"
 #include "tests/link/SimPeer.h"
 
@@ -27,18 +27,9 @@ Bytes Block(Bytes block) {
     return block;
 }
 
-template <int Major, int Minor>
-bool Version(OsVersion& v) {
-    v = OsVersion{kPlatformWin32Nt, Major, Minor};
-    return true;
+auto Threads() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
 }
-const VersionQuery kOld = &Version<5, 1>, kNew = &Version<10, 0>;
-const VersionQuery kNone = [](OsVersion&) { return false; };
-
-struct Owner : DevOwner {
-    void OnResponseReady(int) override { ++calls; }
-    std::atomic<int> calls{0};
-};
 
 // What each device class opens, and that it keeps open only what it uses.
 TEST(UsbDevice, ClassesOpenWhatTheyCan) {
@@ -87,11 +78,11 @@ class UsbEngine : public ::testing::Test {
     void SetUp() override {
         usb_.SetReadTimeout(1500ms);
         engine_.SetUsbBackend(&usb_);
-        engine_.Init(&owner_);
+        engine_.Init();
     }
     void TearDown() override { engine_.CloseUsb(); }
 
-    int Open() { return engine_.OpenUsb(&owner_); }
+    int Open() { return engine_.OpenUsb(); }
     int Screen() {
         return engine_.UsbRequestFile(REQ_SCREEN, kScreen) != 1 ? -2 : engine_.UsbReceive();
     }
@@ -99,14 +90,12 @@ class UsbEngine : public ::testing::Test {
 
     sim::SimInstrument instrument_;
     SimUsbBackend usb_{instrument_};
-    Owner owner_;
     CDevComm engine_;
 };
 
-// Which class opens, by the system version and the devices present; what each writes.
+// Which class opens, by the devices present; what each writes.
 struct ClassCase {
     const char* name;
-    VersionQuery extended, basic;
     bool newerDevice, olderDevice;
     int generation;  // 0: the open fails
 };
@@ -122,19 +111,17 @@ TEST_P(UsbClassChoice, HandshakeRequestBlocksAndWrites) {
     if (c.olderDevice) {
         usb_.AddInterface(kUsbClassXp, "xp#0");
     }
-    engine_.SetVersionQueries(c.extended, c.basic);
     Sleeps sleeps;
     engine_.SetSleep([&](auto d) { sleeps.emplace_back(d, usb_.Writes().size()); });
     ASSERT_EQ(Open(), c.generation == 0 ? -1 : 1);
     EXPECT_EQ(engine_.UsbDeviceGeneration(), c.generation);
     if (c.generation == 0) {
-        EXPECT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 0), 0);
-        EXPECT_TRUE(c.extended != kNone || c.basic != kNone || usb_.Opens().empty());
+        EXPECT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0), 0);
         return;
     }
     // The older class waits 2,000 ms after the open, before anything is written.
     EXPECT_EQ(sleeps, (c.generation == 1 ? Sleeps{{2000ms, 0}} : Sleeps{}));
-    ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 0), 1);
+    ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0), 1);
     EXPECT_EQ(usb_.Blocks(), (std::vector{Block({kUsbHandshake.begin(), kUsbHandshake.end()}),
                                           Block({0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
     EXPECT_EQ(engine_.UsbReceive(), 100);
@@ -149,14 +136,10 @@ TEST_P(UsbClassChoice, HandshakeRequestBlocksAndWrites) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Classes, UsbClassChoice, ::testing::Values(
-    ClassCase{"NewerSystemNewerDevice", kNew, nullptr, true, false, 2},
-    ClassCase{"NewerSystemOlderDevice", kNew, nullptr, false, true, 1},
-    ClassCase{"NewerSystemBoth", kNew, nullptr, true, true, 2},
-    ClassCase{"NewerSystemNone", kNew, nullptr, false, false, 0},
-    ClassCase{"OlderSystemOlderDevice", kOld, nullptr, false, true, 1},
-    ClassCase{"OlderSystemNewerDevice", kOld, nullptr, true, false, 0},
-    ClassCase{"BasicQueryOlderSystem", kNone, kOld, true, true, 1},
-    ClassCase{"NoVersion", kNone, kNone, true, true, 0}),
+    ClassCase{"NewerDevice", true, false, 2},
+    ClassCase{"OlderDevice", false, true, 1},
+    ClassCase{"Both", true, true, 2},
+    ClassCase{"None", false, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -212,83 +195,30 @@ TEST_F(UsbEngine, ScreensJoinWholeHoweverTheBlocksArePackedOrCutOrCommandsComeBe
     }
 }
 
-TEST_F(UsbEngine, SendWaitsForABusyReceiveThenGivesUpAndCloseOrDestroyEndsTheRead) {
+// No thread of the link's own: a receive runs on its caller's thread, a command goes out
+// beside it at once, and Close ends it.
+TEST_F(UsbEngine, ACommandGoesOutBesideABlockedReceiveWhichCloseEndsWithTheDevice) {
+    const auto threads = Threads();
+    ASSERT_EQ(Open(), 1);
+    ASSERT_EQ(engine_.RequestEquipment(), 1);
+    ASSERT_EQ(engine_.UsbReceive(), 100);
+    EXPECT_EQ(Threads(), threads) << "opening and exchanging start no thread";
     usb_.SetFaults({.stallRead = true});
     usb_.SetReadTimeout(5s);
-    ASSERT_EQ(Open(), 1);
-    Sleeps sleeps;
-    engine_.SetSleep([&](auto d) { sleeps.emplace_back(d, 0); });
     auto receive = std::async(std::launch::async, [&] { return engine_.UsbReceive(); });
-    std::this_thread::sleep_for(100ms);  // the receive is in its read
+    ASSERT_TRUE(usb_.WaitForReader(5s));
     const std::size_t writesBefore = usb_.Writes().size();
-    EXPECT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 0), 0);
-    EXPECT_EQ(sleeps, Sleeps(12, {100ms, 0}));
-    EXPECT_EQ(usb_.Writes().size(), writesBefore) << "nothing is sent";
-    // The wait cleared the flag: the next send goes out at once.
-    EXPECT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 0), 1);
-    EXPECT_EQ(sleeps.size(), 12u);
     const auto t0 = Clock::now();
+    EXPECT_EQ(engine_.UsbSendText("KEYP:MODE\n"), 1);
+    EXPECT_LT(Clock::now() - t0, 1s) << "the command waits for no answer";
+    EXPECT_EQ(usb_.Writes().size(), writesBefore + 1);
+    const auto t1 = Clock::now();
     engine_.CloseUsb();
     EXPECT_EQ(receive.get(), -1);
-    EXPECT_LT(Clock::now() - t0, 3s);
-    auto engine = std::make_unique<CDevComm>();
-    engine->SetUsbBackend(&usb_);
-    ASSERT_EQ(engine->OpenUsb(&owner_), 1);
-    ASSERT_EQ(engine->RequestEquipment(true), 1);
-    std::this_thread::sleep_for(100ms);  // the reader is in its read
-    const auto t1 = Clock::now();
-    engine.reset();
     EXPECT_LT(Clock::now() - t1, 1s);
-    EXPECT_EQ(owner_.calls.load(), 0);
     EXPECT_EQ(usb_.OpenHandles(), 0);
-}
-
-TEST_F(UsbEngine, ClearingTheCallbackWaitsForItAndALateAnswerReachesNoOwnerThatIsGone) {
-    ASSERT_EQ(Open(), 1);
-    std::promise<void> started, closed;
-    std::atomic<bool> finished{false};
-    engine_.SetResponseCallback([&](int result) {
-        EXPECT_EQ(result, 100);
-        started.set_value();
-        std::this_thread::sleep_for(200ms);
-        finished.store(true);
-    });
-    ASSERT_EQ(engine_.RequestEquipment(true), 1);
-    ASSERT_EQ(started.get_future().wait_for(3s), std::future_status::ready);
-    engine_.SetResponseCallback({});
-    EXPECT_TRUE(finished.load()) << "cleared while the callback still ran";
-    engine_.SetResponseCallback([&](int) {
-        engine_.Close();
-        closed.set_value();
-    });
-    ASSERT_EQ(engine_.RequestEquipment(true), 1);
-    ASSERT_EQ(closed.get_future().wait_for(3s), std::future_status::ready);
     EXPECT_FALSE(engine_.UsbIsOpen());
-    const auto t0 = Clock::now();
-    engine_.Close();  // joins the reader that closed itself
-    EXPECT_LT(Clock::now() - t0, 1s);
-    // The session gave up waiting, the window goes away, the answer comes late. The window
-    // detaches first, by closing the engine or by clearing the callback.
-    for (const bool byClose : {false, true}) {
-        SCOPED_TRACE(byClose ? "Close" : "clear the callback");
-        usb_.SetFaults({.answerDelayMs = 300});
-        auto owner = std::make_unique<Owner>();
-        engine_.Init(owner.get());
-        ASSERT_EQ(engine_.OpenUsb(owner.get()), 1);
-        engine_.SetRequestKind(kKindEqInfo);
-        ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0, 1), 1);
-        std::this_thread::sleep_for(50ms);
-        ASSERT_EQ(owner->calls.load(), 0) << "the session stops waiting before the answer";
-        if (byClose) {
-            engine_.Close();
-        } else {
-            engine_.SetResponseCallback({});
-        }
-        owner.reset();
-        std::this_thread::sleep_for(700ms);  // the late answer would have come by now
-        engine_.Close();                     // joins the reader: its answer may be read now
-        EXPECT_TRUE(byClose || engine_.GetDataLength() > 0) << "read in, told nobody";
-    }
+    EXPECT_EQ(engine_.UsbReceive(), -1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "session/Controls.h"
@@ -14,7 +15,7 @@
 namespace qv {
 namespace {
 
-TEST(Controls, ClicksOnTheScreenBecomeCommandsAndControlsFollowTheState) {
+TEST(Controls, ClicksOnTheScreenBecomeCommands) {
     // The soft-key screen at (41, 39), drawn 800 x 600, 680 x 510 or 559 x 419.
     const ScreenRect soft[] = {{41, 39, 841, 639}, {41, 39, 721, 549}, {41, 39, 600, 458}};
     const ScreenRect hard{111, 25, 911, 505}, hidden{0, 0, 800, 480};
@@ -53,26 +54,55 @@ TEST(Controls, ClicksOnTheScreenBecomeCommandsAndControlsFollowTheState) {
     EXPECT_EQ(SoftKeyTouch(561, 0, wide, 2), "KEYP 800,0");
     EXPECT_EQ(SoftKeyTouch(0, 421, wide, 2), "KEYP 0,600");
     EXPECT_EQ(SoftKeyTouch(-5, -5, soft[0], 0), "KEYP 0,0");
-    // Connect, Disconnect, Start, Stop and the keys by state; the keys follow Start and Stop.
+}
+
+// Every control by the session's state, as the menus and keys are meant to be: the first three
+// rows are the menu tables of both panels, the rest what the link's own states add.
+TEST(Controls, EveryControlFollowsTheState) {
     using L = LinkState;
-    const std::tuple<L, bool, std::array<bool, 5>> rows[] = {
-        {L::Disconnected, false, {1, 0, 0, 0, 0}},
-        {L::Connected, false, {0, 1, 1, 0, 0}},
-        {L::Connected, true, {0, 0, 0, 1, 1}},
-        {L::Connecting, false, {1, 0, 0, 0, 0}},  // Connect cancels the attempt
-        // A link lost while streaming: remote control stays on for the reconnect.
-        {L::Disconnected, true, {1, 0, 0, 0, 1}},
-        // Healing: Disconnect and Stop end it; the keys send nothing.
-        {L::Reconnecting, true, {0, 1, 0, 1, 0}},
-        {L::Reconnecting, false, {0, 1, 0, 0, 0}},
+    struct Row {
+        L link;
+        bool streaming;
+        bool framesMayFollow;
+        // Enabled: Connect, Disconnect, Start, Stop, keys and knob, quality, Record, live
+        // rate, scale, the items always there.
+        const char* enabled;
+        const char* checked;  // Connect, Disconnect, Start, Stop
     };
-    for (const auto& [link, streaming, expected] : rows) {
-        SCOPED_TRACE(static_cast<int>(link) * 2 + streaming);
-        const ControlStates c = ControlsFor(link, streaming, true);
-        EXPECT_EQ((std::array{c.connect.enabled, c.disconnect.enabled, c.start.enabled,
-                              c.stop.enabled, c.keys}),
-                  expected);
-        EXPECT_EQ(c.connectCancels, link == L::Connecting);
+    // Groups: Connect, Disconnect, Start, Stop | keys, quality | Record | live rate, scale,
+    // the rest.
+    const Row rows[] = {
+        {L::Disconnected, false, false, "1000 00 0 111", "0101"},
+        {L::Connected, false, false, "0110 01 0 111", "1001"},
+        {L::Connected, true, true, "0001 11 1 111", "1010"},
+        // Connect cancels the attempt under way.
+        {L::Connecting, false, false, "1000 00 0 111", "0101"},
+        // A loss that does not heal leaves the keys as they were; nothing more streams.
+        {L::Disconnected, true, false, "1000 10 0 111", "0110"},
+        // Healing: Disconnect and Stop end it, the keys send nothing, a recording waits.
+        {L::Reconnecting, true, true, "0101 00 0 111", "0110"},
+        {L::Reconnecting, false, false, "0100 00 0 111", "0101"},
+    };
+    const auto bits = [](std::initializer_list<bool> flags) {
+        std::string out;
+        for (const bool f : flags) {
+            out += f ? '1' : '0';
+        }
+        return out;
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << static_cast<int>(r.link) << " streaming " << r.streaming);
+        const ControlStates c = ControlsFor(r.link, r.streaming, true);
+        std::string enabled = r.enabled;
+        std::erase(enabled, ' ');
+        EXPECT_EQ(bits({c.connect.enabled, c.disconnect.enabled, c.start.enabled, c.stop.enabled,
+                        c.keys, c.quality, c.record, c.liveRate, c.scale, c.always}),
+                  enabled);
+        EXPECT_EQ(bits({c.connect.checked, c.disconnect.checked, c.start.checked, c.stop.checked}),
+                  r.checked);
+        EXPECT_EQ(c.connectCancels, r.link == L::Connecting);
+        EXPECT_EQ(FramesMayFollow(r.link, r.streaming), r.framesMayFollow);
     }
     EXPECT_FALSE(ControlsFor(L::Disconnected, false, false).connect.enabled) << "no sockets";
 }

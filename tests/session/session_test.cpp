@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 
+#include "link/CSocketComm.h"
 #include "link/ModelTable.h"
 #include "session/ActivityLog.h"
 #include "session/SessionController.h"
@@ -55,13 +56,10 @@ class Session : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid() && peer_.started());
         usb_.SetReadTimeout(300ms);
-        engine_.SetUsbBackend(&usb_);
     }
     void TearDown() override {
-        if (session_) {
-            session_->Close();
-        }
-        engine_.CloseUsb();
+        session_.reset();
+        engine_.reset();
         ActivityLog::Instance().Close();
     }
     std::string Ini() const { return dir_.filePath("settings.ini").toStdString(); }
@@ -70,9 +68,13 @@ class Session : public ::testing::Test {
     // texts and the frames drawn recorded.
     SessionController& Make(bool soft, std::uint16_t port = 0) {
         store_ = std::make_unique<SettingsStore>(Ini());
-        engine_.SetPort(port == 0 ? peer_.server.port() : port);
+        // A closed session's link stays closed: each session gets an engine of its own.
+        session_.reset();
+        engine_ = std::make_unique<CDevComm>();
+        engine_->SetUsbBackend(&usb_);
+        engine_->SetPort(port == 0 ? peer_.server.port() : port);
         session_ = std::make_unique<SessionController>(
-            engine_, *store_, soft ? PanelTraits::SoftKey() : PanelTraits::HardKey());
+            *engine_, *store_, soft ? PanelTraits::SoftKey() : PanelTraits::HardKey());
         session_->logFolder = dir_.path().toStdString();
         session_->usbWaitStep = 10ms;
         boxes_.clear();
@@ -115,14 +117,14 @@ class Session : public ::testing::Test {
     void ExpectDown() {
         EXPECT_EQ(session_->linkState(), LinkState::Disconnected);
         EXPECT_FALSE(session_->WatchdogActive());
-        EXPECT_EQ(engine_.IsConnected(), 0);
+        EXPECT_EQ(engine_->IsConnected(), 0);
     }
     sim::SimInstrument& sim() { return peer_.server.instrument(); }
 
     QTemporaryDir dir_;
     SimPeer peer_{kLoopV4};
     std::unique_ptr<SettingsStore> store_;
-    CDevComm engine_;
+    std::unique_ptr<CDevComm> engine_;
     std::unique_ptr<SessionController> session_;
     Lines boxes_;
     std::map<int, std::string> panes_;
@@ -206,6 +208,62 @@ TEST_F(Session, AConnectRunsOffTheWindowOnceAndCanBeCancelled) {
     EXPECT_EQ(peer_.server.connections(), 2);
 }
 
+// A name look-up cannot be interrupted: a connect cancelled in one is left to finish by
+// itself, and neither the next connect nor the window's close waits for it.
+std::mutex gLookupLock;
+std::condition_variable gLookupChanged;
+int gLookupsInside = 0;
+bool gLookupsReleased = false;
+
+int HangingLookup(const char*, const char*, const addrinfo*, addrinfo**) {
+    std::unique_lock hold(gLookupLock);
+    ++gLookupsInside;
+    gLookupChanged.notify_all();
+    gLookupChanged.wait(hold, [] { return gLookupsReleased; });
+    --gLookupsInside;
+    gLookupChanged.notify_all();
+    return EAI_NONAME;
+}
+
+bool LookupsInside(int n) {
+    std::unique_lock hold(gLookupLock);
+    return gLookupChanged.wait_for(hold, 5s, [n] { return gLookupsInside == n; });
+}
+
+void ReleaseLookups() {
+    std::lock_guard hold(gLookupLock);
+    gLookupsReleased = true;
+    gLookupChanged.notify_all();
+}
+
+TEST_F(Session, NoConnectNorCloseWaitsForANameLookUpThatHangs) {
+    CSocketComm::SetNameLookup(&HangingLookup);
+    // Whatever happens, the look-ups end in 3 s: a wait for them shows as a slow call.
+    std::thread release([] {
+        std::unique_lock hold(gLookupLock);
+        gLookupChanged.wait_for(hold, 3s, [] { return gLookupsReleased; });
+        gLookupsReleased = true;
+        gLookupChanged.notify_all();
+    });
+    auto& s = Make(false);
+    s.SetLink(1, "instrument.invalid", "::1");
+    ASSERT_TRUE(s.Connect());
+    ASSERT_TRUE(LookupsInside(1));
+    auto start = Clock::now();
+    s.CancelConnect();
+    ASSERT_TRUE(s.Connect());
+    EXPECT_LT(Clock::now() - start, 1s) << "the abandoned job was waited for";
+    ASSERT_TRUE(LookupsInside(2));
+    start = Clock::now();
+    s.Close();
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(engine_->link().Method(), 0);
+    ReleaseLookups();
+    release.join();
+    EXPECT_TRUE(LookupsInside(0));
+    CSocketComm::SetNameLookup(nullptr);
+}
+
 // The hard-key panel pauses its writer (not the window) between lines and repeats no quality
 // at Start; only the soft-key panel logs the line feed it sends and a TCP frame's length. On
 // first use (soft-key round) a quality chosen before the settings existed is still used.
@@ -276,7 +334,7 @@ TEST_F(Session, StreamsBetweenStartAndStopPacedByTheExchange) {
     sim().SetFaults({});  // back to 501 ms cycles: two would begin in the next 1.1 s
     session_->Stop();
     ASSERT_TRUE(WaitFor([&] { return panes_[0] == "\u2014"; }, 2s));
-    ASSERT_TRUE(WaitFor([&] { return session_->responseReady().load() == 1; }, 2s));
+    ASSERT_TRUE(WaitFor([&] { return !session_->ExchangeUnderWay(); }, 2s));
     std::size_t asked = ScreenRequests().size();
     Idle(1100ms);
     EXPECT_LE(ScreenRequests().size(), asked + 1) << "at most one that had already begun";
@@ -287,7 +345,7 @@ TEST_F(Session, StreamsBetweenStartAndStopPacedByTheExchange) {
     const int drawn = drawn_.load();
     const auto start = Clock::now();
     session_->Disconnect();
-    ASSERT_TRUE(WaitFor([&] { return session_->responseReady().load() == 1; }, 2s));
+    ASSERT_TRUE(WaitFor([&] { return !session_->ExchangeUnderWay(); }, 2s));
     EXPECT_LT(Clock::now() - start, 1000ms);
     EXPECT_EQ(drawn_.load(), drawn);
     EXPECT_EQ(Log().find("Receive Fail"), std::string::npos);
@@ -358,30 +416,37 @@ TEST_P(UsbStreaming, FailuresThenFramesAndKeys) {
         QSettings(QString::fromStdString(Ini()), QSettings::IniFormat)
             .setValue("Connection/Method", 7);
     }
+    // A stalled read leaves the block's fill pattern; a broken answer ends the wait at once,
+    // with the panel's own wait (10 s or 3 s) as the deadline, and says why.
     const Lines logs[] = {{"Error! Do not connect", "see: qvctl usb"},
-                          {"Connect USB Timeout."},
-                          {"Connection Failed"}};
-    for (int c = 0; c < 4; ++c) {
+                          {"Connect USB Timeout.", "USB EqupInfo Failed : STR_ERROR_PACKET"},
+                          {"Connection Failed"},
+                          {"Connect USB Timeout.", "USB EqupInfo Failed : STR_ERROR_CHECKSUM"}};
+    for (int c = 0; c < 5; ++c) {
         SCOPED_TRACE(c);
         usb_.ClearInterfaces();
         if (c != 0) {
             usb_.AddInterface(kUsbClassVista, sim::SimUsbBackend::kDefaultPath);
         }
         usb_.SetFaults({.stallRead = c == 1});
+        usbDevice_.SetFaults({.badChecksumEvery = c == 3 ? 1 : 0});
         usbDevice_.SetAnswer(REQ_EQINFO,
                              c == 2 ? std::optional(std::vector<std::uint8_t>{}) : std::nullopt);
         Make(soft);
         EXPECT_EQ(panes_[3], "USB");
-        if (c == 3) {
+        if (c == 4) {
             break;
         }
+        session_->usbWaitStep = SessionController::kWatchdogPeriod;  // the product's checks
+        const auto start = Clock::now();
         ConnectAndWait();
+        EXPECT_LT(Clock::now() - start, 1s) << "a third of the soft-key panel's 3 s";
         EXPECT_EQ(LogMessages(), logs[c]);
-        EXPECT_EQ(boxes_, Lines{c == 1 ? "Timeout" : "reason 2"});
+        EXPECT_EQ(boxes_, Lines{c == 1 || c == 3 ? "Timeout" : "reason 2"});
         ExpectDown();
-        session_->Close();
-        engine_.CloseUsb();
+        EXPECT_EQ(usb_.OpenHandles(), 0) << "a failed connect keeps nothing claimed";
     }
+    usbDevice_.SetFaults({});
     EXPECT_EQ(store_->Load().method, soft ? 7 : 2);
     const auto screen = RandomBytes(150000);
     usbDevice_.SetScreenOverride(screen);
@@ -402,9 +467,44 @@ TEST_P(UsbStreaming, FailuresThenFramesAndKeys) {
     // Only the soft-key panel writes the USB timing line, without the frame's length.
     EXPECT_EQ(log.find(", 150000"), std::string::npos);
     EXPECT_EQ(std::regex_search(log, std::regex("   [0-9]+\\.[0-9]{3}\r\n")), soft);
+    // Disconnect, and a link the watchdog finds lost, let the device go.
+    session_->Stop();
+    session_->Disconnect();
+    EXPECT_EQ(usb_.OpenHandles(), 0);
+    session_->SetAutoReconnect(false);
+    ConnectAndWait();
+    ASSERT_EQ(session_->linkState(), LinkState::Connected);
+    EXPECT_EQ(usb_.OpenHandles(), 2);
+    session_->Start();
     usb_.SetFaults({.stallRead = true});
-    ASSERT_TRUE(WaitFor([&] { return session_->linkState() != LinkState::Connected; }, 8s));
+    ASSERT_TRUE(StateIs(LinkState::Disconnected, 8s));
     EXPECT_NE(Log().find("Receive Fail : STR_ERROR_PACKET\n"), std::string::npos);
+    EXPECT_EQ(usb_.OpenHandles(), 0);
+}
+
+// Closing the window at any moment of a connect (before the job runs, while it connects,
+// while it waits for the answer) ends within 2 s, and nothing is published after it: the
+// link stays closed and no later connect of the job takes hold.
+TEST_F(Session, ACloseAtAnyMomentOfAConnectEndsAtOnceAndPublishesNothing) {
+    sim().SetFaults({.silent = true});
+    usb_.SetFaults({.answerDelayMs = 5000});
+    for (const int method : {1, 2}) {
+        for (int step = 0; step < 24; ++step) {
+            SCOPED_TRACE(testing::Message() << "method " << method << ", step " << step);
+            Make(step % 2 == 0).SetLink(method, "127.0.0.1", "::1");
+            ASSERT_TRUE(session_->Connect());
+            // Offsets from at once to about 12 ms, spread over the job's life.
+            for (const auto until = Clock::now() + std::chrono::microseconds(500 * step);
+                 Clock::now() < until;) {
+            }
+            const auto start = Clock::now();
+            session_->Close();
+            EXPECT_LT(Clock::now() - start, 2s);
+            EXPECT_TRUE(engine_->link().Closed());
+            EXPECT_EQ(engine_->link().Method(), 0) << "published after Close";
+            EXPECT_EQ(usb_.OpenHandles(), 0);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Panels, UsbStreaming, ::testing::Bool(),

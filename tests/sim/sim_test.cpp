@@ -64,7 +64,7 @@ TEST(SimServer, KeepsScreensSurvivesGarbageStopsPromptlyAndReportsBindFailures) 
     SimServer server;
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
     CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetPort(server.port());
     ASSERT_EQ(dev.ConnectTcp(), 1);
     const auto screen = [&] {
@@ -160,7 +160,7 @@ class RawClient {
 using Heard = RawClient::Heard;
 
 std::string EquipmentOf(CDevComm& dev) {
-    if (dev.RequestEquipment(false) != 1 || dev.ReceiveAnswer(nullptr) != 100) {
+    if (dev.RequestEquipment() != 1 || dev.ReceiveAnswer(nullptr) != 100) {
         return "failed: " + dev.ErrorText();
     }
     return reinterpret_cast<const char*>(dev.GetData());
@@ -188,7 +188,7 @@ TEST(SimServer, SilentAndNonReadingClientsHoldUpNobodyAndOneTooManyIsRefusedAtOn
     }
     // The last place: answered, well within the engine's deadline.
     CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetAddress("127.0.0.1");
     dev.SetPort(server.port());
     ASSERT_EQ(dev.ConnectTcp(), 1);
@@ -229,7 +229,7 @@ TEST(SimServer, ClientsIdleForTheLimitAreDroppedThoseAskingWithinItAreNot) {
     RawClient silent(server.port());
     ASSERT_TRUE(silent.connected());
     CDevComm dev;
-    dev.Init(nullptr);
+    dev.Init();
     dev.SetAddress("127.0.0.1");
     dev.SetPort(server.port());
     ASSERT_EQ(dev.ConnectTcp(), 1);
@@ -312,7 +312,7 @@ TEST(SimServer, ListensOnTheLoopbackAddressesAloneByDefault) {
             continue;
         }
         CDevComm dev;
-        dev.Init(nullptr);
+        dev.Init();
         dev.SetAddress(ipv6 ? "::1" : "127.0.0.1");
         dev.SetPort(server.port());
         ASSERT_EQ(ipv6 ? dev.ConnectTcp6() : dev.ConnectTcp(), 1);

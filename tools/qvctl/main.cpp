@@ -121,18 +121,18 @@ int UsbRule(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-// The whole answer, or its failure; the engine ends it within its answer deadline whatever
+// The whole answer, or its failure; the link ends it within its answer deadline whatever
 // the instrument sends.
-bool Await(qv::CDevComm& dev) {
-    return dev.ReceiveAnswer(nullptr) == 100;
+bool Fetch(qv::Link& link, std::uint8_t code, qv::Answer& answer) {
+    static const qv::FileEntry kScreen =
+        *qv::BuildFileEntry(qv::kScreenFileName, qv::kScreenFileSize);
+    const auto request =
+        code == qv::REQ_SCREEN ? qv::RequestFrame(code, kScreen) : qv::RequestFrame(code);
+    return link.Exchange(request, answer) == 100;
 }
 
-bool FetchScreen(qv::CDevComm& dev) {
-    return dev.RequestScreen() == 1 && Await(dev);
-}
-
-int Fail(const char* what, const qv::CDevComm& dev) {
-    std::fprintf(stderr, "qvctl: %s: %s\n", what, dev.ErrorText().c_str());
+int Fail(const char* what, const qv::Answer& answer) {
+    std::fprintf(stderr, "qvctl: %s: %s\n", what, answer.error.c_str());
     return kExitFailed;
 }
 
@@ -145,17 +145,17 @@ int SaveScreenshot(const std::string& path, const std::uint8_t* data, std::size_
     return qv::ReplaceFile(path, data, size, exists ? (st.st_mode & 0666) : 0666);
 }
 
-int Watch(qv::CDevComm& dev, long count) {
+int Watch(qv::Link& link, qv::Answer& answer, long count) {
     std::vector<double> times;
     times.reserve(static_cast<std::size_t>(count));
     for (long i = 0; i < count; ++i) {
         const auto start = Clock::now();
-        if (!FetchScreen(dev)) {
-            return Fail("screen", dev);
+        if (!Fetch(link, qv::REQ_SCREEN, answer)) {
+            return Fail("screen", answer);
         }
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         times.push_back(ms);
-        std::printf("frame %ld: %.3f ms, %d bytes\n", i + 1, ms, dev.GetDataLength());
+        std::printf("frame %ld: %.3f ms, %zu bytes\n", i + 1, ms, answer.length());
         std::fflush(stdout);
     }
     std::sort(times.begin(), times.end());
@@ -230,7 +230,6 @@ int main(int argc, char** argv) {
     }
 
     qv::CDevComm dev;
-    dev.Init(nullptr);
     dev.SetAddress(target.host);
     dev.SetPort(target.port);
     // An IPv6 literal needs no --ipv6; the flag still sends a name through the IPv6 connect.
@@ -242,35 +241,36 @@ int main(int argc, char** argv) {
     }
 
     int rc = kExitOk;
+    qv::Answer answer;
     if (verb == "info") {
-        if (dev.RequestEquipment(false) != 1 || !Await(dev)) {
-            rc = Fail("equipment information", dev);
+        if (!Fetch(dev.link(), qv::REQ_EQINFO, answer)) {
+            rc = Fail("equipment information", answer);
         } else {
             // The instrument's text, cut at its zero, with nothing a terminal would act on.
-            const auto* name = reinterpret_cast<const char*>(dev.GetData());
-            const std::size_t length =
-                name != nullptr ? strnlen(name, static_cast<std::size_t>(dev.GetDataLength())) : 0;
-            std::printf("%s\n", qv::Printable(std::string_view(name, length)).c_str());
+            const auto* name = reinterpret_cast<const char*>(answer.data());
+            std::printf(
+                "%s\n",
+                qv::Printable(std::string_view(name, strnlen(name, answer.length()))).c_str());
         }
     } else if (verb == "screenshot") {
-        if (!FetchScreen(dev)) {
-            rc = Fail("screen", dev);
-        } else if (const int error = SaveScreenshot(args[2], dev.GetData(),
-                                                    static_cast<std::size_t>(dev.GetDataLength()));
+        if (!Fetch(dev.link(), qv::REQ_SCREEN, answer)) {
+            rc = Fail("screen", answer);
+        } else if (const int error = SaveScreenshot(args[2], answer.data(), answer.length());
                    error != 0) {
             std::fprintf(stderr, "qvctl: cannot write %s: %s\n", args[2].c_str(),
                          std::system_category().message(error).c_str());
             rc = kExitFailed;
         } else {
-            std::printf("%s: %d bytes\n", args[2].c_str(), dev.GetDataLength());
+            std::printf("%s: %zu bytes\n", args[2].c_str(), answer.length());
         }
     } else if (verb == "key") {
-        if (dev.SendCommand(args[2] + "\n") != 1) {
+        if (dev.link().Send(qv::RequestFrame(qv::REQ_CMD, *qv::BuildTextPayload(args[2] + "\n"))) !=
+            1) {
             std::fprintf(stderr, "qvctl: the command could not be sent\n");
             rc = kExitFailed;
         }
     } else {
-        rc = Watch(dev, watchCount);
+        rc = Watch(dev.link(), answer, watchCount);
     }
     dev.Disconnect();
     return rc;

@@ -10,6 +10,11 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
+
+#include "panels/PanelKey.h"
+#include "panels/hardkey/HardKeyTable.h"
+#include "panels/softkey/SoftKeyTable.h"
 
 namespace skingen {
 
@@ -41,6 +46,55 @@ Design DesignOf(Panel panel) {
         return {1023, 679, QRect(111, 25, 800, 480)};
     }
     return {1282, 767, QRect(41, 39, 800, 600)};
+}
+
+// The panel's keys as its window builds them.
+std::span<const qv::PanelKey> KeysOf(Panel panel) {
+    if (panel == Panel::HardKey) {
+        return qv::hardkey::kKeys;
+    }
+    return qv::softkey::kKeys;
+}
+
+// The knob's row at 100 %: its design place and size.
+const qv::skin::KnobSkin& DesignKnob(Panel panel) {
+    for (const qv::skin::KnobSkin& knob : qv::skin::kKnobs) {
+        if (knob.panel == panel && knob.scale == 0) {
+            return knob;
+        }
+    }
+    return qv::skin::kKnobs[0];
+}
+
+// A recess keys sit in: around the keys firstId to lastId (their 100 % images), the moulding's
+// margins on each side, at 100 %.
+struct Plate {
+    Panel panel;
+    int firstId, lastId;
+    int left, top, right, bottom;
+    double radius;
+};
+
+constexpr Plate kPlates[] = {
+    {Panel::HardKey, 1073, 1078, 11, 11, 11, 12, 10},  // left column
+    {Panel::HardKey, 1079, 1084, 11, 11, 11, 12, 10},  // right column
+    {Panel::HardKey, 1085, 1098, 12, 7, 8, 3, 10},     // numeric pad
+    {Panel::HardKey, 1099, 1100, 8, 7, 8, 8, 16},      // arrow pair
+    {Panel::SoftKey, 1013, 1021, 8, 10, 9, 8, 10},     // soft keys, uniform from top to bottom
+    {Panel::SoftKey, 1022, 1028, 10, 7, 11, 9, 10},    // function row
+    {Panel::SoftKey, 1029, 1042, 11, 9, 10, 10, 10},   // numeric pad
+};
+
+// The plate's rectangle at 100 %.
+QRect PlateRect(const Plate& plate) {
+    QRect keys;
+    for (const qv::PanelKey& key : KeysOf(plate.panel)) {
+        if (key.id >= plate.firstId && key.id <= plate.lastId) {
+            const qv::skin::ImageSet& image = key.skin->sets[0];
+            keys |= QRect(key.skin->x, key.skin->y, image.width, image.height);
+        }
+    }
+    return keys.adjusted(-plate.left, -plate.top, plate.right, plate.bottom);
 }
 
 // Never pure white inside artwork: pure white is the transparent colour of key images.
@@ -245,17 +299,16 @@ const QImage& SkinPainter::Background(Panel panel, int scale) {
     p.setBrush(kGlass);
     p.drawRect(screen.adjusted(-1, -1, 1, 1));
 
-    if (panel == Panel::HardKey) {
-        plate(SR(12, 24, 87, 470), 10);     // left column
-        plate(SR(924, 24, 87, 470), 10);    // right column
-        plate(SR(110, 510, 525, 163), 10);  // numeric pad
-        plate(SR(714, 547, 54, 118), 16);   // arrow pair
-    } else {
-        plate(SR(894, 28, 76, 668), 10);    // soft keys, uniform from top to bottom
-        plate(SR(28, 698, 824, 52), 10);    // function row
-        plate(SR(994, 400, 266, 324), 10);  // numeric pad
-        // Cursor ring around the knob.
-        const QPointF c(S(1030 + 88.5), S(120 + 88.5));
+    for (const Plate& pl : kPlates) {
+        if (pl.panel == panel) {
+            const QRect r = PlateRect(pl);
+            plate(SR(r.x(), r.y(), r.width(), r.height()), pl.radius);
+        }
+    }
+    if (panel == Panel::SoftKey) {
+        // Cursor ring around the knob, reaching the arrow keys' outer edges.
+        const qv::skin::KnobSkin& knob = DesignKnob(panel);
+        const QPointF c(S(knob.x + knob.size / 2.0), S(knob.y + knob.size / 2.0));
         p.setPen(QPen(QColor(22, 24, 27), 1.0));
         p.setBrush(kPlate);
         p.drawEllipse(c, S(150), S(150));
@@ -265,10 +318,8 @@ const QImage& SkinPainter::Background(Panel panel, int scale) {
     }
 
     // Wells the keys sit in, at the keys' laid-out places and image sizes.
-    const auto& keys = panel == Panel::HardKey
-                           ? std::span<const qv::skin::KeySkin>(qv::skin::kHardKeys)
-                           : std::span<const qv::skin::KeySkin>(qv::skin::kSoftKeys);
-    for (const qv::skin::KeySkin& k : keys) {
+    for (const qv::PanelKey& key : KeysOf(panel)) {
+        const qv::skin::KeySkin& k = *key.skin;
         const auto& set = k.sets[static_cast<std::size_t>(scale)];
         const QRectF r(Scaled(k.x, scale), Scaled(k.y, scale), set.width, set.height);
         const double rr = std::min(r.width(), r.height()) * 0.22;
@@ -640,10 +691,8 @@ QImage SkinPainter::Assemble(Panel panel, int scale) {
     const QRect screen(Scaled(d.screen.x(), scale), Scaled(d.screen.y(), scale),
                        Scaled(d.screen.width(), scale), Scaled(d.screen.height(), scale));
     p.drawImage(screen, PaintScreen(screen.size()));
-    const auto& keys = panel == Panel::HardKey
-                           ? std::span<const qv::skin::KeySkin>(qv::skin::kHardKeys)
-                           : std::span<const qv::skin::KeySkin>(qv::skin::kSoftKeys);
-    for (const auto& k : keys) {
+    for (const qv::PanelKey& panelKey : KeysOf(panel)) {
+        const qv::skin::KeySkin& k = *panelKey.skin;
         const auto& set = k.sets[static_cast<std::size_t>(scale)];
         const Entry* e = qv::skin::Find(set.ids[0]);
         QImage key = Paint(*e).convertToFormat(QImage::Format_ARGB32);
