@@ -9,7 +9,7 @@
 
 #include "bench/BenchStats.h"
 #include "panels/ImageServices.h"
-#include "panels/JpegMarkers.h"
+#include "session/JpegMarkers.h"
 #include "sim/SimInstrument.h"
 #include "tests/panels/BadJpegs.h"
 

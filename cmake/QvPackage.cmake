@@ -53,8 +53,12 @@ over TCP (IPv4 or IPv6) or USB, shows the instrument's live screen in a
 picture of its front panel, and turns clicks, knob turns, PC keys and
 screen touches into the instrument's own commands.
 .
+Recordings export to video files any player opens (H.264 in MP4) or
+keep the instrument's frames as received (Motion-JPEG in Matroska).
+.
 The package also holds qvsim, a simulated instrument for trying the
 program without one, and qvctl, a command-line client that also tells
-why a USB instrument cannot be opened and prints the udev rule for it.")
+why a USB instrument cannot be opened, prints the udev rule for it, and
+records an instrument's screen straight into a video file.")
 
 include(CPack)

@@ -152,4 +152,58 @@ int ReplaceFile(const std::string& path, const std::uint8_t* data, std::size_t l
     return error;
 }
 
+int NewFile::Create(const std::string& path) {
+    Discard();
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        std::string temp = path + "." + RandomSuffix();
+        const int fd =
+            ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            fd_ = fd;
+            path_ = path;
+            temp_ = std::move(temp);
+            return 0;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+    }
+    return EEXIST;
+}
+
+int NewFile::Commit(bool replace) {
+    if (fd_ < 0) {
+        return EBADF;
+    }
+    int error = ::close(fd_) == 0 ? 0 : errno;
+    fd_ = -1;
+    bool renamed = false;
+    if (error == 0) {
+        renamed = (replace ? ::rename(temp_.c_str(), path_.c_str())
+                           : ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path_.c_str(),
+                                         RENAME_NOREPLACE)) == 0;
+        error = renamed ? 0 : errno;
+        // A file system without it: a hard link is made only under a free name.
+        if (!replace && error == EINVAL) {
+            error = ::link(temp_.c_str(), path_.c_str()) == 0 ? 0 : errno;
+        }
+    }
+    if (!renamed) {
+        ::unlink(temp_.c_str());
+    }
+    temp_.clear();
+    return error;
+}
+
+void NewFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
 }  // namespace qv

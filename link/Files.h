@@ -48,4 +48,34 @@ int CreateNumberedFile(int dirFd, const std::string& name, std::string& taken);
 // replaced, not written through. Nothing is left behind on failure. 0 or an errno value.
 int ReplaceFile(const std::string& path, const std::uint8_t* data, std::size_t length, mode_t mode);
 
+// A file written under a temporary name beside its final path and given that name only when
+// it is whole. The temporary file is new (never an existing one, never through a link), mode
+// 0600, open for reading and writing; the rename replaces a link at the final name, never the
+// file it points to.
+class NewFile {
+  public:
+    NewFile() = default;
+    ~NewFile() { Discard(); }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Creates the temporary file for path. 0 or an errno value.
+    int Create(const std::string& path);
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    const std::string& tempPath() const { return temp_; }
+
+    // Closes the file and gives it its name. replace false: a name that exists (a link
+    // included) is left alone and EEXIST returned, the check and the rename one step. 0 or
+    // an errno value; on failure the temporary file is removed.
+    int Commit(bool replace);
+    // Closes and removes the temporary file. Nothing when there is none.
+    void Discard();
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+    std::string temp_;
+};
+
 }  // namespace qv

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "panels/JpegMarkers.h"
+#include "session/JpegMarkers.h"
 
 class QPainter;
 class QRect;

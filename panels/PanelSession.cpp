@@ -19,6 +19,7 @@
 #include "panels/PaneNote.h"
 #include "panels/ScreenCapture.h"
 #include "panels/ShareKeys.h"
+#include "panels/VideoExport.h"
 #include "resources/ids.h"
 #include "session/Controls.h"
 #include "session/LivePacing.h"
@@ -69,6 +70,7 @@ PanelSession::PanelSession(CPanelDlg& window, qv::SettingsStore& store, Options 
       screen_(new CScreenView(options_.screenSize, &window)),
       menu_(new QMenu(&window)),
       capture_(new ScreenCapture(this)),
+      export_(new VideoExport(window, this)),
       paneNote_(new PaneNote([this](const QString& text) { view_->SetPaneText(0, text); }, this)),
       renderer_(options_.traits.softKey) {
     screen_->setObjectName(QStringLiteral("ctrl%1").arg(ids::kHardScreenPicture));
@@ -78,6 +80,7 @@ PanelSession::PanelSession(CPanelDlg& window, qv::SettingsStore& store, Options 
         engine_.SetPort(options_.port);
     }
     connect(capture_, &ScreenCapture::note, this, &PanelSession::ShowNote);
+    connect(export_, &VideoExport::note, this, &PanelSession::ShowNote);
     connect(capture_, &ScreenCapture::recordingChanged, this, [this] { ShowRecording(); });
     BuildMenu();
 }
@@ -136,6 +139,8 @@ void PanelSession::Shutdown() {
     if (share_) {
         share_->Stop();
     }
+    // An export under way stops at its next frame and leaves nothing behind.
+    export_->Cancel();
     // A drawing thread waiting for room in the recording's queue goes on to its end.
     capture_->StopRecording();
     if (session_) {
@@ -373,6 +378,8 @@ void PanelSession::BuildMenu() {
     copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
     window_.addAction(copy);
     add(*menu_, ids::kCmdRecord, "Record");
+    QAction* exportItem = add(*menu_, ids::kCmdExportRecording, "Export recording\u2026");
+    exportItem->setCheckable(false);
     QMenu* live = menu_->addMenu(QStringLiteral("Live rate"));
     for (const ScaleItem& item : kLiveRate) {
         add(*live, item.id, item.text);
@@ -458,6 +465,9 @@ bool PanelSession::Command(int id) {
             return true;
         case ids::kCmdCopyScreen:
             capture_->CopyScreen();
+            return true;
+        case ids::kCmdExportRecording:
+            export_->PickAndExport();
             return true;
         case ids::kCmdRecord:
             ToggleRecord();

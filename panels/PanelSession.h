@@ -26,6 +26,7 @@ class CPanelDlg;
 class CScreenView;
 class PaneNote;
 class ScreenCapture;
+class VideoExport;
 class QAction;
 class QMenu;
 class QStatusBar;
@@ -67,6 +68,7 @@ class PanelSession : public QObject {
     QStatusBar* statusBar() const;
     QMenu& menu() { return *menu_; }
     ScreenCapture& capture() { return *capture_; }
+    VideoExport& videoExport() { return *export_; }
     bool networkUp() const { return options_.networkUp; }
 
     // A pane's own text. Pane 0's (the session's, such as the link's health) lies under the
@@ -139,6 +141,7 @@ class PanelSession : public QObject {
     CScreenView* screen_;
     QMenu* menu_;
     ScreenCapture* capture_;
+    VideoExport* export_;
     PaneNote* paneNote_;
     std::unique_ptr<qv::SessionController> session_;
     std::unique_ptr<qv::share::ShareSession> share_;

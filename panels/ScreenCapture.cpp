@@ -110,6 +110,10 @@ QString ScreenCapture::Folder() {
     return QDir::cleanPath(pictures + QStringLiteral("/QVRemote"));
 }
 
+QString ScreenCapture::ShortPath(const QString& path) {
+    return Short(path);
+}
+
 QString ScreenCapture::SaveName(const QString& model, const std::tm& local) {
     QString name;
     for (const QChar c : model.left(40)) {

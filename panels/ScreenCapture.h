@@ -57,6 +57,8 @@ class ScreenCapture : public QObject {
 
     // Where saved screens and recordings go.
     static QString Folder();
+    // A path for a note: the home folder as "~".
+    static QString ShortPath(const QString& path);
     // "<model>_YYYYMMDD_HHMMSS.jpg"; the model name is kept to letters, digits, '-' and '_'.
     static QString SaveName(const QString& model, const std::tm& local);
 

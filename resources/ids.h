@@ -64,6 +64,7 @@ inline constexpr int kCmdLiveNormal = 32804;
 inline constexpr int kCmdLiveResponsive = 32805;
 inline constexpr int kCmdLiveFast = 32806;
 inline constexpr int kCmdShare = 32820;  // "Share in browser…"
+inline constexpr int kCmdExportRecording = 32808;  // "Export recording…"
 
 // Timers.
 inline constexpr int kTimerReplay = 100;
@@ -92,6 +93,7 @@ inline constexpr int kReplayStop = 1054;
 inline constexpr int kReplayPlay = 1055;
 inline constexpr int kReplayFaster = 1056;
 inline constexpr int kReplaySpeedLabel = 1057;
+inline constexpr int kReplayExport = 1058;  // "Export video…"
 inline constexpr int kReplaySlider = 1059;
 
 // Model-line dialog.

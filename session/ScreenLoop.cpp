@@ -238,7 +238,7 @@ bool ScreenLoop::RunCycle() {
     }
 
     if (sink) {
-        sink({engine_.GetData(), static_cast<std::size_t>(engine_.GetDataLength())});
+        sink({answer_.data(), answer_.length()});
     }
     const std::string path = session_.FramePath();
     int saved = 0;

@@ -11,17 +11,18 @@ set(rules
   "platform|link platform||libusb udev"
   "sim|link sim|Core Gui|"
   "session|link session resources|Core|"
+  "media|link session media||ffmpeg"
   "share|link session share resources|Core Network HttpServer WebSockets|"
   "widgets|link session widgets resources|Core Gui Widgets|"
   "dialogs|link session widgets dialogs resources|Core Gui Widgets|"
-  "panels|link session share widgets dialogs panels resources|Core Gui Widgets Network|"
-  "app|link platform session share widgets dialogs panels app resources|Core Gui Widgets|"
-  "tools|link platform session widgets tools resources|Core Gui|"
-  "tools/qvctl|link platform session share panels widgets tools resources|Core Network|"
-  "tools/panelshot|link session widgets dialogs panels sim resources|Core Gui Widgets|"
+  "panels|link session media share widgets dialogs panels resources|Core Gui Widgets Network|"
+  "app|link platform session media share widgets dialogs panels app resources|Core Gui Widgets|"
+  "tools|link platform session media widgets tools resources|Core Gui|"
+  "tools/qvctl|link platform session media share panels widgets tools resources|Core Network|"
+  "tools/panelshot|link session media widgets dialogs panels sim resources|Core Gui Widgets|"
   "tools/skingen|widgets panels tools resources|Core Gui|"
 )
-set(our_folders link platform sim session share widgets dialogs panels app tools resources tests bench)
+set(our_folders link platform sim session media share widgets dialogs panels app tools resources tests bench)
 
 function(qt_module header out)
   set(module "")
@@ -76,6 +77,9 @@ foreach(rule IN LISTS rules)
         endif()
         if(header MATCHES "^(libusb|libudev)" AND NOT "libusb" IN_LIST libraries)
           list(APPEND violations "${rel}: <${header}> (only platform talks to the system's USB)")
+        endif()
+        if(header MATCHES "^lib(avformat|avcodec|avutil|swscale)/" AND NOT "ffmpeg" IN_LIST libraries)
+          list(APPEND violations "${rel}: <${header}> (only media talks to FFmpeg)")
         endif()
         if(header MATCHES "^gtest/")
           list(APPEND violations "${rel}: <${header}> (test code outside tests)")

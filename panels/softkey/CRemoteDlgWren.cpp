@@ -8,6 +8,7 @@
 #include <QScreen>
 
 #include "panels/CScreenView.h"
+#include "panels/VideoExport.h"
 #include "panels/softkey/CReplayBar.h"
 #include "panels/softkey/SoftKeyTable.h"
 #include "resources/ids.h"
@@ -99,6 +100,8 @@ void CRemoteDlgWren::BuildReplay() {
             panelSession().Command(ids::kCmdStop);
         }
     });
+    connect(bar, &CReplayBar::exportRequested, this,
+            [this](const QString& folder) { panelSession().videoExport().ExportFolder(folder); });
     replayBar_ = bar;
 
     QAction* item = menu().addAction(QStringLiteral("Replay\u2026"));

@@ -47,12 +47,15 @@ CReplayBar::CReplayBar(QWidget* parent)
 
     stateLabel_->setText(tr("No folder"));
     layout->addWidget(stateLabel_);
+    auto* exportVideo = AddButton(ids::kReplayExport, QStringLiteral("Export video\u2026"));
 
     connect(open, &QPushButton::clicked, player_, &ReplayPlayer::Open);
     connect(slower, &QPushButton::clicked, player_, &ReplayPlayer::Slower);
     connect(stop, &QPushButton::clicked, player_, &ReplayPlayer::Stop);
     connect(play, &QPushButton::clicked, player_, &ReplayPlayer::Play);
     connect(faster, &QPushButton::clicked, player_, &ReplayPlayer::Faster);
+    connect(exportVideo, &QPushButton::clicked, this,
+            [this] { emit exportRequested(QString::fromStdString(player_->folder())); });
 
     // Only the user's moves seek; the player's own position updates are blocked below.
     connect(slider_, &QSlider::valueChanged, player_, &ReplayPlayer::SeekTo);
@@ -94,6 +97,9 @@ void CReplayBar::UpdateEnabled() {
     slider_->setEnabled(haveFrames);
     if (auto* play = findChild<QPushButton*>(CtrlName(qv::ids::kReplayPlay))) {
         play->setEnabled(haveFrames);
+    }
+    if (auto* exportVideo = findChild<QPushButton*>(CtrlName(qv::ids::kReplayExport))) {
+        exportVideo->setEnabled(!player_->folder().empty());
     }
 }
 

@@ -1,5 +1,6 @@
 // The replay controls as one compact bar the soft-key panel shows below itself: open, slower,
-// stop, play, faster, the speed label and the position slider, each named "ctrl<id>".
+// stop, play, faster, the speed label, the position slider and "Export video…" (the open
+// folder to a video file), each named "ctrl<id>".
 #pragma once
 
 #include <QWidget>
@@ -28,6 +29,8 @@ class CReplayBar : public QWidget {
   signals:
     // Play was pressed and frames are coming: the panel stops live streaming.
     void startedPlaying();
+    // "Export video…" for the open folder.
+    void exportRequested(const QString& folder);
 
   private:
     QPushButton* AddButton(int id, const QString& text);

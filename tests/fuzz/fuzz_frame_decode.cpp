@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "panels/ImageServices.h"
-#include "panels/JpegMarkers.h"
+#include "session/JpegMarkers.h"
 
 namespace {
 

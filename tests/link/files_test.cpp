@@ -167,6 +167,37 @@ TEST_F(Files, ReplaceGivesTheModeLessTheUmaskReplacesALinkAndLeavesNothingOnFail
     EXPECT_EQ(Others({"shot.jpg", "victim", "link.jpg", "held.jpg"}), std::vector<std::string>{});
 }
 
+// A file named only when whole: a name that is taken (a planted link among them) is refused
+// unless replacing was asked, and then the link is replaced, never written through; a
+// discarded file leaves nothing.
+TEST_F(Files, ANewFileTakesItsNameWholeOrNotAtAll) {
+    const std::string victim = At("victim");
+    std::ofstream(victim) << "keep";
+    fs::create_symlink(victim, At("link.mkv"));
+    NewFile file;
+    ASSERT_EQ(file.Create(At("link.mkv")), 0);
+    EXPECT_EQ(FileMode(file.tempPath()), S_IFREG | 0600u);
+    ASSERT_EQ(WriteAll(file.fd(), reinterpret_cast<const std::uint8_t*>("new"), 3), 0);
+    EXPECT_EQ(file.Commit(false), EEXIST);
+    EXPECT_TRUE(fs::is_symlink(At("link.mkv")));
+    EXPECT_EQ(Others({"victim", "link.mkv"}), std::vector<std::string>{});
+
+    ASSERT_EQ(file.Create(At("link.mkv")), 0);
+    ASSERT_EQ(WriteAll(file.fd(), reinterpret_cast<const std::uint8_t*>("new"), 3), 0);
+    EXPECT_EQ(file.Commit(true), 0);
+    EXPECT_EQ(ReadAll(victim), "keep");
+    EXPECT_EQ(ReadAll(At("link.mkv")), "new");
+    EXPECT_EQ(FileMode(At("link.mkv")), S_IFREG | 0600u);
+
+    ASSERT_EQ(file.Create(At("free.mp4")), 0);
+    EXPECT_EQ(file.Commit(false), 0);
+    ASSERT_EQ(file.Create(At("gone.mp4")), 0);
+    file.Discard();
+    EXPECT_EQ(Others({"victim", "link.mkv", "free.mp4"}), std::vector<std::string>{});
+    EXPECT_EQ(file.Commit(true), EBADF);
+    EXPECT_EQ(NewFile().Create(At("no-folder/x.mkv")), ENOENT);
+}
+
 TEST(Printable, ControlCharactersAndEscapeSequencesComeOutEscapedTextAsItIs) {
     using namespace std::string_literals;
     const std::pair<std::string, std::string> texts[] = {

@@ -11,8 +11,8 @@
 
 #include "panels/FrameRenderer.h"
 #include "panels/ImageServices.h"
-#include "panels/JpegMarkers.h"
 #include "session/ActivityLog.h"
+#include "session/JpegMarkers.h"
 #include "tests/TestFiles.h"
 #include "tests/panels/BadJpegs.h"
 

@@ -1,5 +1,6 @@
 // qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N
 // qvctl usb [--all] | usb-rule VID:PID [--older]
+// qvctl export FOLDER OUT.mkv|OUT.mp4 | record TARGET OUT.mkv|OUT.mp4 (Export.cpp, Record.cpp)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
 #include "tools/qvctl/Serve.h"
+#include "tools/qvctl/Export.h"
 #include "tools/qvctl/Target.h"
 #include "tools/qvctl/UsbSetup.h"
 
@@ -38,7 +40,10 @@ constexpr const char* kUsage =
     "       qvctl serve HOST[:PORT] [--panel soft|hard] [--listen ADDR:PORT] [--control]\n"
     "             [--max-viewers N] [--rate normal|responsive|fast] [--cert FILE --key FILE]\n"
     "       qvctl usb [--all]\n"
-    "       qvctl usb-rule VID:PID [--older]\n";
+    "       qvctl usb-rule VID:PID [--older]\n"
+    "       qvctl export FOLDER OUT.mkv|OUT.mp4 [--force]\n"
+    "       qvctl record TARGET OUT.mkv|OUT.mp4 [--seconds N] [--rate normal|responsive|fast]\n"
+    "                    [--force] [--ipv6]\n";
 
 void Usage() {
     std::fputs(kUsage, stderr);
@@ -65,6 +70,12 @@ void Help() {
         "                       may open them and, if not, why; --all lists every device\n"
         "  usb-rule VID:PID     print the udev rule line for that device (ids as lsusb shows\n"
         "                       them); --older for an instrument of the older generation\n"
+        "  export FOLDER OUT    write a recording folder (rec_...) to a video file: .mkv keeps\n"
+        "                       the JPEG screens as they came, .mp4 is H.264 for any player;\n"
+        "                       --force replaces an existing OUT\n"
+        "  record TARGET OUT    record the instrument's screen into a video file until\n"
+        "                       --seconds N have passed or the program is stopped (Ctrl+C,\n"
+        "                       SIGTERM); a lost link is healed and the gap is a held frame\n"
         "\n"
         "  --ipv6               connect over IPv6\n"
         "  -h, --help           show this help\n"
@@ -187,6 +198,12 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args.front() == "serve") {
         return qvctl::Serve(argc, argv, {args.begin() + 1, args.end()});
+    }
+    if (!args.empty() && args.front() == "export") {
+        return qvctl::RunExport(args);
+    }
+    if (!args.empty() && args.front() == "record") {
+        return qvctl::RunRecord(argc, argv, args);
     }
     bool ipv6 = false;
     if (!args.empty() && args.front() == "--ipv6") {

@@ -1,4 +1,4 @@
-#include "panels/JpegMarkers.h"
+#include "session/JpegMarkers.h"
 
 #include <cstring>
 
