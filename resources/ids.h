@@ -63,7 +63,7 @@ inline constexpr int kCmdRecord = 32803;
 inline constexpr int kCmdLiveNormal = 32804;
 inline constexpr int kCmdLiveResponsive = 32805;
 inline constexpr int kCmdLiveFast = 32806;
-inline constexpr int kCmdShare = 32820;  // "Share in browser…"
+inline constexpr int kCmdShare = 32820;            // "Share in browser…"
 inline constexpr int kCmdExportRecording = 32808;  // "Export recording…"
 
 // Timers.

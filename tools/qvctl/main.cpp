@@ -22,8 +22,8 @@
 #include "link/Printable.h"
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
-#include "tools/qvctl/Serve.h"
 #include "tools/qvctl/Export.h"
+#include "tools/qvctl/Serve.h"
 #include "tools/qvctl/Target.h"
 #include "tools/qvctl/UsbSetup.h"
 
