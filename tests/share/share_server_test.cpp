@@ -232,14 +232,14 @@ TEST_F(ShareServerTest, AWrongOrMissingTokenGetsNothingButAClosedSocket) {
     bad[0] = bad[0] == 'a' ? 'b' : 'a';
     wrong.ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(QString(bad)));
     ASSERT_TRUE(WaitFor([&] { return wrong.closed; }));
-    EXPECT_EQ(wrong.ws.closeCode(), 4001);
+    EXPECT_EQ(static_cast<int>(wrong.ws.closeCode()), 4001);
     EXPECT_TRUE(wrong.frames.empty());
     EXPECT_TRUE(wrong.texts.empty());
 
     Viewer silent(Origin());
     silent.ws.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_.Port())));
     ASSERT_TRUE(WaitFor([&] { return silent.closed; }, 3000));  // the hello deadline
-    EXPECT_EQ(silent.ws.closeCode(), 4001);
+    EXPECT_EQ(static_cast<int>(silent.ws.closeCode()), 4001);
     EXPECT_TRUE(silent.frames.empty());
     EXPECT_EQ(server_.Viewers(), 0);
 }
@@ -343,7 +343,7 @@ TEST_F(ShareServerTest, TheNinthViewerOfEightIsToldWhy) {
     QString why;
     EXPECT_TRUE(ninth->Has("refused", &why));
     EXPECT_EQ(why, "This share has its 8 viewers already; try again later.");
-    EXPECT_EQ(ninth->ws.closeCode(), 4008);
+    EXPECT_EQ(static_cast<int>(ninth->ws.closeCode()), 4008);
     EXPECT_FALSE(ninth->Has("welcome"));
     PushAndWait(Jpeg(4), readers);
     EXPECT_TRUE(WaitFor([&] { return viewers_ == 8; }));
@@ -451,7 +451,7 @@ TEST_F(ShareServerTest, TokensAreNewForEachShareAndEndWithIt) {
     ASSERT_TRUE(WaitFor([&] { return old.opened; }));
     old.ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(QString(view)));
     ASSERT_TRUE(WaitFor([&] { return old.closed; }));
-    EXPECT_EQ(old.ws.closeCode(), 4001);
+    EXPECT_EQ(static_cast<int>(old.ws.closeCode()), 4001);
 }
 
 TEST_F(ShareServerTest, ListensOnLoopbackOnlyUnlessAllNetworksAreChosen) {
