@@ -286,15 +286,16 @@ TEST_F(Session, KeyAndTimingLinesOfBothPanels) {
         ASSERT_EQ(sent.size(), soft ? 4u : 3u);
         EXPECT_EQ(sent[0].text, soft ? "KEYP:QUAL:LOW" : "KEYP:RIGHT");
         // Arrival times: a late first line shortens the gap after it, so each gap only has to
-        // show a pause, and the three lines together the product's two whole ones (100 ms each,
-        // less 30 ms of delivery jitter: several times what a loaded machine shows).
+        // show a pause, and the three lines together more than one and a half of the product's
+        // (100 ms each): a writer pausing half as long stays under that, while a first line up
+        // to 50 ms late (seen: 34 ms under ThreadSanitizer on a loaded machine) passes.
         static_assert(SessionController::kHardKeyPause == 100ms);
         for (std::size_t i = 1; i < sent.size() && !soft; ++i) {
             EXPECT_GE(sent[i].at - sent[i - 1].at, SessionController::kHardKeyPause / 3);
         }
         if (!soft) {
             EXPECT_GE(sent.back().at - sent.front().at,
-                      2 * SessionController::kHardKeyPause - 30ms);
+                      2 * SessionController::kHardKeyPause - SessionController::kHardKeyPause / 2);
         }
         ASSERT_TRUE(Drawn(drawn_.load() + 1));
         const std::string log = Log();
