@@ -123,19 +123,19 @@ void SessionController::SetLink(int method, const std::string& ip, const std::st
 
 void SessionController::SetIpv4(const std::string& ip, const std::string& panePrefix) {
     settings_.ip = ip;
-    store_.StoreText(kSetIp, ip);
+    store_.StoreIpv4(ip);
     emit paneText(3, QString::fromStdString(panePrefix + ip));
 }
 
 void SessionController::SetQuality(int index) {
     settings_.quality = index;
-    store_.StoreInt(kSetQuality, index);
+    store_.StoreQuality(index);
 }
 
 void SessionController::SetAutoReconnect(bool on) {
     autoReconnect_.store(on);
     settings_.autoReconnect = on ? 1 : 0;
-    store_.StoreInt(kSetAutoReconnect, settings_.autoReconnect);
+    store_.StoreAutoReconnect(on);
     // Turned off while healing: the loss is reported as without it.
     if (!on && linkState_ == LinkState::Reconnecting) {
         retry_.stop();
@@ -147,7 +147,7 @@ void SessionController::SetAutoReconnect(bool on) {
 
 void SessionController::SetLiveRate(int rate) {
     settings_.liveRate = static_cast<int>(LiveRateOf(rate));
-    store_.StoreInt(kSetLiveRate, settings_.liveRate);
+    store_.StoreLiveRate(settings_.liveRate);
     if (loop_) {
         loop_->SetRate(LiveRateOf(settings_.liveRate));
     }
