@@ -36,7 +36,7 @@ class ScreenLoop;
 // Where the two panels differ.
 struct PanelTraits {
     bool softKey = false;
-    int usbWaitChecks = 101;  // response-ready checks, 100 ms apart, after a USB request
+    int usbWaitChecks = 101;  // the USB equipment answer's deadline, in checks 100 ms apart
 
     static PanelTraits HardKey();
     static PanelTraits SoftKey();
