@@ -1,10 +1,13 @@
 // The engine over loopback against the simulated instrument and peers that misbehave on
 // purpose; each limit of an answer on a virtual clock; abort and close from another thread.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <future>
-#include <optional>
 #include <thread>
 
 #include "link/CInterface.h"
@@ -124,46 +127,30 @@ TEST_F(Engine, WholeScreensOfEverySizeThatCommandsFromAnotherThreadNeverDisturb)
     }
 }
 
-// Every answer ends within its deadline, with its text, whatever the peer sends.
-// Two frames of an answer, then the answer again from its first.
-void Restart(MaliciousPeer::Wire& w) {
-    w.Send(Frames(3, {{0, "OLD0"}, {1, "OLD1"}, {0, "NEW0"}, {1, "NEW1"}, {2, "NEW2"}}));
-}
-void Silent(MaliciousPeer::Wire&) {}
-using Script = void (*)(MaliciousPeer::Wire&);
-
+// Every answer ends within its deadline, with its text, whatever the simulator's faults.
+// Restarts and a flood of frames that never end: Deadline, on the link's clock.
 struct PeerCase {
     const char* name;
-    sim::SimFaults faults;  // the simulator's, or
-    Script script;          // a peer of our own, which hangs up if told to
-    bool hangUp;
+    sim::SimFaults faults;
     int result;        // 100 or -1
-    const char* text;  // the error text, or a script's joined answer
+    const char* text;  // the error text
     ms atLeast, atMost;
-    ms deadline = CDevComm::kAnswerDeadline;
 };
-
-constexpr ms kShort = 800ms;  // whole frames arrive in time; not waited out for long
 
 // clang-format off
 const PeerCase kPeerCases[] = {
-    {"SplitIntoSingleBytes", {.splitWrites = 1}, nullptr, false, 100, "", 0ms, 10s},
-    {"SplitWithGaps", {.splitWrites = 700, .splitGapUs = 3000}, nullptr, false, 100, "", 0ms, 10s},
-    {"SlowFrames", {.frameDelayMs = 150}, nullptr, false, 100, "", 400ms, 5s},
-    {"FrameTooLate", {.frameDelayMs = 4000}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
-    {"ClosesMidAnswer", {.closeAfterFrames = 2}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 150ms, 1500ms},
-    {"GarbageBeforeFrame", {.garbageBeforeFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
-    {"BadChecksum", {.badChecksumEvery = 3}, nullptr, false, -1, "STR_ERROR_CHECKSUM", 0ms, 1s},
-    {"SkippedIndex", {.skipIndex = true}, nullptr, false, -1, "Communication Error!", 0ms, 1s},
-    {"FirstIndexOne", {.firstIndexOne = true}, nullptr, false, -1, "Communication Error!", 0ms, 1s},
-    {"OversizedFrame", {.oversizedFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
-    {"AnswerOverLimit", {.answerOverLimit = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 2s},
-    {"Flood", {}, Flood, false, -1, "STR_ERROR_TIMEOUT", kShort - 100ms, 3 * kShort, kShort},
-    {"Restart", {}, Restart, false, 100, "NEW0NEW1NEW2", 0ms, 1s},
+    {"SplitIntoSingleBytes", {.splitWrites = 1}, 100, "", 0ms, 10s},
+    {"SplitWithGaps", {.splitWrites = 700, .splitGapUs = 3000}, 100, "", 0ms, 10s},
+    {"SlowFrames", {.frameDelayMs = 150}, 100, "", 400ms, 5s},
     // Silent: one frame's worth of attempts. Hung up: every read fails at once, five pauses.
-    // A frame without end and a silence by ReceiveAnswer: Deadline, on the link's clock.
-    {"Silent", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
-    {"HangUp", {}, Silent, true, -1, "STR_ERROR_TIMEOUT", 200ms, 1000ms},
+    {"Silent", {.silent = true}, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
+    {"ClosesMidAnswer", {.closeAfterFrames = 2}, -1, "STR_ERROR_TIMEOUT", 150ms, 1500ms},
+    {"GarbageBeforeFrame", {.garbageBeforeFrame = true}, -1, "STR_ERROR_PACKET", 0ms, 1s},
+    {"BadChecksum", {.badChecksumEvery = 3}, -1, "STR_ERROR_CHECKSUM", 0ms, 1s},
+    {"SkippedIndex", {.skipIndex = true}, -1, "Communication Error!", 0ms, 1s},
+    {"FirstIndexOne", {.firstIndexOne = true}, -1, "Communication Error!", 0ms, 1s},
+    {"OversizedFrame", {.oversizedFrame = true}, -1, "STR_ERROR_PACKET", 0ms, 1s},
+    {"AnswerOverLimit", {.answerOverLimit = true}, -1, "STR_ERROR_PACKET", 0ms, 2s},
 };
 // clang-format on
 
@@ -177,20 +164,11 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
     const PeerCase& c = GetParam();
     CDevComm dev;
     dev.Init();
-    dev.SetAnswerDeadline(c.deadline);
-    std::optional<MaliciousPeer> bad;
-    std::optional<SimPeer> sim;
+    SimPeer sim(kLoopV4);
+    ASSERT_TRUE(sim.Connect(dev));
     const Bytes screen = RandomBytes(20000, 11);
-    if (c.script != nullptr) {
-        bad.emplace(c.script, c.hangUp);
-        dev.SetPort(bad->port());
-        ASSERT_EQ(dev.ConnectTcp(), 1);
-    } else {
-        sim.emplace(kLoopV4);
-        ASSERT_TRUE(sim->Connect(dev));
-        sim->server.instrument().SetScreenOverride(screen);
-        sim->server.instrument().SetFaults(c.faults);
-    }
+    sim.server.instrument().SetScreenOverride(screen);
+    sim.server.instrument().SetFaults(c.faults);
     const auto start = Clock::now();
     ASSERT_EQ(dev.RequestScreen(), 1);
     EXPECT_EQ(Await(dev), c.result) << dev.ErrorText();
@@ -201,7 +179,7 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
         EXPECT_EQ(data[dev.GetDataLength()], 0) << "nothing written past the answer";
     } else {
         EXPECT_EQ(std::string(data, static_cast<std::size_t>(dev.GetDataLength())),
-                  bad ? c.text : std::string(screen.begin(), screen.end()));
+                  std::string(screen.begin(), screen.end()));
     }
     EXPECT_GE(took, c.atLeast);
     EXPECT_LE(took, c.atMost);
@@ -210,9 +188,8 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
 INSTANTIATE_TEST_SUITE_P(Cases, Peers, ::testing::ValuesIn(kPeerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A peer on the link's clock, which moves only when the peer waits: each event's bytes are due
-// at its time from the request; a read waits for the next due byte or its window, and takes
-// whatever is due by then, as a socket would.
+// A peer on the link's clock, which moves only when the peer waits: each event's bytes (a
+// frame at most) come at its time from the request; a read waits for the next or its window.
 class TimedPeer final : public Transport {
   public:
     struct Event {
@@ -234,28 +211,16 @@ class TimedPeer final : public Transport {
             return 0;
         }
         clock_.AdvanceTo(start_ + events_[next_].at);
-        std::size_t n = 0;
-        for (; n < buffer.size() && next_ < events_.size() &&
-               start_ + events_[next_].at <= clock_.Now();) {
-            const Bytes& b = events_[next_].bytes;
-            const std::size_t take = std::min(b.size() - offset_, buffer.size() - n);
-            std::copy_n(b.begin() + static_cast<std::ptrdiff_t>(offset_), take,
-                        buffer.begin() + static_cast<std::ptrdiff_t>(n));
-            n += take;
-            offset_ += take;
-            if (offset_ == b.size()) {
-                ++next_;
-                offset_ = 0;
-            }
-        }
-        return static_cast<int>(n);
+        const Bytes& b = events_[next_++].bytes;
+        std::copy(b.begin(), b.end(), buffer.begin());
+        return static_cast<int>(b.size());
     }
     void Close() override {}
 
   private:
     fuzz::VirtualClock& clock_;
     std::vector<Event> events_;
-    std::size_t next_ = 0, offset_ = 0;
+    std::size_t next_ = 0;
     LinkClock::TimePoint start_{};
 };
 
@@ -270,24 +235,24 @@ std::vector<TimedPeer::Event> Timed(std::uint8_t count, const std::vector<std::p
     return out;
 }
 
-// The whole answer carrying payload in frames of kMaxPayload, all at once, or its bytes
-// spread evenly up to the last one's time.
+// The frames of an answer carrying payload, kMaxPayload bytes each, all at once; or, when
+// last is given, their bytes one by one, evenly up to the last one's time.
 std::vector<TimedPeer::Event> Screen(const Bytes& payload, ms last = 0ms) {
-    const std::size_t count =
-        std::max<std::size_t>(1, (payload.size() + kMaxPayload - 1) / kMaxPayload);
-    Bytes wire;
+    const std::size_t count = (payload.size() + kMaxPayload - 1) / kMaxPayload;
+    std::vector<TimedPeer::Event> out;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string_view part(reinterpret_cast<const char*>(payload.data()) + i * kMaxPayload,
                                     std::min(kMaxPayload, payload.size() - i * kMaxPayload));
-        const Bytes frame = Frames(static_cast<std::uint8_t>(count), {{static_cast<int>(i), part}});
-        wire.insert(wire.end(), frame.begin(), frame.end());
+        out.push_back(
+            {0ms, Frames(static_cast<std::uint8_t>(count), {{static_cast<int>(i), part}})});
     }
-    if (last == 0ms) {
-        return {{0ms, wire}};
-    }
-    std::vector<TimedPeer::Event> out;
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        out.push_back({last * static_cast<int>(i) / static_cast<int>(wire.size() - 1), {wire[i]}});
+    if (last > 0ms) {
+        const Bytes wire = out.front().bytes;
+        out.clear();
+        for (std::size_t i = 0; i < wire.size(); ++i) {
+            out.push_back(
+                {last * static_cast<int>(i) / static_cast<int>(wire.size() - 1), {wire[i]}});
+        }
     }
     return out;
 }
@@ -385,19 +350,20 @@ TEST_P(Deadline, EndsAtEachLimitOfAnAnswerByPollOrReceive) {
 INSTANTIATE_TEST_SUITE_P(Cases, Deadline, ::testing::ValuesIn(DeadlineCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-void ConnectTo(CDevComm& dev, std::uint16_t port) {
+// A simulator that reads requests and never answers; dev connected to it has asked for a screen.
+void AskSilentPeer(SimPeer& peer, CDevComm& dev) {
+    peer.server.instrument().SetFaults({.silent = true});
     dev.Init();
-    dev.SetPort(port);
-    ASSERT_EQ(dev.ConnectTcp(), 1);
+    ASSERT_TRUE(peer.Connect(dev));
+    ASSERT_EQ(dev.RequestScreen(), 1);
 }
 
 TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
     for (const bool viaClose : {false, true}) {
         SCOPED_TRACE(viaClose ? "Close" : "abort flag");
-        MaliciousPeer peer([](MaliciousPeer::Wire&) {});
+        SimPeer peer(kLoopV4);
         CDevComm dev;
-        ConnectTo(dev, peer.port());
-        ASSERT_EQ(dev.RequestScreen(), 1);
+        ASSERT_NO_FATAL_FAILURE(AskSilentPeer(peer, dev));
         std::atomic<int> abort{0};
         auto receive = std::async(std::launch::async, [&] { return dev.ReceiveAnswer(&abort); });
         ASSERT_EQ(receive.wait_for(300ms), std::future_status::timeout) << "the peer is silent";
@@ -454,11 +420,10 @@ TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
 }
 
 TEST(Connect, FailuresSaySoAndAreBoundedASecondConnectLeavesTheLinkIpv6ReplacesIt) {
-    MaliciousPeer peer([](MaliciousPeer::Wire&) {}, true);
+    SimPeer peer(kLoopV4);
     CDevComm dev;
-    ConnectTo(dev, peer.port());
-    ASSERT_EQ(dev.RequestScreen(), 1);
-    peer.Stop();
+    ASSERT_NO_FATAL_FAILURE(AskSilentPeer(peer, dev));
+    peer.server.Stop();
     dev.SetErrorText("a stale text");
     int sent = 1;
     for (int i = 0; i < 100 && sent == 1; ++i) {
@@ -481,9 +446,11 @@ TEST(Connect, FailuresSaySoAndAreBoundedASecondConnectLeavesTheLinkIpv6ReplacesI
     std::array<unsigned char, 16> buf{};
     EXPECT_EQ(socket.ReadComm(buf.data(), 16, 10), 0);
     EXPECT_EQ(socket.WriteComm(buf.data(), 1), 0);
-    MaliciousPeer first([](MaliciousPeer::Wire& w) { w.Send(Frames(1, {{0, "ONE"}})); });
+    SimPeer first(kLoopV4);
+    first.server.instrument().SetScreenOverride(Bytes{'O', 'N', 'E'});
     CDevComm kept;
-    ConnectTo(kept, first.port());
+    kept.Init();
+    ASSERT_TRUE(first.Connect(kept));
     EXPECT_EQ(kept.ConnectTcp(), 0);
     EXPECT_EQ(kept.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
     EXPECT_EQ(kept.LinkFlag(), 0);
