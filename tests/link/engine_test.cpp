@@ -229,6 +229,7 @@ std::vector<TimedPeer::Event> Timed(std::uint8_t count, const std::vector<std::p
                                     std::size_t payload = Link::kGraceBytes) {
     const std::string bytes(payload, 'x');
     std::vector<TimedPeer::Event> out;
+    out.reserve(at.size());
     for (const auto& [when, index] : at) {
         out.push_back({when, Frames(count, {{index, bytes}})});
     }
