@@ -1,14 +1,16 @@
-// A simulated instrument on loopback and an engine connected to it, and screen bytes, for the
-// engine, USB and session tests.
+// A simulated instrument on loopback and an engine connected to it, screen bytes and answer
+// frames, for the engine, USB, session and qvctl tests.
 #pragma once
 
 #include <chrono>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/CDevComm.h"
 #include "link/CommandSet.h"
+#include "link/FrameCodec.h"
 #include "sim/SimServer.h"
 
 namespace qv::test {
@@ -25,6 +27,18 @@ inline Bytes RandomBytes(std::size_t n, unsigned seed = 7) {
         b = static_cast<std::uint8_t>(r < 3 ? 0x7D + r : rng());
     }
     return out;
+}
+
+// Screen answer frames of count, encoded back to back: (index, payload) each.
+inline Bytes Frames(std::uint8_t count,
+                    std::initializer_list<std::pair<int, std::string_view>> parts) {
+    Bytes all, f(kMaxEncodedFrame);
+    for (const auto& [index, text] : parts) {
+        const FrameHeader h{0x41, REQ_SCREEN, count, static_cast<std::uint8_t>(index)};
+        const std::size_t n = EncodeFrame(h, Bytes(text.begin(), text.end()), f);
+        all.insert(all.end(), f.begin(), f.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    return all;
 }
 
 struct Loopback {

@@ -13,7 +13,6 @@
 #include "link/CInterface.h"
 #include "link/CSocketComm.h"
 #include "tests/fuzz/FuzzClock.h"
-#include "tests/link/MaliciousPeer.h"
 #include "tests/link/SimPeer.h"
 
 namespace qv::test {

@@ -55,14 +55,20 @@ TEST(SettingsSystemWide, FirstWriteMakesThePrivateUserFileWhenASystemFileGivesTh
               "[Connection]\nMethod=1\nIP=10.20.30.40\nScale=5\n");
 }
 
-// The same for a store the dialogs write first, with no Load before it.
-TEST(SettingsSystemWide, AStoreBeforeAnyLoadMakesItPrivateToo) {
+// With no file anywhere reading makes nothing; the Communication dialog's first store makes
+// the key, and the file and its folder are private too.
+TEST(SettingsSystemWide, WithNoFileReadingMakesNothingAndTheFirstStoreIsPrivate) {
     const fs::path home = Env("XDG_CONFIG_HOME");
+    fs::remove_all(Env("XDG_CONFIG_DIRS"));
     fs::remove_all(home);
     ::umask(022);
-    EXPECT_EQ(SettingsStore().StoreText(kSetIpv6, "fe80::9"), 1);
+    SettingsStore store;
+    EXPECT_EQ(store.Load().method, 2);
+    EXPECT_FALSE(fs::exists(home)) << "reading makes nothing";
+    store.StoreCommunication(1, "10.9.8.7", "::5");
     EXPECT_EQ(FileMode(home / "Orvane" / "QVRemote.conf"), S_IFREG | 0600u);
     EXPECT_EQ(FileMode(home / "Orvane"), S_IFDIR | 0700u);
+    EXPECT_EQ(SettingsStore().Load().ip, "10.9.8.7");
 }
 
 }  // namespace
