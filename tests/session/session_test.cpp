@@ -308,8 +308,8 @@ TEST_F(Session, KeyAndTimingLinesOfBothPanels) {
     }
 }
 
-// Nothing is asked before Start; cycles over 500 ms, a long exchange followed at once; after
-// Stop no new cycle begins; a Disconnect ends an exchange at once and draws nothing of it.
+// Nothing is asked before Start; cycles over 500 ms (the pace of each rate is LivePacing's);
+// after Stop no new cycle begins; a Disconnect ends an exchange at once and draws nothing of it.
 TEST_F(Session, StreamsBetweenStartAndStopPacedByTheExchange) {
     const auto bytes = RandomBytes(kMaxAnswerBytes);
     sim().SetScreenOverride(bytes);
@@ -319,14 +319,11 @@ TEST_F(Session, StreamsBetweenStartAndStopPacedByTheExchange) {
     EXPECT_EQ(panes_[0], "\u2014");
     session_->Start();
     ASSERT_TRUE(Drawn(5, 4s));
-    const auto gaps = [&](std::size_t from, auto min, auto max) {
-        const auto starts = ScreenRequests();
-        for (std::size_t i = from; i < starts.size(); ++i) {
-            EXPECT_GT(starts[i] - starts[i - 1], min);
-            EXPECT_LT(starts[i] - starts[i - 1], max);
-        }
-    };
-    gaps(1, 480ms, 700ms);
+    const auto starts = ScreenRequests();
+    for (std::size_t i = 1; i < starts.size(); ++i) {
+        EXPECT_GT(starts[i] - starts[i - 1], 480ms);
+        EXPECT_LT(starts[i] - starts[i - 1], 700ms);
+    }
     EXPECT_TRUE(ReadAll(session_->FramePath()) == std::string(bytes.begin(), bytes.end()));
     EXPECT_TRUE(
         std::regex_match(session_->FramePath(), std::regex(".*/[0-9]{8}_[0-9]{6}_[0-9]{3}\\.jpg")));
@@ -334,14 +331,7 @@ TEST_F(Session, StreamsBetweenStartAndStopPacedByTheExchange) {
     EXPECT_TRUE(std::regex_match(
         panes_[0], std::regex("[0-9]+\\.[0-9] fps \u00b7 [0-9]+ ms \u00b7 [0-9]+\\.[0-9] s")))
         << panes_[0];
-    // An exchange of about 0.75 s (five frames 150 ms apart).
-    sim().SetScreenOverride(RandomBytes(20000));
-    sim().SetFaults({.frameDelayMs = 150});
-    sim().ClearRecords();
-    ASSERT_TRUE(Drawn(drawn_.load() + 4, 6s));
-    gaps(2, 700ms, 1000ms);
-    sim().SetFaults({});  // back to 501 ms cycles: two would begin in the next 1.1 s
-    session_->Stop();
+    session_->Stop();  // two cycles would begin in the next 1.1 s
     ASSERT_TRUE(WaitFor([&] { return panes_[0] == "\u2014"; }, 2s));
     ASSERT_TRUE(WaitFor([&] { return !session_->ExchangeUnderWay(); }, 2s));
     std::size_t asked = ScreenRequests().size();

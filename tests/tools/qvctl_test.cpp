@@ -384,7 +384,7 @@ class QvctlMedia : public ::testing::Test {
 };
 
 // Five seconds at the Fast rate: the MKV holds the screens the instrument sent, in order and
-// byte for byte, and lasts five seconds; the MP4 as many frames as it reports, as long.
+// byte for byte, and lasts five seconds (an MP4's frames are checked at SIGTERM).
 TEST_F(QvctlMedia, RecordsFiveSecondsFastFromTheSimulator) {
     Child mkv(dir_, {"record", target_, Out("a.mkv"), "--seconds", "5", "--rate", "fast"});
     ASSERT_EQ(mkv.Wait(), 0) << mkv.Err();
@@ -406,15 +406,7 @@ TEST_F(QvctlMedia, RecordsFiveSecondsFastFromTheSimulator) {
         ASSERT_TRUE(copied[i] == std::string(served[i].begin(), served[i].end())) << "frame " << i;
     }
 
-    Child mp4(dir_, {"record", target_, Out("b.mp4"), "--seconds", "5", "--rate", "fast"});
-    ASSERT_EQ(mp4.Wait(), 0) << mp4.Err();
-    const VideoFacts w = ProbeVideo(Out("b.mp4"));
-    EXPECT_EQ(w.codec, "h264");
-    EXPECT_NE(mp4.Out().find(": " + std::to_string(w.frames) + " frames, 5.0 s"), std::string::npos)
-        << mp4.Out() << " against " << w.frames;
-    const double frame = 5.0 / w.frames;
-    EXPECT_NEAR(w.duration, 5.0, frame);
-    EXPECT_EQ(OutFiles(), (std::vector<std::string>{"a.mkv", "b.mp4"}));
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"a.mkv"});
     EXPECT_TRUE(fs::is_empty(dir_ / "home")) << "nothing written in the user's home";
 }
 
