@@ -141,6 +141,16 @@ class PanelTest : public QObject {
         const auto it = std::find(served.begin(), served.end(), bytes);
         return it == served.end() ? -1 : static_cast<int>(it - served.begin());
     }
+    // The text and id of the menu's item right after the one with this id ("" and 0: none).
+    static std::pair<QString, int> ItemAfter(CPanelDlg& p, int id) {
+        const QList<QAction*> items = p.panelSession().menu().actions();
+        for (qsizetype i = 0; i + 1 < items.size(); ++i) {
+            if (items[i]->data().toInt() == id && !items[i]->menu()) {
+                return {items[i + 1]->text(), items[i + 1]->data().toInt()};
+            }
+        }
+        return {};
+    }
     static ScreenCapture& Capture(CPanelDlg& p) { return p.panelSession().capture(); }
     static QString Pane0(CPanelDlg& p) { return p.view().PaneText(0); }
     // The menu item's check as opening the menu would set it.

@@ -811,12 +811,8 @@ class TestCapture : public PanelTest {
         QTRY_VERIFY(p->screen().framesShown() >= shown + frames);
         // Exported from the menu (the item after Record): the recorded bytes at the times their
         // names give; from the replay bar: H.264, the open folder's frames, a private file.
-        const QList<QAction*> items = p->panelSession().menu().actions();
-        const auto record = std::find_if(items.begin(), items.end(), [](QAction* a) {
-            return a->data().toInt() == ids::kCmdRecord;
-        });
-        QVERIFY(record != items.end() && record + 1 != items.end());
-        QCOMPARE((*(record + 1))->text(), QStringLiteral("Export recording\u2026"));
+        QCOMPARE(ItemAfter(*p, ids::kCmdRecord), std::pair(QStringLiteral("Export recording\u2026"),
+                                                           int(ids::kCmdExportRecording)));
         VideoExport& exporter = p->panelSession().videoExport();
         QSignalSpy exported(&exporter, &VideoExport::finished);
         const QString mkv = dir_.filePath("window.mkv");
@@ -827,7 +823,7 @@ class TestCapture : public PanelTest {
             askedFor = f;
             return exported.isEmpty() ? mkv : mp4;
         };
-        (*(record + 1))->trigger();
+        p->panelSession().Action(ids::kCmdExportRecording)->trigger();
         QCOMPARE(askedFor, folder);
         QVERIFY(exporter.Running() && exporter.dialog() && exporter.dialog()->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(exported.count(), 1, 20000);

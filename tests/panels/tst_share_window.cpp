@@ -106,19 +106,8 @@ class TestShareWindow : public PanelTest {
         QFETCH(bool, soft);
         auto panel = Open(soft);
 
-        // The item sits right after "Reconnect automatically".
-        QList<QAction*> items = panel->menu().actions();
-        const auto at = [&](int id) {
-            for (int i = 0; i < items.size(); ++i) {
-                if (items[i]->data().toInt() == id && !items[i]->menu()) {
-                    return i;
-                }
-            }
-            return -1;
-        };
-        QCOMPARE(at(ids::kCmdShare), at(ids::kCmdAutoReconnect) + 1);
-        QCOMPARE(items[at(ids::kCmdShare)]->text(), QStringLiteral("Share in browser\u2026"));
-
+        QCOMPARE(ItemAfter(*panel, ids::kCmdAutoReconnect),
+                 std::pair(QStringLiteral("Share in browser\u2026"), int(ids::kCmdShare)));
         Live(*panel);
 
         ShareChoice choice;
