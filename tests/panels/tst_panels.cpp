@@ -619,7 +619,7 @@ class TestCapture : public PanelTest {
         HeldWrites held;  // first: the capture's writer uses it until the capture is gone
         QStringList notes;
         ScreenCapture capture;
-        connect(&capture, &ScreenCapture::note, this,
+        connect(&capture, &ScreenCapture::note, &capture,
                 [&notes](const QString& text) { notes << text; });
         capture.SetRecordWriter(held.Writer());
         QVERIFY(capture.StartRecording());
