@@ -818,7 +818,7 @@ class TestCapture : public PanelTest {
         const QString mkv = dir_.filePath("window.mkv");
         const QString mp4 = dir_.filePath("bar.mp4");
         QString askedFor;
-        exporter.chooseFolder = [&] { return folder; };
+        exporter.chooseFolder = [&] { return Capture(*p).RecordingFolder(); };
         exporter.chooseOutput = [&](const QString& f) {
             askedFor = f;
             return exported.isEmpty() ? mkv : mp4;
