@@ -383,9 +383,9 @@ TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave
     if (::access((beside.substr(0, beside.rfind('/')) + "/log").c_str(), W_OK) == 0) {
         GTEST_SKIP() << "a log folder exists beside the test program";
     }
-    ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
     const std::string folder = ActivityLog::DefaultFolder();
-    ::unsetenv("XDG_STATE_HOME");
+    ::unsetenv("XDG_STATE_HOME");  // NOLINT(concurrency-mt-unsafe)
     EXPECT_EQ(folder, dir_ + "/state/QVRemote/log");
     EXPECT_EQ(FileMode(folder), S_IFDIR | 0700u);
 }

@@ -63,6 +63,7 @@ class Child {
             const rlimit cap{fileLimit, fileLimit};
             ::setrlimit(RLIMIT_FSIZE, &cap);
             std::vector<char*> argv;
+            argv.reserve(args.size() + 1);
             for (auto& a : args) {
                 argv.push_back(a.data());
             }
@@ -350,9 +351,11 @@ class QvctlMedia : public ::testing::Test {
                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "out");
-        // The user's home, which the live session never touches.
+        // The user's home, which the live session never touches; set before any thread starts.
         fs::create_directories(dir_ / "home");
+        // NOLINTNEXTLINE(concurrency-mt-unsafe)
         ::setenv("HOME", (dir_ / "home").c_str(), 1);
+        // NOLINTNEXTLINE(concurrency-mt-unsafe)
         ::setenv("XDG_CONFIG_HOME", (dir_ / "home/.config").c_str(), 1);
         ASSERT_TRUE(sim_.Start("127.0.0.1", 0)) << sim_.error();
         sim_.instrument().KeepServedScreens(2000);
