@@ -34,17 +34,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // qvctl through a shell, its output and errors together.
-struct Outcome {
-    int status = -1;
-    std::string output;
-    std::chrono::milliseconds took{};
-};
-
-Outcome Qvctl(const std::string& args, const std::string& program = QVCTL_PATH) {
-    const auto t0 = Clock::now();
-    const Ran ran = Shell(program + " " + args, true);
-    return {ran.status, ran.out,
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0)};
+Ran Qvctl(const std::string& args, const std::string& program = QVCTL_PATH) {
+    return Shell(program + " " + args, true);
 }
 
 // qvctl as a child of its own: its output in files, a file-size limit when asked.
@@ -184,24 +175,24 @@ TEST(Qvctl, AddressesAsPeopleTypeThemARestartedAnswerSavedWithoutItsOldPart) {
     }
     // The program: a bad address, not a connect failure.
     for (const char* bad : {"300.1.2.3", "[::1", "::zz", "1.2.3.4:99999"}) {
-        const Outcome run = Qvctl(std::string("'") + bad + "' info");
+        const Ran run = Qvctl(std::string("'") + bad + "' info");
         EXPECT_EQ(run.status, 2) << bad;
-        EXPECT_NE(run.output.find("bad address"), std::string::npos) << run.output;
-        EXPECT_EQ(run.output.find("cannot connect"), std::string::npos) << run.output;
+        EXPECT_NE(run.out.find("bad address"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("cannot connect"), std::string::npos) << run.out;
     }
     // An answer begun again at index 0: the screen saved is the fresh one alone.
     const RawPeer restart(Frames(2, {{0, "STALE-"}, {0, "FRESH-"}, {1, "SCREEN"}}), false);
     const std::string file = fs::temp_directory_path() / "restart.jpg";
-    const Outcome r = Qvctl(restart.target() + " screenshot " + file);
-    ASSERT_EQ(r.status, 0) << r.output;
+    const Ran r = Qvctl(restart.target() + " screenshot " + file);
+    ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(ReadAll(file), "FRESH-SCREEN");
     sim::SimServer sim;
     if (!sim.Start("::1", 0)) {
         GTEST_SKIP() << "no IPv6 loopback: " << sim.error();
     }
-    const Outcome run = Qvctl("'[::1]:" + std::to_string(sim.port()) + "' info");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("QV392B"), std::string::npos) << run.output;
+    const Ran run = Qvctl("'[::1]:" + std::to_string(sim.port()) + "' info");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("QV392B"), std::string::npos) << run.out;
 }
 
 // The screenshot is made as any tool makes a file: 0666 less the umask; one that is there keeps
@@ -227,9 +218,9 @@ TEST(Qvctl, ScreenshotModeFollowsTheUmask) {
             ASSERT_EQ(::chmod(file.c_str(), c.before), 0);
         }
         const mode_t old = ::umask(c.umask);
-        const Outcome r = Qvctl("127.0.0.1:" + std::to_string(sim.port()) + " screenshot " + file);
+        const Ran r = Qvctl("127.0.0.1:" + std::to_string(sim.port()) + " screenshot " + file);
         ::umask(old);
-        ASSERT_EQ(r.status, 0) << r.output;
+        ASSERT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(FileMode(file), S_IFREG | c.after)
             << std::oct << "umask " << c.umask << " before " << c.before;
         const auto served = sim.instrument().ServedScreens();
@@ -243,11 +234,13 @@ TEST(Qvctl, EndsWithinTheAnswerDeadlineWhenFlooded) {
     // Whole frames of an answer that never ends, each one starting it again.
     const RawPeer flood(Frames(255, {{0, std::string(100, 0x7E)}}), true);
     const std::string file = fs::temp_directory_path() / "flood.jpg";
-    const Outcome r = Qvctl(flood.target() + " screenshot " + file);
-    EXPECT_EQ(r.status, 1) << r.output;
-    EXPECT_NE(r.output.find("STR_ERROR_TIMEOUT"), std::string::npos) << r.output;
-    EXPECT_GE(r.took, CDevComm::kAnswerDeadline - 200ms);
-    EXPECT_LE(r.took, CDevComm::kAnswerDeadline + 1500ms);
+    const auto start = Clock::now();
+    const Ran r = Qvctl(flood.target() + " screenshot " + file);
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("STR_ERROR_TIMEOUT"), std::string::npos) << r.out;
+    EXPECT_GE(took, CDevComm::kAnswerDeadline - 200ms);
+    EXPECT_LE(took, CDevComm::kAnswerDeadline + 1500ms);
     EXPECT_FALSE(fs::exists(file));
 }
 
@@ -311,34 +304,34 @@ TEST(Qvctl, HelpersAreFoundBesideItOrInstalledAndAMissingOneIsNamed) {
         {"export rec_1 out.mkv", "qvctl-media"},
         {"record 127.0.0.1 out.mp4 --seconds 1", "qvctl-media"}};
     for (const auto& [args, helper] : commands) {
-        const Outcome r = Qvctl(args, qvctl);
+        const Ran r = Qvctl(args, qvctl);
         EXPECT_EQ(r.status, 1) << args;
-        EXPECT_EQ(r.output, "qvctl: " + args.substr(0, args.find(' ')) + " needs the program " +
-                                helper + ", which is neither in " + (root / "bin").string() +
-                                " nor in " + (root / "lib/qvremote").string() +
-                                " (reinstall qvremote)\n");
+        EXPECT_EQ(r.out, "qvctl: " + args.substr(0, args.find(' ')) + " needs the program " +
+                             helper + ", which is neither in " + (root / "bin").string() +
+                             " nor in " + (root / "lib/qvremote").string() +
+                             " (reinstall qvremote)\n");
     }
     // Link commands need no helper.
     EXPECT_EQ(Qvctl("--version", qvctl).status, 0);
 
     FakeHelper(root / "lib/qvremote/qvctl-share", "installed");
     FakeHelper(root / "lib/qvremote/qvctl-media", "installed");
-    Outcome r = Qvctl("serve 127.0.0.1 --control", qvctl);
+    Ran r = Qvctl("serve 127.0.0.1 --control", qvctl);
     EXPECT_EQ(r.status, 7);
-    EXPECT_EQ(r.output, "installed serve 127.0.0.1 --control\n");
+    EXPECT_EQ(r.out, "installed serve 127.0.0.1 --control\n");
     r = Qvctl("export 'a folder' out.mkv --force", qvctl);
     EXPECT_EQ(r.status, 7);
-    EXPECT_EQ(r.output, "installed export a folder out.mkv --force\n");
+    EXPECT_EQ(r.out, "installed export a folder out.mkv --force\n");
 
     FakeHelper(root / "bin/qvctl-share", "beside");
     r = Qvctl("serve 127.0.0.1", qvctl);
     EXPECT_EQ(r.status, 7);
-    EXPECT_EQ(r.output, "beside serve 127.0.0.1\n");
+    EXPECT_EQ(r.out, "beside serve 127.0.0.1\n");
 
     fs::permissions(root / "bin/qvctl-share", fs::perms(0644));
     r = Qvctl("serve 127.0.0.1", qvctl);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output,
+    EXPECT_EQ(r.out,
               "qvctl: cannot run " + (root / "bin/qvctl-share").string() + ": Permission denied\n");
     fs::remove_all(root);
 }
