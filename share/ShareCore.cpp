@@ -279,6 +279,12 @@ quint16 ShareCore::Open(QString& error) {
     return 0;
 }
 
+void ShareCore::Listen() {
+    QString error;
+    const quint16 port = Open(error);
+    emit opened(port, Bound(), error);
+}
+
 QList<QHostAddress> ShareCore::Bound() const {
     QList<QHostAddress> out;
     for (const QTcpServer* server : listeners_) {
