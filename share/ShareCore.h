@@ -130,6 +130,9 @@ class ShareCore : public QObject {
     QByteArray frame_;
     Clock::time_point frameReceived_{};
     quint32 seq_ = 0;
+    QByteArray message_;  // the frame as last sent, head and all
+    quint32 messageSeq_ = 0;
+    quint32 messageAge_ = 0;
     ShareStatus status_;
     int announced_ = -1;
     bool shutDown_ = false;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "share/ShareServer.h"
+#include "tests/share/ClientFrame.h"
 
 namespace {
 
@@ -398,17 +399,7 @@ std::unique_ptr<QTcpSocket> StalledViewer(quint16 port, const QByteArray& token)
         return answer.contains("\r\n\r\n");
     }));
     EXPECT_TRUE(answer.startsWith("HTTP/1.1 101"));
-    // A masked text frame: FIN + text, MASK + length, key, payload ^ key.
-    const QByteArray hello = R"({"t":"hello","token":")" + token + "\"}";
-    QByteArray frame;
-    frame.append(static_cast<char>(0x81));
-    frame.append(static_cast<char>(0x80 | hello.size()));
-    const char key[4] = {1, 2, 3, 4};
-    frame.append(key, 4);
-    for (int i = 0; i < hello.size(); ++i) {
-        frame.append(static_cast<char>(hello[i] ^ key[i % 4]));
-    }
-    s->write(frame);
+    s->write(qv::share::test::HelloFrame(token));
     s->flush();
     s->setReadBufferSize(1);  // from here on it reads (almost) nothing
     return s;
