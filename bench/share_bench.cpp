@@ -423,6 +423,7 @@ int main(int argc, char** argv) {
     Pump(1000ms);
     const long base = qv::bench::RssKb();
     std::vector<int> stalled;
+    stalled.reserve(5);
     for (int i = 0; i < 5; ++i) {
         stalled.push_back(StalledViewer(server.Port(), token.toLatin1()));
     }
