@@ -14,7 +14,6 @@
 #include "app/CRemoteApp.h"
 #include "link/LinkPlatform.h"
 #include "platform/LibUsbBackend.h"
-#include "platform/SystemVersion.h"
 
 namespace {
 

@@ -4,15 +4,14 @@
 // and a quarter of it: flat memory means the two peaks are alike.
 //   export_bench [--frames N] [--preset P]...   (default 1000 frames; the writer's preset)
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,20 +19,12 @@
 
 #include "media/Exporter.h"
 #include "sim/SimScreen.h"
+#include "tests/media/MediaProbe.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::string FrameName(int number, std::int64_t ms) {
-    const std::int64_t t = 10LL * 3600 * 1000 + ms;
-    std::array<char, 48> name{};
-    std::snprintf(name.data(), name.size(), "%08d_%02d%02d%02d_%03d.jpg", number,
-                  static_cast<int>(t / 3600000), static_cast<int>(t / 60000 % 60),
-                  static_cast<int>(t / 1000 % 60), static_cast<int>(t % 1000));
-    return name.data();
-}
 
 struct Figures {
     bool ok = false;
@@ -46,13 +37,7 @@ struct Figures {
 // One export in a child: its time, frames and peak resident memory.
 Figures ExportInChild(const std::string& folder, const std::string& out,
                       const std::string& preset) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return {};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
+    const auto bytes = qv::test::InChild([&] {
         qv::media::ExportOptions options;
         options.replace = true;
         options.mp4Preset = preset;
@@ -66,16 +51,12 @@ Figures ExportInChild(const std::string& folder, const std::string& out,
         rusage usage{};
         ::getrusage(RUSAGE_SELF, &usage);
         f.peakKb = usage.ru_maxrss;
-        [[maybe_unused]] const auto n = ::write(fds[1], &f, sizeof f);
-        ::_exit(r.ok() ? 0 : 1);
-    }
-    ::close(fds[1]);
+        return std::string(reinterpret_cast<const char*>(&f), sizeof f);
+    });
     Figures f;
-    if (::read(fds[0], &f, sizeof f) != static_cast<ssize_t>(sizeof f)) {
-        f = {};
+    if (bytes && bytes->size() == sizeof f) {
+        std::memcpy(&f, bytes->data(), sizeof f);
     }
-    ::close(fds[0]);
-    ::waitpid(child, nullptr, 0);
     return f;
 }
 
@@ -110,7 +91,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < frames; ++i) {
         const auto jpeg = screen.Render();
         total += jpeg.size();
-        const std::string name = FrameName(i + 1, 500LL * i);
+        const std::string name = qv::test::RecordedName(i + 1, 10LL * 3600 * 1000 + 500LL * i);
         std::ofstream(whole / name, std::ios::binary)
             .write(reinterpret_cast<const char*>(jpeg.data()),
                    static_cast<std::streamsize>(jpeg.size()));

@@ -137,12 +137,14 @@ void CyclesAndKeys(qv::sim::SimServer& server, const std::string& folder) {
         std::printf("cycles: cannot connect\n");
         return;
     }
-    qv::ScreenLoop loop(dev, session, true);
+    qv::FrameFile frames;
+    qv::ScreenLoop loop(dev, session, frames, true);
     qv::FrameRenderer renderer(true);
     renderer.SetScale(1);
     int drawn = 0;
     loop.draw = [&](const std::string& path) { return renderer.Render(path) && ++drawn; };
-    session.Start();  // makes the frame file's name
+    session.Start();
+    frames.Begin();
     long rss100 = 0;
     const double cpu0 = CpuSeconds();
     const auto t0 = Clock::now();

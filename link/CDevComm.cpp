@@ -1,15 +1,10 @@
 #include "link/CDevComm.h"
 
-#include <algorithm>
-#include <cstring>
-#include <system_error>
 #include <utility>
 
 #include "link/LinkPlatform.h"
 
 namespace qv {
-
-using std::chrono::milliseconds;
 
 CDevComm::CDevComm() : answer_(std::make_unique<Answer>()) {}
 
@@ -18,9 +13,7 @@ CDevComm::~CDevComm() {
 }
 
 void CDevComm::Init() {
-    if (entries_.empty()) {
-        entries_.assign(kEntryTableSize, FileEntry{});
-    }
+    transfer_.Init();
 }
 
 void CDevComm::GetErrorText(std::string& out) const {
@@ -79,9 +72,7 @@ void CDevComm::Close() {
     link_.Close();
     connected_.store(0);
     linkFlag_.store(0);
-    if (uploadThread_.joinable() && uploadThread_.get_id() != std::this_thread::get_id()) {
-        JoinUpload();
-    }
+    transfer_.Stop();
 }
 
 // ---- requests ----
@@ -145,64 +136,8 @@ int CDevComm::RequestEquipment() {
 
 int CDevComm::WriteData(std::uint8_t /*cmd*/, std::uint8_t code, const std::string& /*name*/,
                         int length, const std::uint8_t* data) {
-    JoinUpload();
     requestKind_.store(kKindUpload);
-    uploadSent_.store(0);
-    uploadTotal_.store(length < 0 ? 0 : length);
-    uploadFailed_.store(false);
-    if (length < 0 || (length > 0 && data == nullptr)) {
-        return 0;
-    }
-    const std::span<const std::uint8_t> bytes(data, static_cast<std::size_t>(length));
-    if (length < kUploadSingleFrameBelow) {
-        const int ok = link_.Send(RequestFrame(code, bytes));
-        if (ok) {
-            uploadSent_.store(length);
-        } else {
-            uploadFailed_.store(true);
-        }
-        return ok;
-    }
-    // count is one byte: an upload needing more than 255 frames cannot be numbered.
-    if (static_cast<std::size_t>(length) / kUploadChunk + 1 > 255) {
-        SetErrorText("STR_ERROR_PACKET");
-        return 0;
-    }
-    uploadStop_.store(false);
-    // The caller's buffer need not outlive the call.
-    std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
-    try {
-        uploadThread_ = std::thread(&CDevComm::UploadWorker, this, code, std::move(copy));
-    } catch (const std::system_error&) {
-        return 0;
-    }
-    return 1;
-}
-
-void CDevComm::UploadWorker(std::uint8_t code, std::vector<std::uint8_t> data) {
-    const std::size_t n = data.size() / kUploadChunk;
-    const auto count = static_cast<std::uint8_t>(n + 1);
-    for (std::size_t i = 0; i <= n && !uploadStop_.load(); ++i) {
-        const std::size_t offset = kUploadChunk * i;
-        const std::size_t size = i < n ? kUploadChunk : data.size() % kUploadChunk;
-        const LinkFrame frame{kCmdRequest, code, std::span(data.data() + offset, size), count,
-                              static_cast<std::uint8_t>(i)};
-        if (!link_.Send(frame)) {
-            uploadFailed_.store(true);
-            break;
-        }
-        if (i < n) {
-            std::this_thread::sleep_for(milliseconds(1));
-        }
-        uploadSent_.fetch_add(static_cast<std::int64_t>(size));
-    }
-}
-
-void CDevComm::JoinUpload() {
-    if (uploadThread_.joinable()) {
-        uploadStop_.store(true);
-        uploadThread_.join();
-    }
+    return transfer_.Upload(code, data, length);
 }
 
 // ---- answers ----
@@ -214,15 +149,7 @@ int CDevComm::ReceiveFrame() {
 int CDevComm::Poll() {
     const int kind = requestKind_.load();
     if (kind == kKindUpload) {
-        if (uploadFailed_.load()) {
-            SetErrorText("STR_ERROR_TIMEOUT");
-            return -1;
-        }
-        const std::int64_t total = uploadTotal_.load();
-        if (total <= 0) {
-            return 100;
-        }
-        return static_cast<int>(uploadSent_.load() * 100 / total);
+        return transfer_.UploadProgress();
     }
     if (kind != kKindConnect && kind != kKindNamed && kind != kKindFile && kind != kKindEqInfo) {
         return 90;
@@ -249,22 +176,6 @@ int CDevComm::Poll() {
 
 int CDevComm::ReceiveAnswer(const std::atomic<int>* abort) {
     return link_.Receive(*answer_, abort);
-}
-
-const FileEntry* CDevComm::GetEntry(int i) const {
-    if (i < 0 || static_cast<std::size_t>(i) >= entryCount_) {
-        return nullptr;
-    }
-    return &entries_[static_cast<std::size_t>(i)];
-}
-
-void CDevComm::LoadEntryTable(const std::uint8_t* data, std::size_t length) {
-    Init();
-    // The table holds 400 records; a longer list is cut there.
-    entryCount_ = std::min(length / kFileEntrySize, kEntryTableSize);
-    for (std::size_t i = 0; i < entryCount_; ++i) {
-        std::memcpy(entries_[i].data(), data + i * kFileEntrySize, kFileEntrySize);
-    }
 }
 
 }  // namespace qv

@@ -1,7 +1,8 @@
 // The instrument link under the operation names the rest of the program knows: the TCP and
-// USB requests, Poll and the block receive, the transfer dialog's upload and entry table.
-// Everything that touches the wire goes through its Link, which owns the transport and lets
-// one exchange through at a time; the session and the tools exchange on link() directly.
+// USB requests, Poll and the block receive, the transfer dialog's upload and entry table (its
+// FileTransfer). Everything that touches the wire goes through its Link, which owns the
+// transport and lets one exchange through at a time; the session and the tools exchange on
+// link() directly.
 #pragma once
 
 #include <atomic>
@@ -10,10 +11,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "link/CommandSet.h"
+#include "link/FileTransfer.h"
 #include "link/Link.h"
 #include "link/UsbBackend.h"
 
@@ -27,8 +27,6 @@ enum RequestKind : int {
     kKindEqInfo = 80,
     kKindUpload = 145,
 };
-
-inline constexpr std::size_t kEntryTableSize = 400;
 
 class CDevComm {
   public:
@@ -87,7 +85,7 @@ class CDevComm {
     virtual const std::uint8_t* GetData() const { return answer_->data(); }
     virtual int GetDataLength() const { return static_cast<int>(answer_->length()); }
     // Record i of the entry table; null when i is out of range.
-    virtual const FileEntry* GetEntry(int i) const;
+    virtual const FileEntry* GetEntry(int i) const { return transfer_.GetEntry(i); }
 
     // Connects over TCP (method kMethodTcp or kMethodTcp6) to host; the open is dropped when
     // a Disconnect or Close came after ticket was taken. 1 connected (both flags 1), 0 not.
@@ -132,23 +130,21 @@ class CDevComm {
     std::uint8_t LastFrameCode() const { return answer_->last.code; }
     void ClearLastFrameCode() { answer_->last.code = 0; }
     // Copies a list answer (FileEntry records) into the entry table.
-    void LoadEntryTable(const std::uint8_t* data, std::size_t length);
-    void ClearEntryTable() { entryCount_ = 0; }
-    int EntryCount() const { return static_cast<int>(entryCount_); }
+    void LoadEntryTable(const std::uint8_t* data, std::size_t length) {
+        transfer_.LoadEntryTable(data, length);
+    }
+    void ClearEntryTable() { transfer_.ClearEntryTable(); }
+    int EntryCount() const { return transfer_.EntryCount(); }
 
     // The product always connects to port 66; tests and tools point it elsewhere.
     void SetPort(std::uint16_t port) { service_ = std::to_string(port); }
     const std::string& Service() const { return service_; }
 
     static constexpr std::chrono::milliseconds kFrameDeadline = Link::kFrameDeadline;
-    static constexpr std::size_t kUploadChunk = kMaxPayload;
-    static constexpr int kUploadSingleFrameBelow = 1024;
 
   protected:
     // A request that expects an answer: the answer under way starts again.
     int Request(std::uint8_t cmd, std::uint8_t code, std::span<const std::uint8_t> payload);
-    void UploadWorker(std::uint8_t code, std::vector<std::uint8_t> data);
-    void JoinUpload();
     UsbBackend* Backend() const;
 
     Link link_;
@@ -161,15 +157,7 @@ class CDevComm {
     std::string service_ = "66";
     std::string hostAddress_ = "127.0.0.1";
 
-    std::vector<FileEntry> entries_;
-    std::size_t entryCount_ = 0;
-
-    // Chunked upload.
-    std::thread uploadThread_;
-    std::atomic<bool> uploadStop_{false};
-    std::atomic<bool> uploadFailed_{false};
-    std::atomic<std::int64_t> uploadSent_{0};
-    std::atomic<std::int64_t> uploadTotal_{0};
+    FileTransfer transfer_{link_};  // after link_: ends before it
 
     UsbBackend* usbBackend_ = nullptr;
     Link::Sleeper sleep_;

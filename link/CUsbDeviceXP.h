@@ -29,7 +29,7 @@ class CUsbDeviceXP {
 
   private:
     UsbBackend& backend_;
-    // Read by the reader thread while the window thread may close it.
+    // Read by an exchange's thread while another thread (Close, Drop) may close it.
     std::atomic<UsbHandle> handle_{kInvalidUsbHandle};
 };
 

@@ -102,7 +102,7 @@ void CPanelDlg::Command(int id) {
 void CPanelDlg::PanelCommand(int id) {
     if (id == qv::ids::kCmdScreenMode) {
         SetScreenMode(!ScreenMode());
-        panel_->store().StoreInt(qv::kSetHideKeyBtn, ScreenMode() ? 1 : 0);
+        panel_->store().StoreHideKeyBtn(ScreenMode());
     }
 }
 

@@ -52,7 +52,7 @@ inline constexpr int kCmdQualityMedium = 32781;
 inline constexpr int kCmdQualityLow = 32782;
 inline constexpr int kCmdScreenMode = 32796;
 inline constexpr int kCmdAbout = 16;  // system-menu "Infomation"
-// Beyond the design's menus.
+// Added to both panels' menus.
 inline constexpr int kCmdAutoReconnect = 32807;  // "Reconnect automatically"
 
 // Menu commands of this program's own (keeping screens, live rate); 32800 is the soft-key

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <array>
 #include <cstdio>
 
@@ -36,6 +37,25 @@ int FileSaveBinary(const std::string& path, const std::uint8_t* data, std::size_
         return 0;
     }
     return 1;
+}
+
+FrameFile::FrameFile(std::string folder) : folder_(std::move(folder)) {}
+
+void FrameFile::Begin() {
+    std::string path = NewFrameFile(folder_.empty() ? QDir::tempPath().toStdString() : folder_);
+    std::lock_guard lock(pathLock_);
+    path_ = std::move(path);
+}
+
+std::string FrameFile::Path() const {
+    std::lock_guard lock(pathLock_);
+    return path_;
+}
+
+int FrameFile::Save(const std::uint8_t* data, std::size_t length, std::string& written) {
+    written = Path();
+    std::lock_guard lock(writeLock_);
+    return FileSaveBinary(written, data, length);
 }
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 namespace qv {
@@ -22,5 +23,28 @@ std::string NewFrameFile(const std::string& folder, const std::tm& local, int mi
 // a reader never sees half a frame. Returns 1 when written, 0 (logged as "Couldn't create the
 // file!") when not.
 int FileSaveBinary(const std::string& path, const std::uint8_t* data, std::size_t length);
+
+// One session's frame file: a new one at every Start, in the temporary folder, written by the
+// screen loop. Any thread.
+class FrameFile {
+  public:
+    // folder: where the files are made; empty for the temporary folder.
+    explicit FrameFile(std::string folder = {});
+
+    // Start: makes this period's file (NewFrameFile) and writes there from now on.
+    void Begin();
+    // The current period's file; empty before the first Begin.
+    std::string Path() const;
+    // Writes one frame to the current file (FileSaveBinary) and gives that file's path in
+    // written: 1 written, 0 not.
+    int Save(const std::uint8_t* data, std::size_t length, std::string& written);
+
+  private:
+    const std::string folder_;
+    // The path only: Begin, on the window's thread, never waits for a frame being written.
+    mutable std::mutex pathLock_;
+    std::string path_;
+    std::mutex writeLock_;  // one frame written at a time
+};
 
 }  // namespace qv

@@ -18,8 +18,13 @@ constexpr int kAborted = -2;
 
 }  // namespace
 
-ScreenLoop::ScreenLoop(CDevComm& engine, SessionController& session, bool softKey)
-    : engine_(engine), session_(session), softKey_(softKey), pacing_(softKey, Clock::now()) {}
+ScreenLoop::ScreenLoop(CDevComm& engine, SessionController& session, FrameFile& frames,
+                       bool softKey)
+    : engine_(engine),
+      session_(session),
+      frames_(frames),
+      softKey_(softKey),
+      pacing_(softKey, Clock::now()) {}
 
 ScreenLoop::~ScreenLoop() {
     RequestExit();
@@ -240,13 +245,8 @@ bool ScreenLoop::RunCycle() {
     if (sink) {
         sink({answer_.data(), answer_.length()});
     }
-    const std::string path = session_.FramePath();
-    int saved = 0;
-    {
-        std::lock_guard lock(frameLock_);
-        saved = FileSaveBinary(path, answer_.data(), answer_.length());
-    }
-    if (!saved) {
+    std::string path;
+    if (frames_.Save(answer_.data(), answer_.length(), path) == 0) {
         if (!tcp) {
             ActivityLog::Instance().Write("FileSaveBinary fail");
         }

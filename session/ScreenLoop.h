@@ -20,11 +20,12 @@
 
 namespace qv {
 
+class FrameFile;
 class SessionController;
 
 class ScreenLoop {
   public:
-    ScreenLoop(CDevComm& engine, SessionController& session, bool softKey);
+    ScreenLoop(CDevComm& engine, SessionController& session, FrameFile& frames, bool softKey);
     ~ScreenLoop();
     ScreenLoop(const ScreenLoop&) = delete;
     ScreenLoop& operator=(const ScreenLoop&) = delete;
@@ -81,9 +82,9 @@ class ScreenLoop {
 
     CDevComm& engine_;
     SessionController& session_;
+    FrameFile& frames_;
     Answer answer_;  // worker only
     const bool softKey_;
-    std::mutex frameLock_;  // held while a frame is written to the frame file
     mutable std::mutex exitLock_;
     std::condition_variable exitChanged_;
     bool exit_ = false;

@@ -1,18 +1,13 @@
 #include "session/SessionController.h"
 
-#include <sys/time.h>
-
-#include <QDir>
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "link/CommandSet.h"
 #include "session/ActivityLog.h"
 #include "session/CommandWriter.h"
 #include "session/Commands.h"
-#include "session/FrameFile.h"
 #include "session/ScreenLoop.h"
 
 namespace qv {
@@ -89,7 +84,7 @@ void SessionController::StartWorkers(std::function<bool(const std::string& path)
         return;
     }
     // The loop first: the writer tells it of every command it sends.
-    loop_ = std::make_unique<ScreenLoop>(engine_, *this, traits_.softKey);
+    loop_ = std::make_unique<ScreenLoop>(engine_, *this, frames_, traits_.softKey);
     loop_->draw = std::move(draw);
     loop_->sink = frameSink_;
     loop_->SetRate(LiveRateOf(settings_.liveRate));
@@ -128,19 +123,19 @@ void SessionController::SetLink(int method, const std::string& ip, const std::st
 
 void SessionController::SetIpv4(const std::string& ip, const std::string& panePrefix) {
     settings_.ip = ip;
-    store_.StoreText(kSetIp, ip);
+    store_.StoreIpv4(ip);
     emit paneText(3, QString::fromStdString(panePrefix + ip));
 }
 
 void SessionController::SetQuality(int index) {
     settings_.quality = index;
-    store_.StoreInt(kSetQuality, index);
+    store_.StoreQuality(index);
 }
 
 void SessionController::SetAutoReconnect(bool on) {
     autoReconnect_.store(on);
     settings_.autoReconnect = on ? 1 : 0;
-    store_.StoreInt(kSetAutoReconnect, settings_.autoReconnect);
+    store_.StoreAutoReconnect(on);
     // Turned off while healing: the loss is reported as without it.
     if (!on && linkState_ == LinkState::Reconnecting) {
         retry_.stop();
@@ -152,7 +147,7 @@ void SessionController::SetAutoReconnect(bool on) {
 
 void SessionController::SetLiveRate(int rate) {
     settings_.liveRate = static_cast<int>(LiveRateOf(rate));
-    store_.StoreInt(kSetLiveRate, settings_.liveRate);
+    store_.StoreLiveRate(settings_.liveRate);
     if (loop_) {
         loop_->SetRate(LiveRateOf(settings_.liveRate));
     }
@@ -418,12 +413,12 @@ void SessionController::RememberModel(const Answer& answer) {
     if (traits_.softKey) {
         modelKind_.store(ModelKindOf(data));
     }
-    std::lock_guard lock(pathLock_);
+    std::lock_guard lock(modelLock_);
     modelName_ = std::move(name);
 }
 
 std::string SessionController::ModelName() const {
-    std::lock_guard lock(pathLock_);
+    std::lock_guard lock(modelLock_);
     return modelName_;
 }
 
@@ -463,10 +458,7 @@ void SessionController::OnWatchdog() {
 
 void SessionController::Start() {
     streaming_.store(1);
-    {
-        std::lock_guard lock(pathLock_);
-        framePath_ = MakeFramePath();
-    }
+    frames_.Begin();
     emit stateChanged();
     if (traits_.softKey) {
         if (settings_.quality == 1) {
@@ -564,15 +556,6 @@ std::optional<std::string> SessionController::Touch(int x, int y, const ScreenRe
         return SoftKeyTouch(x, y, screen, scaleSetting);
     }
     return HardKeyTouch(x, y, screen);
-}
-
-std::string SessionController::FramePath() const {
-    std::lock_guard lock(pathLock_);
-    return framePath_;
-}
-
-std::string SessionController::MakeFramePath() {
-    return NewFrameFile(QDir::tempPath().toStdString());
 }
 
 void SessionController::Close() {

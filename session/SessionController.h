@@ -24,6 +24,7 @@
 
 #include "link/CDevComm.h"
 #include "link/ModelTable.h"
+#include "session/FrameFile.h"
 #include "session/ScreenRect.h"
 #include "session/SettingsStore.h"
 
@@ -35,7 +36,7 @@ class ScreenLoop;
 // Where the two panels differ.
 struct PanelTraits {
     bool softKey = false;
-    int usbWaitChecks = 101;  // response-ready checks, 100 ms apart, after a USB request
+    int usbWaitChecks = 101;  // the USB equipment answer's deadline, in checks 100 ms apart
 
     static PanelTraits HardKey();
     static PanelTraits SoftKey();
@@ -138,7 +139,8 @@ class SessionController : public QObject {
     std::string ModelName() const;
     // Method of the link made by the last connect.
     int ActiveMethod() const { return activeMethod_.load(); }
-    std::string FramePath() const;
+    // This Start-to-Stop period's frame file; empty before the first Start.
+    std::string FramePath() const { return frames_.Path(); }
     // Remote control on, and abandon the exchange under way.
     const std::atomic<int>& streaming() const { return streaming_; }
     const std::atomic<int>& abort() const { return abort_; }
@@ -167,9 +169,6 @@ class SessionController : public QObject {
     // The step of the wait for a USB answer (the panel's checks are this far apart); tests
     // shorten it.
     std::chrono::milliseconds usbWaitStep{100};
-
-    // Makes this period's frame file in the temporary folder (NewFrameFile) and gives its path.
-    static std::string MakeFramePath();
 
   signals:
     // The link state or remote control changed: the window derives its buttons, menu and
@@ -241,9 +240,9 @@ class SessionController : public QObject {
     std::unique_ptr<ScreenLoop> loop_;
     FrameSink frameSink_;
     std::unique_ptr<CommandWriter> writer_;
-    mutable std::mutex pathLock_;
-    std::string framePath_;
-    std::string modelName_;  // under pathLock_
+    FrameFile frames_;
+    mutable std::mutex modelLock_;
+    std::string modelName_;  // under modelLock_
 };
 
 }  // namespace qv

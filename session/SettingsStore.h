@@ -71,6 +71,13 @@ class SettingsStore {
     // Store one value; only when the key exists. Returns 1 when stored, else 0.
     int StoreInt(const char* name, int value);
     int StoreText(const char* name, std::string_view value);
+    // The menu's and dialogs' choices, each under its own name; only when the key exists.
+    int StoreQuality(int index) { return StoreInt(kSetQuality, index); }
+    int StoreScale(int scale) { return StoreInt(kSetScale, scale); }
+    int StoreHideKeyBtn(bool hidden) { return StoreInt(kSetHideKeyBtn, hidden ? 1 : 0); }
+    int StoreAutoReconnect(bool on) { return StoreInt(kSetAutoReconnect, on ? 1 : 0); }
+    int StoreLiveRate(int rate) { return StoreInt(kSetLiveRate, rate); }
+    int StoreIpv4(std::string_view ip) { return StoreText(kSetIp, ip); }
 
     // A text value as the store holds it, cut at a zero and to kMaxSettingText characters.
     // Returns false when the key or the value is missing or is not a text.

@@ -37,7 +37,7 @@ class SimScreen {
     // at its bottom-left corner, so a client can tell which frame first shows a command.
     std::uint64_t commandCount() const { return commands_; }
     // The count a drawn frame carries, read from the picture at whatever size it was drawn
-    // (the design size is width x height); nothing when the strip is not there.
+    // (it was made width x height); nothing when the strip is not there.
     static std::optional<int> ReadCommandStamp(const QImage& drawn, int width, int height);
 
     int markerIndex() const { return marker_; }

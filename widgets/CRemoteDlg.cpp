@@ -7,5 +7,3 @@ CRemoteDlg::~CRemoteDlg() = default;
 
 // By value as the panels take it: they move it on to the session.
 void CRemoteDlg::SendKey(std::string /*text*/) {}  // NOLINT(performance-unnecessary-value-param)
-
-void CRemoteDlg::OnResponseReady(int /*flag*/) {}

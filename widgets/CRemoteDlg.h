@@ -1,5 +1,5 @@
-// Common base of both front-panel windows. Widgets (the knob) and the engine hold a pointer
-// to it without knowing which panel it is.
+// Common base of both front-panel windows. Widgets (the knob) and the application hold it
+// without knowing which panel it is.
 #pragma once
 
 #include <QDialog>
@@ -16,8 +16,6 @@ class CRemoteDlg : public QDialog {
 
     // Sends one command text to the instrument. Base: does nothing.
     virtual void SendKey(std::string text);
-    // Stores the response-ready flag. Base: does nothing. May be called from any thread.
-    virtual void OnResponseReady(int flag);
 
   private:
     int templateId_;

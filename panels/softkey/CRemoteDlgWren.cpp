@@ -205,7 +205,7 @@ void CRemoteDlgWren::ChooseScale(int scale) {
     // The knob's centre follows its new size.
     GiveKnobFrames();
     update();
-    panelSession().store().StoreInt(qv::kSetScale, scale);
+    panelSession().store().StoreScale(scale);
 }
 
 void CRemoteDlgWren::SetScreenMode(bool on) {

@@ -30,9 +30,8 @@ void Type(const QString& text) {
 }
 
 QString Shown(CIpAddressCtrl& c) {
-    return QStringList{c.Field(0)->text(), c.Field(1)->text(), c.Field(2)->text(),
-                       c.Field(3)->text()}
-        .join('.');
+    return c.Field(0)->text() + '.' + c.Field(1)->text() + '.' + c.Field(2)->text() + '.' +
+           c.Field(3)->text();
 }
 
 // On its indicator: the label alone may not fill the button's box.

@@ -6,7 +6,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFI
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "install failed: ${rc}")
 endif()
-foreach(f bin/qvremote bin/qvsim bin/qvctl share/applications/qvremote.desktop
+foreach(f bin/qvremote bin/qvsim bin/qvctl lib/qvremote/qvctl-share lib/qvremote/qvctl-media
+          share/applications/qvremote.desktop
           share/icons/hicolor/48x48/apps/qvremote.png
           share/icons/hicolor/128x128/apps/qvremote.png
           share/icons/hicolor/256x256/apps/qvremote.png lib/udev/rules.d/60-qvremote.rules
@@ -15,6 +16,15 @@ foreach(f bin/qvremote bin/qvsim bin/qvctl share/applications/qvremote.desktop
           share/doc/qvremote/copyright share/doc/qvremote/changelog.gz)
   if(NOT EXISTS ${PREFIX}/${f})
     message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+# The installed qvctl finds its helpers under the prefix it was installed to: their usage
+# text, not qvctl's "needs the program".
+foreach(cmd serve export record)
+  execute_process(COMMAND ${PREFIX}/bin/qvctl ${cmd} RESULT_VARIABLE rc ERROR_VARIABLE err
+                  OUTPUT_QUIET)
+  if(NOT rc EQUAL 2 OR NOT err MATCHES "usage: qvctl ${cmd}")
+    message(FATAL_ERROR "installed qvctl ${cmd}: exit ${rc}: ${err}")
   endif()
 endforeach()
 file(STRINGS ${PREFIX}/share/applications/qvremote.desktop exec REGEX "^Exec=")

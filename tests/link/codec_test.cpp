@@ -1,21 +1,16 @@
 // The link's pure parts: frame codec, assembler and joiner by byte-exact vectors and round
-// trips, and the model table; the engine's frame deadline and answer size at their edges, on
-// a virtual clock.
+// trips, and the model table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <memory>
 #include <random>
 #include <vector>
 
 #include "link/AnswerJoiner.h"
-#include "link/CDevComm.h"
 #include "link/CommandSet.h"
 #include "link/FrameAssembler.h"
 #include "link/FrameCodec.h"
 #include "link/ModelTable.h"
-#include "tests/fuzz/FuzzClock.h"
 
 namespace qv {
 namespace {
@@ -149,126 +144,6 @@ TEST(Frames, ByteExactVectorsLimitsRoundTripsAtEveryCutRejectsAndJoins) {
     }
     j.Reset();
     EXPECT_EQ(add(2, 1).outcome, AnswerJoiner::Outcome::ErrorSequence);
-}
-
-using namespace std::chrono_literals;
-using ms = std::chrono::milliseconds;
-
-// A peer on the virtual clock: each byte arrives at its time after the request; a read waits
-// at most its window (a socket's), and only the clock moves.
-class TimedPeer final : public Transport {
-  public:
-    TimedPeer(fuzz::VirtualClock& clock, Bytes bytes, std::vector<ms> at)
-        : clock_(clock), start_(clock.Now()), bytes_(std::move(bytes)), at_(std::move(at)) {}
-    int Method() const override { return kMethodTcp; }
-    bool IsOpen() const override { return true; }
-    int WriteFrame(std::span<const std::uint8_t> frame) override {
-        start_ = clock_.Now();
-        return static_cast<int>(frame.size());
-    }
-    int Read(std::span<std::uint8_t> buffer, ms maxWait) override {
-        const auto until = clock_.Now() + std::min(maxWait, ms(460));
-        if (next_ == bytes_.size() || start_ + at_[next_] > until) {
-            clock_.Advance(std::chrono::duration_cast<ms>(until - clock_.Now()));
-            return 0;
-        }
-        clock_.Advance(
-            std::max(ms(0), std::chrono::duration_cast<ms>(start_ + at_[next_] - clock_.Now())));
-        // Everything due by now, as the socket would hold it.
-        std::size_t n = 0;
-        while (next_ + n < bytes_.size() && n < buffer.size() &&
-               start_ + at_[next_ + n] <= clock_.Now()) {
-            ++n;
-        }
-        std::memcpy(buffer.data(), bytes_.data() + next_, n);
-        next_ += n;
-        return static_cast<int>(n);
-    }
-    void Close() override {}
-
-  private:
-    fuzz::VirtualClock& clock_;
-    LinkClock::TimePoint start_;
-    Bytes bytes_;
-    std::vector<ms> at_;
-    std::size_t next_ = 0;
-};
-
-// The frames of an answer carrying payload, kMaxPayload (or frameSize) bytes a frame.
-Bytes Answer(const Bytes& payload, std::size_t frameSize = kMaxPayload) {
-    const std::size_t count =
-        std::max<std::size_t>(1, (payload.size() + frameSize - 1) / frameSize);
-    Bytes wire;
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto from = payload.begin() + static_cast<std::ptrdiff_t>(i * frameSize);
-        const Bytes part(from, from + static_cast<std::ptrdiff_t>(
-                                          std::min(frameSize, payload.size() - i * frameSize)));
-        const Bytes frame = Encode(
-            {0x41, REQ_SCREEN, static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(i)},
-            part);
-        wire.insert(wire.end(), frame.begin(), frame.end());
-    }
-    return wire;
-}
-
-// Each limit of one exchange with the engine's own values: one case just inside, one just out.
-TEST(EngineLimits, FrameDeadlineLargestFrameAndLargestAnswer) {
-    const auto payload = [](std::size_t n) {
-        Bytes b(n);
-        std::mt19937 rng(static_cast<unsigned>(n));
-        std::generate(b.begin(), b.end(), [&] { return static_cast<std::uint8_t>(rng()); });
-        return b;
-    };
-    const Bytes small = payload(40);
-    // An oversized frame: the encoder refuses one, so its bytes are laid out by hand.
-    Bytes oversized{0x7F, 0x41, REQ_SCREEN, 1, 0};
-    oversized.insert(oversized.end(), kMaxPayload + 1, 0x11);
-    oversized.insert(oversized.end(), {0xB3, 0x7E});  // the sum is right
-    const ms frameDeadline = CDevComm::kFrameDeadline;
-    struct Case {
-        const char* name;
-        Bytes wire;
-        ms last;  // the last byte's time; the bytes before it come evenly from 0
-        int result;
-        const char* text;
-        std::size_t length = 0;
-    };
-    // clang-format off
-    const Case cases[] = {
-        // Bytes flowing all along (a byte every 50 ms or so): only the frame's deadline ends it.
-        {"frame done just in time", Answer(small), frameDeadline - 1ms, 100, "", small.size()},
-        {"frame done just too late", Answer(small), frameDeadline + 1ms, -1, "STR_ERROR_TIMEOUT"},
-        {"largest frame", Answer(payload(kMaxPayload)), 0ms, 100, "", kMaxPayload},
-        {"a byte over the largest frame", oversized, 0ms, -1, "STR_ERROR_PACKET"},
-        {"largest answer", Answer(payload(kMaxAnswerBytes)), 0ms, 100, "", kMaxAnswerBytes},
-        {"a byte over the largest answer", Answer(payload(kMaxAnswerBytes + 1)), 0ms, -1, "STR_ERROR_PACKET"},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        fuzz::VirtualClock clock;
-        std::vector<ms> at(c.wire.size());
-        for (std::size_t i = 0; i < at.size(); ++i) {
-            at[i] = at.size() > 1 ? c.last * static_cast<int>(i) / static_cast<int>(at.size() - 1)
-                                  : c.last;
-        }
-        CDevComm dev;
-        dev.Init();
-        dev.SetClock(&clock);
-        dev.Attach(std::make_shared<TimedPeer>(clock, c.wire, at));
-        ASSERT_EQ(dev.RequestScreen(), 1);
-        int p = 0;
-        while ((p = dev.Poll()) >= 0 && p < 100) {
-        }
-        EXPECT_EQ(p, c.result) << dev.ErrorText();
-        if (c.result != 100) {
-            EXPECT_EQ(dev.ErrorText(), c.text);
-        } else {
-            ASSERT_EQ(static_cast<std::size_t>(dev.GetDataLength()), c.length);
-        }
-        EXPECT_EQ(dev.GetData()[dev.GetDataLength()], 0) << "nothing written past the answer";
-        dev.Attach(nullptr);
-    }
 }
 
 TEST(ModelKind, EveryCodeOfTheTableAndNearMisses) {

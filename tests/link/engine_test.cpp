@@ -1,14 +1,18 @@
 // The engine over loopback against the simulated instrument and peers that misbehave on
-// purpose; the answer deadline on a virtual clock; abort and close from another thread.
+// purpose; each limit of an answer on a virtual clock; abort and close from another thread.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <future>
-#include <optional>
 #include <thread>
 
 #include "link/CInterface.h"
 #include "link/CSocketComm.h"
+#include "tests/fuzz/FuzzClock.h"
 #include "tests/link/MaliciousPeer.h"
 #include "tests/link/SimPeer.h"
 
@@ -18,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using ms = std::chrono::milliseconds;
 
-// The design's Poll loop: until the answer completes (100) or fails.
+// The caller's Poll loop: until the answer completes (100) or fails.
 int Await(CDevComm& dev) {
     int p = 0;
     while ((p = dev.Poll()) >= 0 && p < 100) {
@@ -123,54 +127,30 @@ TEST_F(Engine, WholeScreensOfEverySizeThatCommandsFromAnotherThreadNeverDisturb)
     }
 }
 
-// Every answer ends within its deadline, with its text, whatever the peer sends.
-// Two frames of an answer, then the answer again from its first.
-void Restart(MaliciousPeer::Wire& w) {
-    w.Send(Frames(3, {{0, "OLD0"}, {1, "OLD1"}, {0, "NEW0"}, {1, "NEW1"}, {2, "NEW2"}}));
-}
-// A frame that never ends, a byte every 100 ms: its own deadline ends it.
-void Endless(MaliciousPeer::Wire& w) {
-    for (bool sent = w.Send({0x7F, 0x41, REQ_SCREEN, 1, 0}); sent && w.Pause(100ms);) {
-        sent = w.Send({0x01});
-    }
-}
-void Silent(MaliciousPeer::Wire&) {}
-using Script = void (*)(MaliciousPeer::Wire&);
-
+// Every answer ends within its deadline, with its text, whatever the simulator's faults.
+// Restarts and a flood of frames that never end: Deadline, on the link's clock.
 struct PeerCase {
     const char* name;
-    sim::SimFaults faults;  // the simulator's, or
-    Script script;          // a peer of our own, which hangs up if told to
-    bool hangUp;
+    sim::SimFaults faults;
     int result;        // 100 or -1
-    const char* text;  // the error text, or a script's joined answer
+    const char* text;  // the error text
     ms atLeast, atMost;
-    bool byReceiveAnswer = false;  // else the design's Poll loop
-    ms deadline = CDevComm::kAnswerDeadline;
 };
-
-constexpr ms kShort = 800ms;  // whole frames arrive in time; not waited out for long
 
 // clang-format off
 const PeerCase kPeerCases[] = {
-    {"SplitIntoSingleBytes", {.splitWrites = 1}, nullptr, false, 100, "", 0ms, 10s},
-    {"SplitWithGaps", {.splitWrites = 700, .splitGapUs = 3000}, nullptr, false, 100, "", 0ms, 10s},
-    {"SlowFrames", {.frameDelayMs = 150}, nullptr, false, 100, "", 400ms, 5s},
-    {"FrameTooLate", {.frameDelayMs = 4000}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
-    {"ClosesMidAnswer", {.closeAfterFrames = 2}, nullptr, false, -1, "STR_ERROR_TIMEOUT", 150ms, 1500ms},
-    {"GarbageBeforeFrame", {.garbageBeforeFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
-    {"BadChecksum", {.badChecksumEvery = 3}, nullptr, false, -1, "STR_ERROR_CHECKSUM", 0ms, 1s},
-    {"SkippedIndex", {.skipIndex = true}, nullptr, false, -1, "Communication Error!", 0ms, 1s},
-    {"FirstIndexOne", {.firstIndexOne = true}, nullptr, false, -1, "Communication Error!", 0ms, 1s},
-    {"OversizedFrame", {.oversizedFrame = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 1s},
-    {"AnswerOverLimit", {.answerOverLimit = true}, nullptr, false, -1, "STR_ERROR_PACKET", 0ms, 2s},
-    {"Flood", {}, Flood, false, -1, "STR_ERROR_TIMEOUT", kShort - 100ms, 3 * kShort, false, kShort},
-    {"Endless", {}, Endless, false, -1, "STR_ERROR_TIMEOUT", CDevComm::kFrameDeadline - 100ms, 3 * CDevComm::kFrameDeadline},
-    {"Restart", {}, Restart, false, 100, "NEW0NEW1NEW2", 0ms, 1s},
+    {"SplitIntoSingleBytes", {.splitWrites = 1}, 100, "", 0ms, 10s},
+    {"SplitWithGaps", {.splitWrites = 700, .splitGapUs = 3000}, 100, "", 0ms, 10s},
+    {"SlowFrames", {.frameDelayMs = 150}, 100, "", 400ms, 5s},
     // Silent: one frame's worth of attempts. Hung up: every read fails at once, five pauses.
-    {"Silent", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
-    {"SilentByReceiveAnswer", {}, Silent, false, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline, true},
-    {"HangUp", {}, Silent, true, -1, "STR_ERROR_TIMEOUT", 200ms, 1000ms},
+    {"Silent", {.silent = true}, -1, "STR_ERROR_TIMEOUT", 2000ms, 3 * CDevComm::kFrameDeadline},
+    {"ClosesMidAnswer", {.closeAfterFrames = 2}, -1, "STR_ERROR_TIMEOUT", 150ms, 1500ms},
+    {"GarbageBeforeFrame", {.garbageBeforeFrame = true}, -1, "STR_ERROR_PACKET", 0ms, 1s},
+    {"BadChecksum", {.badChecksumEvery = 3}, -1, "STR_ERROR_CHECKSUM", 0ms, 1s},
+    {"SkippedIndex", {.skipIndex = true}, -1, "Communication Error!", 0ms, 1s},
+    {"FirstIndexOne", {.firstIndexOne = true}, -1, "Communication Error!", 0ms, 1s},
+    {"OversizedFrame", {.oversizedFrame = true}, -1, "STR_ERROR_PACKET", 0ms, 1s},
+    {"AnswerOverLimit", {.answerOverLimit = true}, -1, "STR_ERROR_PACKET", 0ms, 2s},
 };
 // clang-format on
 
@@ -184,24 +164,14 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
     const PeerCase& c = GetParam();
     CDevComm dev;
     dev.Init();
-    dev.SetAnswerDeadline(c.deadline);
-    std::optional<MaliciousPeer> bad;
-    std::optional<SimPeer> sim;
+    SimPeer sim(kLoopV4);
+    ASSERT_TRUE(sim.Connect(dev));
     const Bytes screen = RandomBytes(20000, 11);
-    if (c.script != nullptr) {
-        bad.emplace(c.script, c.hangUp);
-        dev.SetPort(bad->port());
-        ASSERT_EQ(dev.ConnectTcp(), 1);
-    } else {
-        sim.emplace(kLoopV4);
-        ASSERT_TRUE(sim->Connect(dev));
-        sim->server.instrument().SetScreenOverride(screen);
-        sim->server.instrument().SetFaults(c.faults);
-    }
+    sim.server.instrument().SetScreenOverride(screen);
+    sim.server.instrument().SetFaults(c.faults);
     const auto start = Clock::now();
     ASSERT_EQ(dev.RequestScreen(), 1);
-    EXPECT_EQ(c.byReceiveAnswer ? dev.ReceiveAnswer(nullptr) : Await(dev), c.result)
-        << dev.ErrorText();
+    EXPECT_EQ(Await(dev), c.result) << dev.ErrorText();
     const auto took = Clock::now() - start;
     const char* data = reinterpret_cast<const char*>(dev.GetData());
     if (c.result != 100) {
@@ -209,7 +179,7 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
         EXPECT_EQ(data[dev.GetDataLength()], 0) << "nothing written past the answer";
     } else {
         EXPECT_EQ(std::string(data, static_cast<std::size_t>(dev.GetDataLength())),
-                  bad ? c.text : std::string(screen.begin(), screen.end()));
+                  std::string(screen.begin(), screen.end()));
     }
     EXPECT_GE(took, c.atLeast);
     EXPECT_LE(took, c.atMost);
@@ -218,25 +188,15 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
 INSTANTIATE_TEST_SUITE_P(Cases, Peers, ::testing::ValuesIn(kPeerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The answer deadline on the link's clock: a peer whose bytes come at set times from the
-// request, and a clock that moves only when it waits.
-class VirtualClock final : public LinkClock {
-  public:
-    TimePoint Now() override { return now_; }
-    void Sleep(ms time) override { now_ += time; }
-    void AdvanceTo(TimePoint t) { now_ = std::max(now_, t); }
-
-  private:
-    TimePoint now_ = TimePoint{} + std::chrono::hours(1);
-};
-
+// A peer on the link's clock, which moves only when the peer waits: each event's bytes (a
+// frame at most) come at its time from the request; a read waits for the next or its window.
 class TimedPeer final : public Transport {
   public:
     struct Event {
-        ms at;  // from the request
+        ms at;
         Bytes bytes;
     };
-    TimedPeer(VirtualClock& clock, std::vector<Event> events)
+    TimedPeer(fuzz::VirtualClock& clock, std::vector<Event> events)
         : clock_(clock), events_(std::move(events)) {}
     int Method() const override { return kMethodTcp; }
     bool IsOpen() const override { return true; }
@@ -258,8 +218,8 @@ class TimedPeer final : public Transport {
     void Close() override {}
 
   private:
-    VirtualClock& clock_;
-    std::vector<TimedPeer::Event> events_;
+    fuzz::VirtualClock& clock_;
+    std::vector<Event> events_;
     std::size_t next_ = 0;
     LinkClock::TimePoint start_{};
 };
@@ -276,19 +236,45 @@ std::vector<TimedPeer::Event> Timed(std::uint8_t count, const std::vector<std::p
     return out;
 }
 
+// The frames of an answer carrying payload, kMaxPayload bytes each, all at once; or, when
+// last is given, their bytes one by one, evenly up to the last one's time.
+std::vector<TimedPeer::Event> Screen(const Bytes& payload, ms last = 0ms) {
+    const std::size_t count = (payload.size() + kMaxPayload - 1) / kMaxPayload;
+    std::vector<TimedPeer::Event> out;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view part(reinterpret_cast<const char*>(payload.data()) + i * kMaxPayload,
+                                    std::min(kMaxPayload, payload.size() - i * kMaxPayload));
+        out.push_back(
+            {0ms, Frames(static_cast<std::uint8_t>(count), {{static_cast<int>(i), part}})});
+    }
+    if (last > 0ms) {
+        const Bytes wire = out.front().bytes;
+        out.clear();
+        for (std::size_t i = 0; i < wire.size(); ++i) {
+            out.push_back(
+                {last * static_cast<int>(i) / static_cast<int>(wire.size() - 1), {wire[i]}});
+        }
+    }
+    return out;
+}
+
 struct DeadlineCase {
     const char* name;
     std::vector<TimedPeer::Event> events;
     int result;
-    ms took;  // on the link's clock, from the request to the result
+    ms took;                 // on the link's clock, from the request to the result
+    std::size_t length = 0;  // of the answer joined
+    const char* text = "STR_ERROR_TIMEOUT";
 };
 
-// The answer may take 10 s plus 1 s per 4,096 bytes delivered so far. Nine 4 KB frames 2 s
-// apart (each within its frame's 2.3 s): after eight the answer may run to 18 s, so the ninth
-// is in time at 17.999 s and late at 18.001 s. A steady 7 KB/s screen of 100 KB (25 frames,
-// one every 585 ms) takes 14.6 s and completes. A trickle of one-byte frames ends at 10 s;
-// restarts at index 0 (every 585 ms, for ever) keep only the last 4 KB: they end at 11 s.
-// One frame has 2.3 s, whether the peer is silent or its frame never ends.
+// Each limit of one answer with the link's own values, one case just inside, one just out.
+// One frame has 2.3 s, whether the peer is silent or its frame never ends; bytes flowing all
+// along do not stretch it. The answer may take 10 s plus 1 s per 4,096 bytes delivered so far.
+// Nine 4 KB frames 2 s apart (each within its frame's 2.3 s): after eight the answer may run
+// to 18 s, so the ninth is in time at 17.999 s and late at 18.001 s. A steady 7 KB/s screen
+// of 100 KB (25 frames, one every 585 ms) takes 14.6 s and completes. A trickle of one-byte
+// frames ends at 10 s; restarts at index 0 (every 585 ms, for ever) keep only the last 4 KB:
+// they end at 11 s.
 std::vector<DeadlineCase> DeadlineCases() {
     std::vector<std::pair<ms, int>> edge, steady, trickle, restarts;
     for (int i = 0; i < 8; ++i) {
@@ -308,15 +294,29 @@ std::vector<DeadlineCase> DeadlineCases() {
     for (int i = 2; i < 100; ++i) {
         endless.push_back({100ms * i, {0x01}});
     }
+    // The encoder refuses a frame over the largest, so its bytes are laid out by hand.
+    Bytes oversized{0x7F, 0x41, REQ_SCREEN, 1, 0};
+    oversized.insert(oversized.end(), kMaxPayload + 1, 0x11);
+    oversized.insert(oversized.end(), {0xB3, 0x7E});  // the sum is right
+    const Bytes small = RandomBytes(40);
+    constexpr ms kFrame = Link::kFrameDeadline;
+    // clang-format off
     return {
-        {"SilentForAFrame", {}, -1, Link::kFrameDeadline},
-        {"FrameWithoutEnd", endless, -1, Link::kFrameDeadline},
-        {"InTimeAtTheEdge", Timed(9, edge), 100, 17999ms},
+        {"SilentForAFrame", {}, -1, kFrame},
+        {"FrameWithoutEnd", endless, -1, kFrame},
+        {"FrameDoneJustInTime", Screen(small, kFrame - 1ms), 100, kFrame - 1ms, small.size()},
+        {"FrameDoneJustTooLate", Screen(small, kFrame + 1ms), -1, kFrame},
+        {"LargestFrame", Screen(RandomBytes(kMaxPayload)), 100, 0ms, kMaxPayload},
+        {"AByteOverTheLargestFrame", {{0ms, oversized}}, -1, 0ms, 0, "STR_ERROR_PACKET"},
+        {"LargestAnswer", Screen(RandomBytes(kMaxAnswerBytes)), 100, 0ms, kMaxAnswerBytes},
+        {"AByteOverTheLargestAnswer", Screen(RandomBytes(kMaxAnswerBytes + 1)), -1, 0ms, 0, "STR_ERROR_PACKET"},
+        {"InTimeAtTheEdge", Timed(9, edge), 100, 17999ms, 9 * Link::kGraceBytes},
         {"LateAtTheEdge", Timed(9, late), -1, 18000ms},
-        {"SteadySevenKilobytesASecond", Timed(25, steady), 100, 14625ms},
+        {"SteadySevenKilobytesASecond", Timed(25, steady), 100, 14625ms, 25 * Link::kGraceBytes},
         {"ByteTrickle", Timed(255, trickle, 1), -1, Link::kAnswerDeadline},
         {"EndlessRestarts", Timed(2, restarts), -1, Link::kAnswerDeadline + 1s},
     };
+    // clang-format on
 }
 
 void PrintTo(const DeadlineCase& c, std::ostream* os) {
@@ -325,37 +325,46 @@ void PrintTo(const DeadlineCase& c, std::ostream* os) {
 
 class Deadline : public ::testing::TestWithParam<DeadlineCase> {};
 
-TEST_P(Deadline, GrowsWithWhatWasDeliveredNotWithRestarts) {
+TEST_P(Deadline, EndsAtEachLimitOfAnAnswerByPollOrReceive) {
     const DeadlineCase& c = GetParam();
-    VirtualClock clock;
-    CDevComm dev;
-    dev.SetClock(&clock);
-    dev.Attach(std::make_shared<TimedPeer>(clock, c.events));
-    const auto start = clock.Now();
-    ASSERT_EQ(dev.RequestScreen(), 1);
-    EXPECT_EQ(dev.ReceiveAnswer(nullptr), c.result) << dev.ErrorText();
-    EXPECT_EQ(std::chrono::duration_cast<ms>(clock.Now() - start), c.took);
-    if (c.result == -1) {
-        EXPECT_EQ(dev.ErrorText(), "STR_ERROR_TIMEOUT");
+    for (const bool byPoll : {false, true}) {
+        SCOPED_TRACE(byPoll ? "Poll loop" : "ReceiveAnswer");
+        fuzz::VirtualClock clock;
+        CDevComm dev;
+        dev.Init();
+        dev.SetClock(&clock);
+        dev.Attach(std::make_shared<TimedPeer>(clock, c.events));
+        const auto start = clock.Now();
+        ASSERT_EQ(dev.RequestScreen(), 1);
+        EXPECT_EQ(byPoll ? Await(dev) : dev.ReceiveAnswer(nullptr), c.result) << dev.ErrorText();
+        EXPECT_EQ(std::chrono::duration_cast<ms>(clock.Now() - start), c.took);
+        if (c.result == 100) {
+            EXPECT_EQ(static_cast<std::size_t>(dev.GetDataLength()), c.length);
+        } else {
+            EXPECT_EQ(dev.ErrorText(), c.text);
+        }
+        EXPECT_EQ(dev.GetData()[dev.GetDataLength()], 0) << "nothing written past the answer";
+        dev.Attach(nullptr);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Deadline, ::testing::ValuesIn(DeadlineCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-void ConnectTo(CDevComm& dev, std::uint16_t port) {
+// A simulator that reads requests and never answers; dev connected to it has asked for a screen.
+void AskSilentPeer(SimPeer& peer, CDevComm& dev) {
+    peer.server.instrument().SetFaults({.silent = true});
     dev.Init();
-    dev.SetPort(port);
-    ASSERT_EQ(dev.ConnectTcp(), 1);
+    ASSERT_TRUE(peer.Connect(dev));
+    ASSERT_EQ(dev.RequestScreen(), 1);
 }
 
 TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
     for (const bool viaClose : {false, true}) {
         SCOPED_TRACE(viaClose ? "Close" : "abort flag");
-        MaliciousPeer peer([](MaliciousPeer::Wire&) {});
+        SimPeer peer(kLoopV4);
         CDevComm dev;
-        ConnectTo(dev, peer.port());
-        ASSERT_EQ(dev.RequestScreen(), 1);
+        ASSERT_NO_FATAL_FAILURE(AskSilentPeer(peer, dev));
         std::atomic<int> abort{0};
         auto receive = std::async(std::launch::async, [&] { return dev.ReceiveAnswer(&abort); });
         ASSERT_EQ(receive.wait_for(300ms), std::future_status::timeout) << "the peer is silent";
@@ -412,11 +421,10 @@ TEST(AnswerStop, AbortAndCloseEndABlockedReceiveOrAConnectInProgressAtOnce) {
 }
 
 TEST(Connect, FailuresSaySoAndAreBoundedASecondConnectLeavesTheLinkIpv6ReplacesIt) {
-    MaliciousPeer peer([](MaliciousPeer::Wire&) {}, true);
+    SimPeer peer(kLoopV4);
     CDevComm dev;
-    ConnectTo(dev, peer.port());
-    ASSERT_EQ(dev.RequestScreen(), 1);
-    peer.Stop();
+    ASSERT_NO_FATAL_FAILURE(AskSilentPeer(peer, dev));
+    peer.server.Stop();
     dev.SetErrorText("a stale text");
     int sent = 1;
     for (int i = 0; i < 100 && sent == 1; ++i) {
@@ -439,9 +447,11 @@ TEST(Connect, FailuresSaySoAndAreBoundedASecondConnectLeavesTheLinkIpv6ReplacesI
     std::array<unsigned char, 16> buf{};
     EXPECT_EQ(socket.ReadComm(buf.data(), 16, 10), 0);
     EXPECT_EQ(socket.WriteComm(buf.data(), 1), 0);
-    MaliciousPeer first([](MaliciousPeer::Wire& w) { w.Send(Frames(1, {{0, "ONE"}})); });
+    SimPeer first(kLoopV4);
+    first.server.instrument().SetScreenOverride(Bytes{'O', 'N', 'E'});
     CDevComm kept;
-    ConnectTo(kept, first.port());
+    kept.Init();
+    ASSERT_TRUE(first.Connect(kept));
     EXPECT_EQ(kept.ConnectTcp(), 0);
     EXPECT_EQ(kept.ErrorText(), "STR_DEVCOM_ERR_CHKCABLE");
     EXPECT_EQ(kept.LinkFlag(), 0);

@@ -93,55 +93,51 @@ class UsbEngine : public ::testing::Test {
     CDevComm engine_;
 };
 
-// Which class opens, by the devices present; what each writes.
-struct ClassCase {
-    const char* name;
-    bool newerDevice, olderDevice;
-    int generation;  // 0: the open fails
-};
-
-class UsbClassChoice : public UsbEngine, public ::testing::WithParamInterface<ClassCase> {};
-
-TEST_P(UsbClassChoice, HandshakeRequestBlocksAndWrites) {
-    const ClassCase& c = GetParam();
-    usb_.ClearInterfaces();
-    if (c.newerDevice) {
-        usb_.AddInterface(kUsbClassVista, kPath);
-    }
-    if (c.olderDevice) {
-        usb_.AddInterface(kUsbClassXp, "xp#0");
-    }
-    Sleeps sleeps;
-    engine_.SetSleep([&](auto d) { sleeps.emplace_back(d, usb_.Writes().size()); });
-    ASSERT_EQ(Open(), c.generation == 0 ? -1 : 1);
-    EXPECT_EQ(engine_.UsbDeviceGeneration(), c.generation);
-    if (c.generation == 0) {
-        EXPECT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0), 0);
-        return;
-    }
-    // The older class waits 2,000 ms after the open, before anything is written.
-    EXPECT_EQ(sleeps, (c.generation == 1 ? Sleeps{{2000ms, 0}} : Sleeps{}));
-    ASSERT_EQ(engine_.UsbSendRequest(REQ_EQINFO, nullptr, 0), 1);
-    EXPECT_EQ(usb_.Blocks(), (std::vector{Block({kUsbHandshake.begin(), kUsbHandshake.end()}),
-                                          Block({0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
-    EXPECT_EQ(engine_.UsbReceive(), 100);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(engine_.GetData())), instrument_.model());
-    ASSERT_EQ(Screen(), 100) << engine_.ErrorText();
-    // Whole blocks to the write pipe, or 64-byte pieces to the one handle.
-    for (const auto& w : usb_.Writes()) {
-        EXPECT_EQ(w.path, c.generation == 1 ? "xp#0" : kPath + "\\PIPE00");
-        EXPECT_EQ(w.size, c.generation == 1 ? kUsbXpWriteSize : kUsbBlockSize);
+// Which class opens, by the devices present (0: none), and what each writes.
+TEST(UsbClassChoice, TheClassThatOpensHandshakesAsksAndWritesItsBlocks) {
+    const struct {
+        bool newerDevice, olderDevice;
+        int generation;
+    } cases[] = {{true, false, 2}, {false, true, 1}, {true, true, 2}, {false, false, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        sim::SimInstrument instrument;
+        SimUsbBackend usb(instrument);
+        CDevComm engine;
+        engine.SetUsbBackend(&usb);
+        engine.Init();
+        usb.ClearInterfaces();
+        if (c.newerDevice) {
+            usb.AddInterface(kUsbClassVista, kPath);
+        }
+        if (c.olderDevice) {
+            usb.AddInterface(kUsbClassXp, "xp#0");
+        }
+        Sleeps sleeps;
+        engine.SetSleep([&](auto d) { sleeps.emplace_back(d, usb.Writes().size()); });
+        ASSERT_EQ(engine.OpenUsb(), c.generation == 0 ? -1 : 1);
+        EXPECT_EQ(engine.UsbDeviceGeneration(), c.generation);
+        if (c.generation == 0) {
+            EXPECT_EQ(engine.UsbSendRequest(REQ_EQINFO, nullptr, 0), 0);
+            continue;
+        }
+        // The older class waits 2,000 ms after the open, before anything is written.
+        EXPECT_EQ(sleeps, (c.generation == 1 ? Sleeps{{2000ms, 0}} : Sleeps{}));
+        ASSERT_EQ(engine.UsbSendRequest(REQ_EQINFO, nullptr, 0), 1);
+        EXPECT_EQ(usb.Blocks(), (std::vector{Block({kUsbHandshake.begin(), kUsbHandshake.end()}),
+                                             Block({0x7F, 0x41, 0x50, 1, 0, 0x92, 0x7E})}));
+        EXPECT_EQ(engine.UsbReceive(), 100);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(engine.GetData())), instrument.model());
+        ASSERT_EQ(engine.UsbRequestFile(REQ_SCREEN, kScreen), 1);
+        ASSERT_EQ(engine.UsbReceive(), 100) << engine.ErrorText();
+        // Whole blocks to the write pipe, or 64-byte pieces to the one handle.
+        for (const auto& w : usb.Writes()) {
+            EXPECT_EQ(w.path, c.generation == 1 ? "xp#0" : kPath + "\\PIPE00");
+            EXPECT_EQ(w.size, c.generation == 1 ? kUsbXpWriteSize : kUsbBlockSize);
+        }
+        engine.CloseUsb();
     }
 }
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Classes, UsbClassChoice, ::testing::Values(
-    ClassCase{"NewerDevice", true, false, 2},
-    ClassCase{"OlderDevice", false, true, 1},
-    ClassCase{"Both", true, true, 2},
-    ClassCase{"None", false, false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
-// clang-format on
 
 TEST_F(UsbEngine, ScreensJoinWholeHoweverTheBlocksArePackedOrCutOrCommandsComeBetween) {
     const auto screen = RandomBytes(150 * 1024);

@@ -1,5 +1,5 @@
 // What FFmpeg's own tools (ffprobe, ffmpeg) read in a video file, for the tests that check
-// the files the program writes, and the recordings those tests export.
+// the files the program writes, the recordings those tests export, and a run in a child.
 #pragma once
 
 #include <sys/wait.h>
@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -130,6 +132,34 @@ inline std::string RecordedName(int number, std::int64_t timeOfDayMs) {
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// What work returns, computed in a child process (for a file-size limit or a peak memory of
+// its own); nothing when the child died before it answered.
+inline std::optional<std::string> InChild(const std::function<std::string()>& work) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return std::nullopt;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string out = work();
+        [[maybe_unused]] const auto n = ::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    std::array<char, 512> buffer{};
+    for (ssize_t n; child > 0 && (n = ::read(fds[0], buffer.data(), buffer.size())) > 0;) {
+        out.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || out.empty()) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 // Screens of the simulated instrument (each differs: its noise moves) at a size.

@@ -1,27 +1,24 @@
 // Both front panels against the simulated instrument over real TCP; what is saved, copied or
 // recorded is the instrument's bytes, in private files never written through a link.
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QAction>
-#include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QtTest>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
-#include <memory>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -29,79 +26,18 @@
 #include "dialogs/CDlgCommNew.h"
 #include "dialogs/CDlgIP.h"
 #include "dialogs/CIpAddressCtrl.h"
-#include "panels/CPanelDlg.h"
-#include "panels/CPanelSessionView.h"
-#include "panels/CScreenView.h"
+#include "media/Recording.h"
 #include "panels/ImageServices.h"
 #include "panels/PaneNote.h"
-#include "panels/ScreenCapture.h"
-#include "panels/hardkey/CRemoteDlgRook.h"
-#include "panels/softkey/CRemoteDlgWren.h"
+#include "panels/VideoExport.h"
 #include "panels/softkey/CReplayBar.h"
-#include "resources/ids.h"
-#include "session/ActivityLog.h"
-#include "session/SettingsStore.h"
-#include "sim/SimServer.h"
+#include "tests/media/MediaProbe.h"
 #include "tests/panels/BadJpegs.h"
+#include "tests/panels/PanelRig.h"
 #include "widgets/CKnobButton.h"
 #include "widgets/SkinLibrary.h"
 
-namespace ids = qv::ids;
-using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
-
 namespace {
-
-// Message boxes are closed as they open, save Communication and IP, which tests drive.
-struct PanelRig {
-    QTemporaryDir dir;
-    QString ini = dir.filePath("settings.ini");
-    std::unique_ptr<qv::SettingsStore> store;
-    std::unique_ptr<qv::sim::SimServer> sim;
-    QTimer dismisser;
-
-    // Fresh settings and a fresh simulator; the hard-key instrument's screen is 800x480.
-    bool Reset(bool soft = true) {
-        QFile::remove(ini);
-        QSettings(ini, QSettings::IniFormat).setValue("Connection/Method", 1);
-        QSettings(ini, QSettings::IniFormat).setValue("Connection/IP", "127.0.0.1");
-        store = std::make_unique<qv::SettingsStore>(ini.toStdString());
-        sim = std::make_unique<qv::sim::SimServer>(800, soft ? 600 : 480);
-        return sim->Start("127.0.0.1", 0);
-    }
-    std::unique_ptr<CPanelDlg> Open(bool soft) {
-        std::unique_ptr<CPanelDlg> panel(
-            soft ? static_cast<CPanelDlg*>(new CRemoteDlgWren(*store, nullptr, sim->port()))
-                 : new CRemoteDlgRook(*store, nullptr, sim->port()));
-        panel->session().SetCommandPause(std::chrono::milliseconds(0));
-        panel->show();
-        panel->activateWindow();
-        static_cast<void>(QTest::qWaitForWindowActive(panel.get()));  // as Live() checks
-        return panel;
-    }
-    // Connected (and started); the "Connected" box is gone and the shortcuts are the window's.
-    void Live(CPanelDlg& panel, bool start = true) {
-        panel.Command(qv::ids::kCmdConnect);
-        QTRY_COMPARE(panel.view().PaneText(1), QStringLiteral("Connected"));
-        if (start) {
-            panel.Command(qv::ids::kCmdStart);
-            QCOMPARE(panel.view().PaneText(2), QStringLiteral("Remote Control Started"));
-        }
-        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
-        panel.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&panel));
-        sim->instrument().ClearRecords();
-    }
-    QVariant Stored(const char* name) const {
-        return QSettings(ini, QSettings::IniFormat).value(QStringLiteral("Connection/") + name);
-    }
-};
-
-void AddKinds() {
-    QTest::addColumn<bool>("soft");
-    QTest::newRow("hard-key") << false;
-    QTest::newRow("soft-key") << true;
-}
 
 // Runs fn on the modal dialog of type T as soon as the panel's command has opened it.
 template <typename T>
@@ -126,142 +62,86 @@ void TypeAddress(CIpAddressCtrl* ctrl, const QString& text) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
 }
 
-QByteArray LogText() {
-    QFile log(QString::fromStdString(qv::ActivityLog::Instance().Path()));
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
 std::pair<int, int> Keys(CPanelDlg& panel) {
     return qobject_cast<CRemoteDlgWren*>(&panel) ? std::pair{ids::kSoftKeyFirst, ids::kSoftKeyLast}
                                                  : std::pair{ids::kHardKeyFirst, ids::kHardKeyLast};
 }
 
-Bytes ReadAll(const QString& path) {
-    QFile f(path);
-    const QByteArray b = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    return {b.begin(), b.end()};
+// Keys and knob, and the look each key chose.
+bool KeysEnabled(CPanelDlg& panel, bool expected) {
+    bool all = panel.Knob()->isEnabled() == expected;
+    for (int id = Keys(panel).first; id <= Keys(panel).second; ++id) {
+        const CSkinButton* key = panel.Key(id);
+        all &= key->isEnabled() == expected &&
+               (key->ChosenSlot() != CSkinButton::kDisabled) == expected;
+    }
+    return all;
 }
 
-mode_t Mode(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-QStringList Jpegs(const QString& folder) {
-    return QDir(folder).entryList({"*.jpg"}, QDir::Files | QDir::System, QDir::Name);
-}
-
-}  // namespace
-
-// What both groups share: the rig, a fresh simulator per test, the helpers.
-class PanelTest : public QObject {
-    Q_OBJECT
-
-  private slots:
-    void initTestCase() {
-        QVERIFY(rig_.dir.isValid() && QDir().mkpath(rig_.dir.filePath("home")));
-        qputenv("XDG_STATE_HOME", rig_.dir.filePath("state").toLocal8Bit());
-        // Notes write the home folder as "~"; the test's folders lie outside this one.
-        qputenv("HOME", QFile::encodeName(rig_.dir.filePath("home")));
-        QApplication::setApplicationName("QVRemote");
-        // Frame files land here, to be looked at.
-        QVERIFY(QDir().mkpath(temp_));
-        qputenv("TMPDIR", QFile::encodeName(temp_));
-        connect(&rig_.dismisser, &QTimer::timeout, [] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (d && !d->inherits("CDlgCommNew") && !d->inherits("CDlgIP")) {
-                d->done(QDialog::Accepted);
-            }
-        });
-        rig_.dismisser.start(20);
-    }
-    // Data rows tagged "hard" meet the hard-key instrument's 800x480 screen.
-    void init() {
-        QVERIFY(rig_.Reset(!QByteArray(QTest::currentDataTag()).startsWith("hard")));
-        rig_.sim->instrument().KeepServedScreens(200);
-        pictures_ =
-            rig_.dir.filePath(QStringLiteral("pictures-%1").arg(QTest::currentTestFunction()));
-        QDir(pictures_).removeRecursively();
-        qputenv("XDG_PICTURES_DIR", QFile::encodeName(pictures_));
-    }
-    void cleanup() { rig_.sim.reset(); }
-
-  protected:
-    // Commands the instrument got since the last call, up to a marker sent now.
-    QStringList Sent(CPanelDlg& panel) {
-        auto& sim = rig_.sim->instrument();
-        panel.SendKey("TEST:MARK");
-        QStringList out;
-        for (std::size_t n = 1; sim.WaitForCommands(n, 3s); ++n) {
-            const std::string text = sim.Commands()[n - 1].text;
-            if (text == "TEST:MARK") {
-                sim.ClearRecords();
-                return out;
-            }
-            out << QString::fromStdString(text);
-        }
-        return {QStringLiteral("(the marker never came)")};
-    }
-    // Connect, Disconnect, Start, Stop, High, Medium, Low, Screen mode, Communication: 1/0.
-    static QString MenuStates(CPanelDlg& panel, bool checked) {
-        panel.UpdateMenu();
+// Enabled, then checked: Connect, Disconnect, Start, Stop, High, Medium, Low, Screen mode,
+// Communication; then enabled: Record, Normal, Responsive, Fast, 100%, 85%, 70%, Reconnect
+// automatically, Save screen, Copy screen, Infomation. 1/0; '-': the panel has no such item.
+QString Menu(CPanelDlg& panel) {
+    panel.UpdateMenu();
+    const auto states = [&panel](std::initializer_list<int> items, bool checked) {
         QString out;
-        for (const int id : {ids::kCmdConnect, ids::kCmdDisconnect, ids::kCmdStart, ids::kCmdStop,
-                             ids::kCmdQualityHigh, ids::kCmdQualityMedium, ids::kCmdQualityLow,
-                             ids::kCmdScreenMode, ids::kCmdCommunication}) {
+        for (const int id : items) {
             const QAction* a = panel.panelSession().Action(id);
             out += a == nullptr ? '-' : (checked ? a->isChecked() : a->isEnabled()) ? '1' : '0';
         }
         return out;
-    }
-    // Enabled: Record, Normal, Responsive, Fast, 100%, 85%, 70%, Reconnect automatically, Save
-    // screen, Copy screen, Infomation: 1/0 ('-': the panel has no such item).
-    static QString MoreStates(CPanelDlg& panel) {
-        panel.UpdateMenu();
-        QString out;
-        for (const int id :
-             {ids::kCmdRecord, ids::kCmdLiveNormal, ids::kCmdLiveResponsive, ids::kCmdLiveFast,
-              ids::kCmdScale100, ids::kCmdScale85, ids::kCmdScale70, ids::kCmdAutoReconnect,
-              ids::kCmdSaveScreen, ids::kCmdCopyScreen, ids::kCmdAbout}) {
-            const QAction* a = panel.panelSession().Action(id);
-            out += a == nullptr ? '-' : a->isEnabled() ? '1' : '0';
-        }
-        return out;
-    }
-    // Keys and knob, and the look each key chose.
-    static bool KeysEnabled(CPanelDlg& panel, bool expected) {
-        bool all = panel.Knob()->isEnabled() == expected;
-        for (int id = Keys(panel).first; id <= Keys(panel).second; ++id) {
-            const CSkinButton* key = panel.Key(id);
-            all &= key->isEnabled() == expected &&
-                   (key->ChosenSlot() != CSkinButton::kDisabled) == expected;
-        }
-        return all;
-    }
+    };
+    const auto menu = {ids::kCmdConnect,    ids::kCmdDisconnect,  ids::kCmdStart,
+                       ids::kCmdStop,       ids::kCmdQualityHigh, ids::kCmdQualityMedium,
+                       ids::kCmdQualityLow, ids::kCmdScreenMode,  ids::kCmdCommunication};
+    return states(menu, false) + ' ' + states(menu, true) + ' ' +
+           states({ids::kCmdRecord, ids::kCmdLiveNormal, ids::kCmdLiveResponsive, ids::kCmdLiveFast,
+                   ids::kCmdScale100, ids::kCmdScale85, ids::kCmdScale70, ids::kCmdAutoReconnect,
+                   ids::kCmdSaveScreen, ids::kCmdCopyScreen, ids::kCmdAbout},
+                  false);
+}
 
-    // Where in the simulator's served screens these bytes are; -1 when nowhere.
-    int ServedIndex(const Bytes& bytes) const {
-        const auto served = rig_.sim->instrument().ServedScreens();
-        const auto it = std::find(served.begin(), served.end(), bytes);
-        return it == served.end() ? -1 : static_cast<int>(it - served.begin());
-    }
-    static int Refusals() { return int(LogText().count("   Image Load Failed\r\n")); }
-    static ScreenCapture& Capture(CPanelDlg& p) { return p.panelSession().capture(); }
-    static QString Pane0(CPanelDlg& p) { return p.view().PaneText(0); }
-    // The menu item's check as opening the menu would set it.
-    static bool Checked(CPanelDlg& p, int id) {
-        p.UpdateMenu();
-        return p.panelSession().Action(id)->isChecked();
-    }
-    static void WaitFrames(CPanelDlg& p, int n) {
-        const int target = p.screen().framesShown() + n;
-        QTRY_VERIFY_WITH_TIMEOUT(p.screen().framesShown() >= target, 10000);
-    }
+int Refusals() {
+    return int(LogText().count("   Image Load Failed\r\n"));
+}
 
-    PanelRig rig_;
-    QString pictures_;
-    const QString temp_ = rig_.dir.filePath("tmp");
+// A recorder's writes held until the test releases them (20 s: a failure's deadline only).
+struct HeldWrites {
+    std::mutex m;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool timedOut = false;
+
+    qv::WriteFn Writer() {
+        return [this](int fd, const std::uint8_t* data, std::size_t n) {
+            std::unique_lock hold(m);
+            entered = true;
+            changed.notify_all();
+            timedOut |= !changed.wait_for(hold, 20s, [this] { return released; });
+            hold.unlock();
+            return ::write(fd, data, n);
+        };
+    }
+    template <typename F>
+    auto Locked(F f) {
+        std::lock_guard hold(m);
+        return f();
+    }
+    void Set(const std::function<void()>& change) {
+        Locked(change);
+        changed.notify_all();
+    }
+    bool WaitFor(const std::function<bool()>& done) {
+        std::unique_lock hold(m);
+        return changed.wait_for(hold, 10s, done);
+    }
+    void Release() {
+        Set([this] { released = true; });
+    }
 };
+
+}  // namespace
 
 // The windows: wiring, state, keyboard, scale, screen mode, link dialogs, save and copy, hostile
 // screens.
@@ -277,15 +157,13 @@ class TestPanels : public PanelTest {
         // Key, modifiers, the panel key it presses (0: none), what it sends (nullptr: nothing).
         using PcKey = std::tuple<Qt::Key, Qt::KeyboardModifiers, int, const char*>;
         QFETCH(bool, soft);
-        QFile::remove(rig_.ini);
-        rig_.store = std::make_unique<qv::SettingsStore>(rig_.ini.toStdString());
-        auto panel = rig_.Open(soft);
+        QFile::remove(ini_);
+        store_ = std::make_unique<qv::SettingsStore>(ini_.toStdString());
+        auto panel = Open(soft);
         QVERIFY(KeysEnabled(*panel, false));
-        QCOMPARE(MenuStates(*panel, false), QStringLiteral("100000011"));
-        QCOMPARE(MenuStates(*panel, true), QStringLiteral("010110000"));
         // Record only while remote control runs; the rest whatever the state.
-        const QString scaleItems = soft ? "111" : "---";
-        QCOMPARE(MoreStates(*panel), "0111" + scaleItems + "1111");
+        const QString more = QString(soft ? "111" : "---") + "1111";
+        QCOMPARE(Menu(*panel), "100000011 010110000 0111" + more);
         QCOMPARE(panel->view().PaneText(3), QStringLiteral("USB"));
         OnDialog<CDlgCommNew>([](CDlgCommNew& dlg) {
             dlg.findChild<QRadioButton*>(QStringLiteral("ctrl1104"))->click();
@@ -293,10 +171,10 @@ class TestPanels : public PanelTest {
         });
         panel->Command(ids::kCmdCommunication);
         QCOMPARE(panel->view().PaneText(3), QStringLiteral("TCP/IP : 127.0.0.1"));
-        QCOMPARE(std::tuple(rig_.store->Load().method, rig_.store->Load().ip),
+        QCOMPARE(std::tuple(store_->Load().method, store_->Load().ip),
                  std::tuple(1, std::string("127.0.0.1")));
         // Connecting alone enables no key; a click on one sends nothing.
-        rig_.Live(*panel, false);
+        Live(*panel, false);
         OnDialog<CDlgCommNew>([](CDlgCommNew& dlg) {
             dlg.findChild<QRadioButton*>(QStringLiteral("ctrl1106"))->click();
             dlg.close();
@@ -306,9 +184,7 @@ class TestPanels : public PanelTest {
         QVERIFY(KeysEnabled(*panel, false));
         QTest::mouseClick(panel->Key(Keys(*panel).first), Qt::LeftButton);
         QCOMPARE(Sent(*panel), QStringList{});
-        QCOMPARE(MenuStates(*panel, false), QStringLiteral("011011111"));
-        QCOMPARE(MenuStates(*panel, true), QStringLiteral("100110000"));
-        QCOMPARE(MoreStates(*panel), "0111" + scaleItems + "1111");
+        QCOMPARE(Menu(*panel), "011011111 100110000 0111" + more);
         const auto press = [&](QWidget* target, const PcKey& k) {
             const auto [key, mods, id, command] = k;
             CSkinButton* button = panel->Key(id);
@@ -359,9 +235,7 @@ class TestPanels : public PanelTest {
             panel->Command(ids::kCmdStart);
         }
         QVERIFY(KeysEnabled(*panel, true));
-        QCOMPARE(MenuStates(*panel, false), QStringLiteral("000111111"));
-        QCOMPARE(MenuStates(*panel, true), QStringLiteral("101010000"));
-        QCOMPARE(MoreStates(*panel), "1111" + scaleItems + "1111");
+        QCOMPARE(Menu(*panel), "000111111 101010000 1111" + more);
         for (const int id : soft ? QList<int>{1017, 1037, 1044} : QList<int>{1079, 1095, 1084}) {
             QTest::mouseClick(panel->Key(id), Qt::LeftButton, {}, panel->Key(id)->rect().center());
         }
@@ -386,12 +260,11 @@ class TestPanels : public PanelTest {
         }
         QCOMPARE(Sent(*panel), expected);
         panel->Command(ids::kCmdScreenMode);
-        QCOMPARE(MenuStates(*panel, true), QStringLiteral("101010010"));
+        QCOMPARE(Menu(*panel).section(' ', 1, 1), QStringLiteral("101010010"));
         panel->Command(ids::kCmdScreenMode);
         panel->Command(ids::kCmdStop);
         QVERIFY(KeysEnabled(*panel, false));
-        QCOMPARE(MenuStates(*panel, true), QStringLiteral("100110000"));
-        QCOMPARE(MoreStates(*panel), "0111" + scaleItems + "1111");
+        QCOMPARE(Menu(*panel), "011011111 100110000 0111" + more);
         // The quality items send and store; the soft-key panel's Start repeats the choice.
         for (const auto& [id, command, stored] :
              {std::tuple{ids::kCmdQualityMedium, "KEYP:QUAL:NORM", 1},
@@ -399,7 +272,7 @@ class TestPanels : public PanelTest {
               std::tuple{ids::kCmdQualityLow, "KEYP:QUAL:LOW", 2}}) {
             panel->Command(id);
             QCOMPARE(Sent(*panel), QStringList{command});
-            QCOMPARE(rig_.Stored(qv::kSetQuality).toInt(), stored);
+            QCOMPARE(Stored(qv::kSetQuality).toInt(), stored);
         }
         panel->Command(ids::kCmdStart);
         // A release whose press went to another window sends nothing; other windows keep theirs.
@@ -419,7 +292,7 @@ class TestPanels : public PanelTest {
         panel->Command(ids::kCmdIpAddress);
         QCOMPARE(panel->view().PaneText(3),
                  (soft ? "TCP/IP : " : "IP : ") + QString("192.168.1.20"));
-        QCOMPARE(std::tuple(rig_.store->Load().method, rig_.store->Load().ip),
+        QCOMPARE(std::tuple(store_->Load().method, store_->Load().ip),
                  std::tuple(1, std::string("192.168.1.20")));
     }
     void scaleTouchesAndScreenMode_data() { AddKinds(); }
@@ -428,58 +301,58 @@ class TestPanels : public PanelTest {
     // mode shows the picture alone, twice restores, and is stored.
     void scaleTouchesAndScreenMode() {
         QFETCH(bool, soft);
-        QVERIFY(soft || rig_.store->StoreInt(qv::kSetScale, 2) == 1);
-        auto panel = rig_.Open(soft);
+        QVERIFY(soft || store_->StoreInt(qv::kSetScale, 2) == 1);
+        auto panel = Open(soft);
         const QPoint corner = panel->pos();
         const auto click = [&](QPoint p) { QTest::mouseClick(panel.get(), Qt::LeftButton, {}, p); };
         if (soft) {
             const QSize full = panel->size();
             CSkinButton* esc = panel->Key(1013);
             panel->Command(ids::kCmdScale85);
-            QCOMPARE(rig_.Stored(qv::kSetScale).toInt(), 1);
+            QCOMPARE(Stored(qv::kSetScale).toInt(), 1);
             // The pressed look of a held PC key is this scale's.
             QTest::keyPress(panel.get(), Qt::Key_Escape);
             QCOMPARE(esc->Image(CSkinButton::kNormal), qv::SkinImage(449));
             QTest::keyRelease(panel.get(), Qt::Key_Escape);
             QCOMPARE(esc->Image(CSkinButton::kNormal), qv::SkinImage(448));
             // The current scale once more: nothing is stored.
-            QSettings(rig_.ini, QSettings::IniFormat).remove(QStringLiteral("Connection/Scale"));
+            QSettings(ini_, QSettings::IniFormat).remove(QStringLiteral("Connection/Scale"));
             panel->Command(ids::kCmdScale85);
-            QVERIFY(!rig_.Stored(qv::kSetScale).isValid());
+            QVERIFY(!Stored(qv::kSetScale).isValid());
             panel->Command(ids::kCmdScale100);
-            QCOMPARE(rig_.Stored(qv::kSetScale).toInt(), 0);
+            QCOMPARE(Stored(qv::kSetScale).toInt(), 0);
             QCOMPARE(panel->size(), full);
             QCOMPARE(panel->pos(), corner);
             panel->panelSession().Action(ids::kCmdScale70)->trigger();
             QCOMPARE(panel->scale(), 2);  // frames and touches follow
-            QCOMPARE(rig_.Stored(qv::kSetScale).toInt(), 2);
+            QCOMPARE(Stored(qv::kSetScale).toInt(), 2);
             QCOMPARE(panel->pos(), corner);
             QCOMPARE(panel->Knob()->Center(), QPoint(61, 61));  // from the 70 % knob's frames
             QCOMPARE(panel->screen().size(), QSize(559, 419));
             // At 70 %: touches only for a touch-screen model (the last connection's).
             auto& wren = static_cast<CRemoteDlgWren&>(*panel);
             QCOMPARE(wren.ModelKind(), 4);
-            rig_.sim->instrument().SetModel("TQ381A");
-            rig_.Live(*panel);
+            sim_->instrument().SetModel("TQ381A");
+            Live(*panel);
             const qv::ScreenRect r = panel->screenRect();
             click(QPoint(r.left + 100, r.top + 50));
             QCOMPARE(Sent(*panel), QStringList{});
             panel->Command(ids::kCmdStop);
             panel->Command(ids::kCmdDisconnect);
             QTRY_COMPARE(panel->view().PaneText(1), QStringLiteral("Disconnected"));
-            rig_.sim->instrument().SetModel("QV392B");
-            rig_.Live(*panel);
+            sim_->instrument().SetModel("QV392B");
+            Live(*panel);
             QCOMPARE(wren.ModelKind(), 6);
             click(QPoint(r.left + 558, r.top + 10));
             click(QPoint(r.right, r.top + 10));  // the edge
             QCOMPARE(Sent(*panel), QStringList{"KEYP 797,14"});
         } else {
-            QCOMPARE(rig_.Stored(qv::kSetScale).toInt(), 2);
+            QCOMPARE(Stored(qv::kSetScale).toInt(), 2);
             QCOMPARE(panel->scale(), 0);
             QCOMPARE(panel->size(), CRemoteDlgRook::kNormalClient);
             QCOMPARE(panel->grab().toImage().pixelColor(1022, 678),
                      qv::SkinImage(243).pixelColor(1022, 678));
-            rig_.Live(*panel);
+            Live(*panel);
             // Unscaled offsets from the picture's corner; its right edge is outside.
             for (const QPoint p :
                  {QPoint(211, 75), QPoint(111, 25), QPoint(910, 504), QPoint(911, 100)}) {
@@ -506,7 +379,7 @@ class TestPanels : public PanelTest {
         const QSize picture = screen.size();
         const int shown = screen.framesShown();
         panel->Command(ids::kCmdScreenMode);
-        QCOMPARE(rig_.Stored(qv::kSetHideKeyBtn).toInt(), 1);
+        QCOMPARE(Stored(qv::kSetHideKeyBtn).toInt(), 1);
         const QRect status = panel->panelSession().statusBar()->geometry();
         QCOMPARE(screen.geometry(), QRect(QPoint(0, 0), picture));
         QCOMPARE(panel->size(), QSize(picture.width(), picture.height() + status.height()));
@@ -526,14 +399,14 @@ class TestPanels : public PanelTest {
         panel->Command(ids::kCmdScreenMode);
         QCOMPARE(snapshot(), normal);
         QCOMPARE(panel->pos(), corner);
-        QCOMPARE(rig_.Stored(qv::kSetHideKeyBtn).toInt(), 0);
+        QCOMPARE(Stored(qv::kSetHideKeyBtn).toInt(), 0);
         panel->Command(ids::kCmdScreenMode);
         panel.reset();
-        QSettings(rig_.ini, QSettings::IniFormat).setValue("Connection/Scale", soft ? 2 : 5);
-        panel = rig_.Open(soft);
+        QSettings(ini_, QSettings::IniFormat).setValue("Connection/Scale", soft ? 2 : 5);
+        panel = Open(soft);
         QVERIFY(panel->ScreenMode());
         QCOMPARE(panel->screen().geometry().topLeft(), QPoint(0, 0));
-        QCOMPARE(rig_.Stored(qv::kSetScale).toInt(), soft ? 2 : 0);
+        QCOMPARE(Stored(qv::kSetScale).toInt(), soft ? 2 : 0);
     }
     void saveCopyHostileScreensAndALostLink_data() { AddKinds(); }
     // Ctrl+S saves and Ctrl+C copies the frame's bytes as sent, live and after Stop; before any
@@ -549,8 +422,8 @@ class TestPanels : public PanelTest {
             {"truncated", bad::Truncated(800, 600)},
             {"PNG", bad::Encode(bad::Screen(800, 600), "png")}};
         const QString model = soft ? "QV392B" : "QV364C";
-        rig_.sim->instrument().SetModel(model.toStdString());
-        auto p = rig_.Open(soft);
+        sim_->instrument().SetModel(model.toStdString());
+        auto p = Open(soft);
         const auto ctrl = [&p](Qt::Key key) {
             QTest::keyClick(p.get(), key, Qt::ControlModifier);
             return Pane0(*p);
@@ -565,7 +438,7 @@ class TestPanels : public PanelTest {
         p->Command(ids::kCmdRecord);
         QVERIFY(!Capture(*p).Recording());
 
-        rig_.Live(*p);
+        Live(*p);
         WaitFrames(*p, 2);
         const QString note = ctrl(Qt::Key_S);
         QStringList files = Jpegs(folder);
@@ -606,7 +479,7 @@ class TestPanels : public PanelTest {
         QImage last;
         for (const auto& [name, bytes] : std::span(hostile).subspan(soft ? 2 : 0, 2)) {
             const int before = Refusals();
-            rig_.sim->instrument().SetScreenOverride(
+            sim_->instrument().SetScreenOverride(
                 std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
             // The exchange under way may carry the screen before: the second refusal is this one's.
             QTRY_VERIFY2_WITH_TIMEOUT(Refusals() >= before + 2, name, 10000);
@@ -619,25 +492,25 @@ class TestPanels : public PanelTest {
             QVERIFY2(screen.framesShown() == shown && screen.frame() == last, name);
             QCOMPARE(p->view().PaneText(1), QStringLiteral("Connected"));
         }
-        rig_.sim->instrument().SetScreenOverride(std::nullopt);
+        sim_->instrument().SetScreenOverride(std::nullopt);
         WaitFrames(*p, 1);
         const QStringList frames = QDir(temp_).entryList(QDir::Files);
         QVERIFY(!frames.isEmpty());
         QCOMPARE(Mode(QDir(temp_).filePath(frames.last())), mode_t(0600));
-        const std::uint16_t port = rig_.sim->port();
+        const std::uint16_t port = sim_->port();
         p->Command(ids::kCmdRecord);
         QTRY_VERIFY_WITH_TIMEOUT(Capture(*p).RecordedFrames() >= 1, 10000);
         // Healing: the picture says so, keys and knob show disabled, Disconnect and Stop stay;
         // the recording goes on in the same folder.
-        rig_.sim->Stop();
+        sim_->Stop();
         QTRY_VERIFY_WITH_TIMEOUT(
             screen.Mark().startsWith(QStringLiteral("Link lost \u2014 reconnecting")), 2000);
         QVERIFY(KeysEnabled(*p, false));
-        QCOMPARE(MenuStates(*p, false).left(4), QStringLiteral("0101"));
+        QCOMPARE(Menu(*p).left(4), QStringLiteral("0101"));
         QVERIFY(Capture(*p).Recording());
         const int recorded = Capture(*p).RecordedFrames();
         // Back on the same port: the picture is live again without a click.
-        QVERIFY(rig_.sim->Start("127.0.0.1", port));
+        QVERIFY(sim_->Start("127.0.0.1", port));
         QTRY_COMPARE_WITH_TIMEOUT(p->view().PaneText(1), QStringLiteral("Connected"), 5000);
         WaitFrames(*p, 1);
         QVERIFY(screen.Mark().isEmpty());
@@ -646,7 +519,7 @@ class TestPanels : public PanelTest {
         // Without the self-healing link the loss is reported, the window stays as it is and the
         // recording ends with the stream.
         p->Command(ids::kCmdAutoReconnect);
-        rig_.sim->Stop();
+        sim_->Stop();
         QTRY_COMPARE_WITH_TIMEOUT(p->view().PaneText(1), QStringLiteral("Disconnected"), 5000);
         QVERIFY(p->isVisible());
         QVERIFY(!p->engine().IsConnected());
@@ -656,7 +529,7 @@ class TestPanels : public PanelTest {
     }
 };
 
-// Record, replay, the live rate, pane 0 and the picture's age.
+// Record, its export, replay, the live rate, pane 0 and the picture's age.
 class TestCapture : public PanelTest {
     Q_OBJECT
 
@@ -716,82 +589,39 @@ class TestCapture : public PanelTest {
     // menu and Stop answer while it waits. Released, it and the frames queued behind it are
     // written, and the note counts them all.
     void aHungWriteNeverHoldsTheWindow() {
-        // Declared first: the panel's writer uses them until the panel is gone.
-        std::mutex m;
-        std::condition_variable changed;
-        bool entered = false;
-        bool released = false;
-        bool timedOut = false;
-        auto p = rig_.Open(true);
-        const auto release = qScopeGuard([&] {
-            {
-                std::lock_guard hold(m);
-                released = true;
-            }
-            changed.notify_all();
-        });
-        rig_.Live(*p);
+        HeldWrites held;  // first: the panel's writer uses it until the panel is gone
+        auto p = Open(true);
+        const auto release = qScopeGuard([&] { held.Release(); });
+        Live(*p);
         WaitFrames(*p, 1);
-        Capture(*p).SetRecordWriter([&](int fd, const std::uint8_t* data, std::size_t n) {
-            std::unique_lock hold(m);
-            if (!entered) {
-                entered = true;
-                changed.notify_all();
-                // A failure's deadline only: the test releases it.
-                timedOut = !changed.wait_for(hold, 20s, [&] { return released; });
-            }
-            hold.unlock();
-            return ::write(fd, data, n);
-        });
+        Capture(*p).SetRecordWriter(held.Writer());
         p->Command(ids::kCmdRecord);
-        {
-            std::unique_lock hold(m);
-            QVERIFY(changed.wait_for(hold, 10s, [&] { return entered; }));
-        }
+        QVERIFY(held.WaitFor([&] { return held.entered; }));
         QVERIFY(Checked(*p, ids::kCmdRecord));
         p->Command(ids::kCmdStop);
-        {
-            std::lock_guard hold(m);
-            QVERIFY2(!timedOut, "the window waited for the write");
-        }
+        QVERIFY2(!held.Locked([&] { return held.timedOut; }), "the window waited for the write");
         QCOMPARE(p->view().PaneText(2), QStringLiteral("Remote Control Stopped"));
         QVERIFY(!Capture(*p).Recording());
         QVERIFY(!Checked(*p, ids::kCmdRecord));
         QVERIFY(!Pane0(*p).startsWith("Recorded "));
-        {
-            std::lock_guard hold(m);
-            released = true;
-        }
-        changed.notify_all();
+        held.Release();
         QTRY_VERIFY_WITH_TIMEOUT(Pane0(*p).startsWith("Recorded "), 10000);
         const QString folder = Capture(*p).RecordingFolder();
         const int frames = Capture(*p).RecordedFrames();
         QVERIFY(frames >= 1);
         QCOMPARE(Pane0(*p), QStringLiteral("Recorded %1 frames in %2").arg(frames).arg(folder));
         QCOMPARE(Jpegs(folder).size(), frames);
-        std::lock_guard hold(m);
-        QVERIFY(!timedOut);
+        QVERIFY(!held.Locked([&] { return held.timedOut; }));
     }
     // With the write hung and the queue full, the drawing thread waits for room; a stop ends
     // that wait at once. Released, every queued frame is written and the note counts them.
     void aFullQueueWaitsOnlyUntilTheStop() {
-        // Declared first: the capture's writer uses them until the capture is gone.
-        std::mutex m;
-        std::condition_variable changed;
-        bool entered = false;
-        bool released = false;
+        HeldWrites held;  // first: the capture's writer uses it until the capture is gone
         QStringList notes;
         ScreenCapture capture;
-        connect(&capture, &ScreenCapture::note, this,
+        connect(&capture, &ScreenCapture::note, &capture,
                 [&notes](const QString& text) { notes << text; });
-        capture.SetRecordWriter([&](int fd, const std::uint8_t* data, std::size_t n) {
-            std::unique_lock hold(m);
-            entered = true;
-            changed.notify_all();
-            changed.wait_for(hold, 20s, [&] { return released; });
-            hold.unlock();
-            return ::write(fd, data, n);
-        });
+        capture.SetRecordWriter(held.Writer());
         QVERIFY(capture.StartRecording());
         const auto frame = std::make_shared<const Bytes>(Bytes{0xFF, 0xD8, 0xFF, 0xD9});
         // The frame in the writer's hands, a full queue, and one more that has to wait.
@@ -800,43 +630,26 @@ class TestCapture : public PanelTest {
         bool drawingDone = false;
         std::thread drawing([&] {
             for (std::size_t i = 0; i < frames; ++i) {
-                {
-                    std::lock_guard hold(m);
-                    drawn = i + 1;
-                    changed.notify_all();
-                }
+                held.Set([&] { drawn = i + 1; });
                 capture.FrameDrawn(frame);
             }
-            std::lock_guard hold(m);
-            drawingDone = true;
-            changed.notify_all();
+            held.Set([&] { drawingDone = true; });
         });
         // Whatever happens below, the writer and the drawing thread end with the test.
         const auto cleanup = qScopeGuard([&] {
-            {
-                std::lock_guard hold(m);
-                released = true;
-            }
-            changed.notify_all();
+            held.Release();
             capture.StopRecording();
             if (drawing.joinable()) {
                 drawing.join();
             }
         });
-        {
-            std::unique_lock hold(m);
-            QVERIFY(changed.wait_for(hold, 10s, [&] { return entered && drawn == frames; }));
-            QVERIFY(!drawingDone);
-        }
+        QVERIFY(held.WaitFor([&] { return held.entered && drawn == frames; }));
+        QVERIFY(!held.Locked([&] { return drawingDone; }));
         capture.StopRecording();
         QVERIFY(!capture.Recording());
-        {
-            std::unique_lock hold(m);
-            QVERIFY(changed.wait_for(hold, 10s, [&] { return drawingDone; }));
-            QVERIFY(notes.isEmpty());
-            released = true;
-        }
-        changed.notify_all();
+        QVERIFY(held.WaitFor([&] { return drawingDone; }));
+        QVERIFY(notes.isEmpty());
+        held.Release();
         drawing.join();
         const int queued = int(frames) - 1;
         QTRY_COMPARE_WITH_TIMEOUT(notes.size(), 1, 10000);
@@ -846,23 +659,73 @@ class TestCapture : public PanelTest {
             QStringLiteral("Recorded %1 frames in %2").arg(queued).arg(capture.RecordingFolder()));
         QCOMPARE(Jpegs(capture.RecordingFolder()).size(), queued);
     }
+    // Cancel in the dialog, a file that cannot be made, and the window closed mid-export:
+    // no file, and pane 0 says why.
+    void cancelFailureAndCloseLeaveNoFile() {
+        // A long recording: the frames of a short one, named over and over.
+        const QString rec = dir_.filePath("rec_20261207_120000");
+        QVERIFY(QDir().mkpath(rec));
+        const auto screens = qv::test::Screens(4);
+        for (int i = 0; i < 600; ++i) {
+            qv::test::WriteBytes(
+                (rec + '/' +
+                 QString::fromStdString(qv::test::RecordedName(i + 1, 43200000 + 500LL * i)))
+                    .toStdString(),
+                screens[std::size_t(i % 4)]);
+        }
+        const QString out = dir_.filePath("out");
+        QVERIFY(QDir().mkpath(out));
+        const auto outFiles = [&] { return QDir(out).entryList(QDir::Files | QDir::Hidden); };
+        auto panel = Open(true);
+        Live(*panel);
+        VideoExport& exporter = panel->panelSession().videoExport();
+        QSignalSpy done(&exporter, &VideoExport::finished);
+        exporter.chooseOutput = [&](const QString&) { return out + "/cancel.mp4"; };
+        QVERIFY(exporter.ExportFolder(rec));
+        QTRY_VERIFY(exporter.dialog()->value() > 0);
+        QVERIFY(exporter.dialog()->labelText().contains(
+            QStringLiteral(" of 600 frames \u00b7 about ")));
+        auto* cancel = exporter.dialog()->findChild<QPushButton*>();
+        QVERIFY(cancel != nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.first().at(0).toBool(), false);
+        QCOMPARE(Pane0(*panel), QStringLiteral("Export cancelled; nothing was written"));
+        QCOMPARE(outFiles(), QStringList{});
+
+        QVERIFY(exporter.Start(rec, dir_.filePath("nowhere/x.mkv"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+        QCOMPARE(Pane0(*panel),
+                 QStringLiteral("Export failed: cannot create %1: No such file or directory")
+                     .arg(dir_.filePath("nowhere/x.mkv")));
+
+        QVERIFY(exporter.Start(rec, out + "/closed.mp4", false));
+        QTRY_VERIFY(exporter.dialog()->value() > 0);
+        QElapsedTimer closing;
+        closing.start();
+        panel->close();
+        panel.reset();
+        QVERIFY(closing.elapsed() < 2000);
+        QCOMPARE(outFiles(), QStringList{});
+    }
     // "LiveRate" (Normal by default) is stored; at Responsive a key brings an early exchange.
     // Recorded frames land in a new private folder; the replay bar plays the same bytes in
-    // order. Replay and remote control take the picture from each other. Then saving and
-    // recording meet a planted link, a full disk and an unusable folder.
+    // order, and they export from the menu and the bar. Replay and remote control take the
+    // picture from each other. Then saving and recording meet a planted link, a full disk and
+    // an unusable folder.
     void liveRateRecordReplayPlantedLinkFullDisk() {
-        auto p = rig_.Open(true);
+        auto p = Open(true);
         QVERIFY(Checked(*p, ids::kCmdLiveNormal));
-        QVERIFY(!rig_.Stored(qv::kSetLiveRate).isValid());
+        QVERIFY(!Stored(qv::kSetLiveRate).isValid());
         p->Command(ids::kCmdLiveFast);
-        QCOMPARE(rig_.Stored(qv::kSetLiveRate).toInt(), 2);
+        QCOMPARE(Stored(qv::kSetLiveRate).toInt(), 2);
         p->Command(ids::kCmdLiveResponsive);
-        QCOMPARE(rig_.Stored(qv::kSetLiveRate).toInt(), 1);
+        QCOMPARE(Stored(qv::kSetLiveRate).toInt(), 1);
         p.reset();
-        p = rig_.Open(true);
+        p = Open(true);
         QVERIFY(Checked(*p, ids::kCmdLiveResponsive));
         QVERIFY(!Checked(*p, ids::kCmdLiveNormal));
-        rig_.Live(*p);
+        Live(*p);
         WaitFrames(*p, 1);
         const auto stamp = [&] {
             return qv::sim::SimScreen::ReadCommandStamp(p->screen().frame(), 800, 600).value_or(-1);
@@ -878,7 +741,7 @@ class TestCapture : public PanelTest {
         QTRY_COMPARE(p->session().EarlyExchanges(), 1);
 
         p->Command(ids::kCmdLiveNormal);
-        QCOMPARE(rig_.Stored(qv::kSetLiveRate).toInt(), 0);
+        QCOMPARE(Stored(qv::kSetLiveRate).toInt(), 0);
         p->SendKey("KEYP:NUM6");
         QTRY_COMPARE_WITH_TIMEOUT(stamp(), sent + 1, 5000);
         WaitFrames(*p, 1);
@@ -924,6 +787,10 @@ class TestCapture : public PanelTest {
         }
 
         ReplayPlayer& player = bar->player();
+        auto* exportButton =
+            bar->findChild<QPushButton*>(QStringLiteral("ctrl%1").arg(ids::kReplayExport));
+        QVERIFY(exportButton != nullptr && !exportButton->isEnabled());  // no folder open yet
+        QCOMPARE(exportButton->text(), QStringLiteral("Export video\u2026"));
         player.chooseFolder = [&] { return folder.toStdString(); };
         std::vector<Bytes> played;
         player.draw = [&, draw = player.draw](const std::string& path) {
@@ -931,6 +798,7 @@ class TestCapture : public PanelTest {
             return draw(path);
         };
         player.Open();
+        QVERIFY(exportButton->isEnabled());
         player.Play();
         // A replay takes the picture: remote control stops.
         QVERIFY(!p->session().Streaming());
@@ -941,6 +809,48 @@ class TestCapture : public PanelTest {
         QTRY_VERIFY_WITH_TIMEOUT(!player.playing(), 5000 + frames * 300);
         QCOMPARE(played, recorded);
         QTRY_VERIFY(p->screen().framesShown() >= shown + frames);
+        // Exported from the menu (the item after Record): the recorded bytes at the times their
+        // names give; from the replay bar: H.264, the open folder's frames, a private file.
+        QCOMPARE(ItemAfter(*p, ids::kCmdRecord), std::pair(QStringLiteral("Export recording\u2026"),
+                                                           int(ids::kCmdExportRecording)));
+        VideoExport& exporter = p->panelSession().videoExport();
+        QSignalSpy exported(&exporter, &VideoExport::finished);
+        const QString mkv = dir_.filePath("window.mkv");
+        const QString mp4 = dir_.filePath("bar.mp4");
+        QString askedFor;
+        exporter.chooseFolder = [&] { return Capture(*p).RecordingFolder(); };
+        exporter.chooseOutput = [&](const QString& f) {
+            askedFor = f;
+            return exported.isEmpty() ? mkv : mp4;
+        };
+        p->panelSession().Action(ids::kCmdExportRecording)->trigger();
+        QCOMPARE(askedFor, folder);
+        QVERIFY(exporter.Running() && exporter.dialog() && exporter.dialog()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(exported.count(), 1, 20000);
+        QVERIFY(exported.first().at(0).toBool());
+        QVERIFY(exporter.dialog() == nullptr || !exporter.dialog()->isVisible());
+        QCOMPARE(Pane0(*p), QStringLiteral("Exported %1 frames to %2").arg(frames).arg(mkv));
+        std::vector<Bytes> copied;
+        for (const std::string& c :
+             qv::test::ExtractFrames(mkv.toStdString(), dir_.filePath("copied").toStdString())) {
+            copied.emplace_back(c.begin(), c.end());
+        }
+        QCOMPARE(copied, recorded);
+        const auto time = [&](int i) {
+            return *qv::media::TimeOfDayOfName(files[i].toStdString());
+        };
+        const std::int64_t span = time(frames - 1) - time(0);
+        const std::vector<std::int64_t> at = qv::test::ProbeVideo(mkv.toStdString()).packetMs;
+        QCOMPARE(at.back(), span);
+        QTest::mouseClick(exportButton, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(exported.count(), 2, 30000);
+        QVERIFY(exported.last().at(0).toBool());
+        const qv::test::VideoFacts facts = qv::test::ProbeVideo(mp4.toStdString());
+        QCOMPARE(std::pair(facts.codec, facts.frames), std::pair(std::string("h264"), frames));
+        // As long as the recording and its last frame held one step, within one frame.
+        const double held = double(span + at.back() - at[at.size() - 2]);
+        QVERIFY(std::abs(facts.duration * 1000 - held) <= double(span) / frames);
+        QCOMPARE(Mode(mp4), mode_t(0600));
         // At the end Play shows the last frame once more; starting remote control ends that.
         player.Play();
         QVERIFY(player.playing());
@@ -954,7 +864,7 @@ class TestCapture : public PanelTest {
         // A link planted under the name a save would take is passed over, never followed. A full
         // disk ends the recording with a message; written frames stay whole, the rest none.
         WaitFrames(*p, 1);
-        const QString victim = rig_.dir.filePath("victim");
+        const QString victim = dir_.filePath("victim");
         QFile v(victim);
         QVERIFY(v.open(QIODevice::WriteOnly) && v.write("untouched") == 9);
         v.close();

@@ -2,39 +2,22 @@
 // pane 0's viewer count, presses through the session's send path only while remote control
 // runs, and every viewer ended by Disconnect and by closing the window. Both panels against
 // the simulator; the viewer is a QWebSocket as the page's script would be.
-#include <QAction>
-#include <QApplication>
 #include <QComboBox>
-#include <QDialog>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QWebSocket>
-#include <memory>
 
 #include "dialogs/CShareDlg.h"
-#include "panels/CPanelSessionView.h"
 #include "panels/PanelSession.h"
-#include "panels/hardkey/CRemoteDlgRook.h"
-#include "panels/softkey/CRemoteDlgWren.h"
-#include "resources/ids.h"
-#include "session/ActivityLog.h"
 #include "share/ShareProtocol.h"
 #include "share/ShareSession.h"
-#include "sim/SimServer.h"
-
-namespace ids = qv::ids;
-using namespace std::chrono_literals;
+#include "tests/panels/PanelRig.h"
 
 namespace {
 
@@ -81,30 +64,12 @@ bool LabelWith(const QWidget& dlg, const char* text) {
     return false;
 }
 
-QByteArray LogText() {
-    QFile log(QString::fromStdString(qv::ActivityLog::Instance().Path()));
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
 }  // namespace
 
-class TestShareWindow : public QObject {
+class TestShareWindow : public PanelTest {
     Q_OBJECT
 
   private slots:
-    void initTestCase() {
-        qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
-        QApplication::setApplicationName("QVRemote");
-        // Message boxes ("Connected") close as they open.
-        connect(&dismisser_, &QTimer::timeout, [] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (d != nullptr && !d->inherits("CShareDlg")) {
-                d->done(QDialog::Accepted);
-            }
-        });
-        dismisser_.start(20);
-    }
-
     void dialogLinksQrCodesAndWarning() {
         ShareChoice given;
         CShareDlg dlg(given);
@@ -162,43 +127,14 @@ class TestShareWindow : public QObject {
         QVERIFY(!LabelWith(dlg, "ssh -L"));
     }
 
-    void shareFromTheWindow_data() {
-        QTest::addColumn<bool>("soft");
-        QTest::newRow("hard-key") << false;
-        QTest::newRow("soft-key") << true;
-    }
+    void shareFromTheWindow_data() { AddKinds(); }
     void shareFromTheWindow() {
         QFETCH(bool, soft);
-        const QString ini = dir_.filePath(soft ? "soft.ini" : "hard.ini");
-        QSettings(ini, QSettings::IniFormat).setValue("Connection/Method", 1);
-        QSettings(ini, QSettings::IniFormat).setValue("Connection/IP", "127.0.0.1");
-        qv::SettingsStore store(ini.toStdString());
-        qv::sim::SimServer sim(800, soft ? 600 : 480);
-        QVERIFY(sim.Start("127.0.0.1", 0));
-        sim.instrument().KeepServedScreens(200);
-        std::unique_ptr<CPanelDlg> panel(
-            soft ? static_cast<CPanelDlg*>(new CRemoteDlgWren(store, nullptr, sim.port()))
-                 : new CRemoteDlgRook(store, nullptr, sim.port()));
-        panel->session().SetCommandPause(0ms);
-        panel->show();
+        auto panel = Open(soft);
 
-        // The item sits right after "Reconnect automatically".
-        QList<QAction*> items = panel->menu().actions();
-        const auto at = [&](int id) {
-            for (int i = 0; i < items.size(); ++i) {
-                if (items[i]->data().toInt() == id && !items[i]->menu()) {
-                    return i;
-                }
-            }
-            return -1;
-        };
-        QCOMPARE(at(ids::kCmdShare), at(ids::kCmdAutoReconnect) + 1);
-        QCOMPARE(items[at(ids::kCmdShare)]->text(), QStringLiteral("Share in browser\u2026"));
-
-        panel->Command(ids::kCmdConnect);
-        QTRY_COMPARE(panel->view().PaneText(1), QStringLiteral("Connected"));
-        panel->Command(ids::kCmdStart);
-        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+        QCOMPARE(ItemAfter(*panel, ids::kCmdAutoReconnect),
+                 std::pair(QStringLiteral("Share in browser\u2026"), int(ids::kCmdShare)));
+        Live(*panel);
 
         ShareChoice choice;
         choice.mode = ShareChoice::Control;
@@ -207,7 +143,7 @@ class TestShareWindow : public QObject {
         QSignalSpy started(&panel->panelSession(), &PanelSession::shareStarted);
         QVERIFY2(panel->panelSession().ApplyShare(choice, error), qPrintable(error));
         // Nothing waited for: the pane and the links follow the share's word.
-        QVERIFY(!panel->view().PaneText(0).contains("share:"));
+        QVERIFY(!Pane0(*panel).contains("share:"));
         QVERIFY(panel->panelSession().ShareLinkList().isEmpty());
         QVERIFY(started.wait(kOutcomeDeadline));
         QCOMPARE(started.at(0).at(1).toString(), QString());
@@ -215,33 +151,26 @@ class TestShareWindow : public QObject {
         QCOMPARE(links.size(), 2);
         QCOMPARE(links[1].first, QStringLiteral("Control"));
         QVERIFY(links[1].second.startsWith("http://127.0.0.1:"));
-        QTRY_VERIFY(panel->view().PaneText(0).contains("share: 0 viewers"));
+        QTRY_VERIFY(Pane0(*panel).contains("share: 0 viewers"));
 
         Client viewer(links[1].second);
-        QTRY_VERIFY(panel->view().PaneText(0).contains("share: 1 viewer"));
+        QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
         // The frames the window shows, byte for byte as the instrument served them.
         QTRY_VERIFY_WITH_TIMEOUT(viewer.frames.size() >= 2, 10000);
-        const auto served = sim.instrument().ServedScreens();
-        const std::vector<std::uint8_t> got(viewer.frames[1].begin(), viewer.frames[1].end());
-        QVERIFY(std::find(served.begin(), served.end(), got) != served.end());
-
-        sim.instrument().ClearRecords();
-        viewer.ws.sendTextMessage(
-            QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079));  // Marker
-        QTRY_VERIFY(!sim.instrument().Commands().empty());  // queued through the window
-        QCOMPARE(QString::fromStdString(sim.instrument().Commands()[0].text),
-                 QStringLiteral("KEYP:MARK"));
+        QVERIFY(ServedIndex(Bytes(viewer.frames[1].begin(), viewer.frames[1].end())) >= 0);
+        // A press goes through the window's own send path (the marker follows it); stopped, the
+        // page is told and a press is refused, nothing reaching the instrument.
+        const QString marker = QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079);
+        viewer.ws.sendTextMessage(marker);
         QTRY_VERIFY(LogText().contains(
             QStringLiteral("Share 127.0.0.1:%1: KEYP:MARK").arg(viewer.ws.localPort()).toUtf8()));
-
-        // Stopped: the page is told, nothing reaches the instrument.
+        QCOMPARE(Sent(*panel), QStringList{"KEYP:MARK"});
         panel->Command(ids::kCmdStop);
         QTRY_VERIFY(!viewer.texts.isEmpty() &&
                     !viewer.texts.last().value("streaming").toBool(true));
-        viewer.ws.sendTextMessage(QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079));
+        viewer.ws.sendTextMessage(marker);
         QTRY_VERIFY(viewer.Refused("remote control is not running"));
-        QTest::qWait(200);
-        QCOMPARE(sim.instrument().Commands().size(), std::size_t{1});
+        QCOMPARE(Sent(*panel), QStringList{});
 
         // Disconnect ends every viewer at once.
         QElapsedTimer t;
@@ -249,7 +178,7 @@ class TestShareWindow : public QObject {
         panel->Command(ids::kCmdDisconnect);
         QTRY_VERIFY_WITH_TIMEOUT(viewer.closed, 2000);
         QVERIFY(t.elapsed() < 2000);
-        QVERIFY(!panel->view().PaneText(0).contains("share:"));
+        QVERIFY(!Pane0(*panel).contains("share:"));
 
         // Stopped before it listens: its word, delivered late, changes nothing.
         started.clear();
@@ -258,7 +187,7 @@ class TestShareWindow : public QObject {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
         QCOMPARE(started.count(), 0);
-        QVERIFY(!panel->view().PaneText(0).contains("share:"));
+        QVERIFY(!Pane0(*panel).contains("share:"));
         QVERIFY(panel->panelSession().ShareLinkList().isEmpty());
 
         // And so does closing the window.
@@ -266,17 +195,13 @@ class TestShareWindow : public QObject {
         QVERIFY(started.wait(kOutcomeDeadline));
         links = panel->panelSession().ShareLinkList();
         Client second(links[0].second);
-        QTRY_VERIFY(panel->view().PaneText(0).contains("share: 1 viewer"));
+        QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
         t.restart();
         panel->close();
         panel.reset();
         QTRY_VERIFY_WITH_TIMEOUT(second.closed, 2000);
         QVERIFY(t.elapsed() < 2000);
     }
-
-  private:
-    QTemporaryDir dir_;
-    QTimer dismisser_;
 };
 
 int main(int argc, char** argv) {

@@ -521,9 +521,3 @@ INSTANTIATE_TEST_SUITE_P(Panels, UsbStreaming, ::testing::Bool(),
 
 }  // namespace
 }  // namespace qv::test
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -25,7 +25,6 @@
 #include "link/Files.h"
 #include "session/ActivityLog.h"
 #include "session/FrameFile.h"
-#include "session/SessionController.h"
 #include "session/SettingsStore.h"
 #include "tests/TestFiles.h"
 
@@ -365,8 +364,12 @@ TEST_F(Log, FrameFileTakesTheNextFreeNameWhenItsOwnIsHeld) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].substr(22), "Couldn't create the file!");
     // The session's own: a new private file in the temporary folder at every Start.
-    const std::string first = SessionController::MakeFramePath();
-    const std::string next = SessionController::MakeFramePath();
+    FrameFile frames;
+    EXPECT_EQ(frames.Path(), "");
+    frames.Begin();
+    const std::string first = frames.Path();
+    frames.Begin();
+    const std::string next = frames.Path();
     EXPECT_NE(first, next);
     EXPECT_EQ(first.rfind(QDir::tempPath().toStdString() + "/", 0), 0u) << first;
     EXPECT_EQ(FileMode(first), S_IFREG | 0600u);

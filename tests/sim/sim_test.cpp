@@ -24,6 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
 
 TEST(SimInstrument, CommandsChangeThePictureAndItsStamp) {
     SimScreen screen(800, 600);
@@ -58,66 +59,7 @@ TEST(SimInstrument, CommandsChangeThePictureAndItsStamp) {
     EXPECT_FALSE(SimScreen::ReadCommandStamp(blank, 800, 600)) << "no strip, no stamp";
 }
 
-// Keeps the screens it served; survives garbage; stops promptly under a client that never
-// reads; reports bind failures.
-TEST(SimServer, KeepsScreensSurvivesGarbageStopsPromptlyAndReportsBindFailures) {
-    SimServer server;
-    ASSERT_TRUE(server.Start("127.0.0.1", 0));
-    CDevComm dev;
-    dev.Init();
-    dev.SetPort(server.port());
-    ASSERT_EQ(dev.ConnectTcp(), 1);
-    const auto screen = [&] {
-        EXPECT_EQ(dev.RequestScreen(), 1);
-        EXPECT_EQ(dev.ReceiveAnswer(nullptr), 100);
-        return Bytes(dev.GetData(), dev.GetData() + dev.GetDataLength());
-    };
-    ASSERT_FALSE(screen().empty());
-    EXPECT_TRUE(server.instrument().ServedScreens().empty());
-    server.instrument().KeepServedScreens(2);
-    std::vector<Bytes> sent;
-    for (int i = 0; i < 3; ++i) {
-        server.instrument().SetScreenOverride(Bytes(100 + i, static_cast<std::uint8_t>(i)));
-        sent.push_back(screen());
-    }
-    EXPECT_EQ(sent[2], Bytes(102, 2));
-    EXPECT_EQ(server.instrument().ServedScreens(), (std::vector{sent[1], sent[2]}));
-    dev.Disconnect();  // one client at a time
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{AF_INET, htons(server.port()), {htonl(INADDR_LOOPBACK)}, {}};
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    const std::uint8_t junk[] = {0x00, 0x7E, 0x7F, 0x7D, 0x7E, 0xFF, 0x7F, 0x41,
-                                 0x7E, 0x7F, 0x41, 0x50, 0x01, 0x00, 0x92, 0x7E};  // then a request
-    ASSERT_EQ(::send(fd, junk, sizeof junk, 0), static_cast<ssize_t>(sizeof junk));
-    pollfd p{fd, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 2000), 1);
-    std::uint8_t answer[64];
-    EXPECT_GT(::recv(fd, answer, sizeof answer, 0), 7);
-    EXPECT_EQ(answer[0], 0x7F);
-    // A client that never reads while the server writes big answers: Stop still returns.
-    server.instrument().SetScreenOverride(Bytes(kMaxAnswerBytes, 0x7E));
-    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
-    Bytes request(kMaxEncodedFrame);
-    request.resize(EncodeFrame(FrameHeader{kCmdRequest, REQ_SCREEN, 1, 0}, *entry, request));
-    for (int i = 0; i < 8; ++i) {
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    }
-    std::this_thread::sleep_for(100ms);
-    const auto start = std::chrono::steady_clock::now();
-    server.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
-    ::close(fd);
-
-    if (!server.Start("::1", 0)) {
-        GTEST_SKIP() << "no IPv6 loopback: " << server.error();
-    }
-    SimServer second;
-    EXPECT_FALSE(second.Start("::1", server.port()));
-    EXPECT_NE(second.error().find("cannot listen"), std::string::npos);
-    EXPECT_FALSE(second.Start("not-an-address", 0));
-}
-
-// A raw client on loopback: connects and, when asked, sends one request.
+// A raw client on loopback: connects, sends what it is given, and listens.
 class RawClient {
   public:
     // small: a receive buffer of a few kilobytes, so that answers it does not read pile up
@@ -136,12 +78,23 @@ class RawClient {
     RawClient& operator=(const RawClient&) = delete;
 
     bool connected() const { return connected_; }
-    void Ask(std::uint8_t code, std::span<const std::uint8_t> payload = {}) {
-        Bytes frame(kMaxEncodedFrame);
-        frame.resize(EncodeFrame(FrameHeader{kCmdRequest, code, 1, 0}, payload, frame));
-        ::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+    void Send(std::span<const std::uint8_t> bytes) {
+        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
-    // What the server does within the time: answers, hangs up, or neither.
+    // A request, sent times over (a screen request asks for the screen file).
+    void Ask(std::uint8_t code, int times = 1) {
+        const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
+        Bytes frame(kMaxEncodedFrame);
+        frame.resize(EncodeFrame(FrameHeader{kCmdRequest, code, 1, 0},
+                                 code == REQ_SCREEN ? std::span<const std::uint8_t>(*entry)
+                                                    : std::span<const std::uint8_t>(),
+                                 frame));
+        for (int i = 0; i < times; ++i) {
+            Send(frame);
+        }
+    }
+    // What the server does within the time: answers (a frame's start marker), hangs up, or
+    // neither.
     enum class Heard { Answer, HungUp, Nothing };
     Heard Listen(std::chrono::milliseconds time) {
         pollfd p{fd_, POLLIN, 0};
@@ -149,7 +102,7 @@ class RawClient {
             return Heard::Nothing;
         }
         std::uint8_t b = 0;
-        return ::recv(fd_, &b, 1, 0) == 1 ? Heard::Answer : Heard::HungUp;
+        return ::recv(fd_, &b, 1, 0) == 1 && b == kFrameStart ? Heard::Answer : Heard::HungUp;
     }
 
   private:
@@ -159,11 +112,76 @@ class RawClient {
 
 using Heard = RawClient::Heard;
 
+// A new client asking for the model until it is answered or the time is up: what it heard last.
+Heard NextClient(std::uint16_t port, std::chrono::milliseconds within) {
+    Heard heard = Heard::HungUp;
+    for (const auto until = Clock::now() + within;
+         heard == Heard::HungUp && Clock::now() < until;) {
+        RawClient next(port);
+        next.Ask(REQ_EQINFO);
+        heard = next.Listen(3s);
+    }
+    return heard;
+}
+
+bool Connect(CDevComm& dev, std::uint16_t port, const char* address = "127.0.0.1") {
+    dev.Init();
+    dev.SetAddress(address);
+    dev.SetPort(port);
+    return (std::string_view(address) == "::1" ? dev.ConnectTcp6() : dev.ConnectTcp()) == 1;
+}
+
 std::string EquipmentOf(CDevComm& dev) {
     if (dev.RequestEquipment() != 1 || dev.ReceiveAnswer(nullptr) != 100) {
         return "failed: " + dev.ErrorText();
     }
     return reinterpret_cast<const char*>(dev.GetData());
+}
+
+// Keeps the screens it served; survives garbage; stops promptly under a client that never
+// reads; reports bind failures.
+TEST(SimServer, KeepsScreensSurvivesGarbageStopsPromptlyAndReportsBindFailures) {
+    SimServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1", 0));
+    CDevComm dev;
+    ASSERT_TRUE(Connect(dev, server.port()));
+    const auto screen = [&] {
+        EXPECT_EQ(dev.RequestScreen(), 1);
+        EXPECT_EQ(dev.ReceiveAnswer(nullptr), 100);
+        return Bytes(dev.GetData(), dev.GetData() + dev.GetDataLength());
+    };
+    ASSERT_FALSE(screen().empty());
+    EXPECT_TRUE(server.instrument().ServedScreens().empty());
+    server.instrument().KeepServedScreens(2);
+    std::vector<Bytes> sent;
+    for (int i = 0; i < 3; ++i) {
+        server.instrument().SetScreenOverride(Bytes(100 + i, static_cast<std::uint8_t>(i)));
+        sent.push_back(screen());
+    }
+    EXPECT_EQ(sent[2], Bytes(102, 2));
+    EXPECT_EQ(server.instrument().ServedScreens(), (std::vector{sent[1], sent[2]}));
+    dev.Disconnect();  // one client at a time
+    RawClient raw(server.port());
+    ASSERT_TRUE(raw.connected());
+    const Bytes junk = {0x00, 0x7E, 0x7F, 0x7D, 0x7E, 0xFF, 0x7F, 0x41, 0x7E};
+    raw.Send(junk);
+    raw.Ask(REQ_EQINFO);
+    EXPECT_EQ(raw.Listen(2s), Heard::Answer);
+    // A client that never reads while the server writes big answers: Stop still returns.
+    server.instrument().SetScreenOverride(Bytes(kMaxAnswerBytes, 0x7E));
+    raw.Ask(REQ_SCREEN, 8);
+    std::this_thread::sleep_for(100ms);
+    const auto start = Clock::now();
+    server.Stop();
+    EXPECT_LT(Clock::now() - start, 1500ms);
+
+    if (!server.Start("::1", 0)) {
+        GTEST_SKIP() << "no IPv6 loopback: " << server.error();
+    }
+    SimServer second;
+    EXPECT_FALSE(second.Start("::1", server.port()));
+    EXPECT_NE(second.error().find("cannot listen"), std::string::npos);
+    EXPECT_FALSE(second.Start("not-an-address", 0));
 }
 
 // A client that says nothing and one that reads nothing while answers pile up hold up nobody:
@@ -176,10 +194,7 @@ TEST(SimServer, SilentAndNonReadingClientsHoldUpNobodyAndOneTooManyIsRefusedAtOn
     std::vector<std::unique_ptr<RawClient>> held;
     held.push_back(std::make_unique<RawClient>(server.port()));  // silent
     held.push_back(std::make_unique<RawClient>(server.port()));  // never reads
-    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
-    for (int i = 0; i < 8; ++i) {
-        held.back()->Ask(REQ_SCREEN, *entry);
-    }
+    held.back()->Ask(REQ_SCREEN, 8);
     while (held.size() < static_cast<std::size_t>(SimServer::kMaxClients - 1)) {
         held.push_back(std::make_unique<RawClient>(server.port()));
     }
@@ -188,13 +203,10 @@ TEST(SimServer, SilentAndNonReadingClientsHoldUpNobodyAndOneTooManyIsRefusedAtOn
     }
     // The last place: answered, well within the engine's deadline.
     CDevComm dev;
-    dev.Init();
-    dev.SetAddress("127.0.0.1");
-    dev.SetPort(server.port());
-    ASSERT_EQ(dev.ConnectTcp(), 1);
-    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Connect(dev, server.port()));
+    const auto start = Clock::now();
     EXPECT_EQ(EquipmentOf(dev), "QV392B");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_LT(Clock::now() - start, 1s);
     // One beyond: hung up on at once, where a served client would hear nothing for a minute.
     RawClient extra(server.port());
     ASSERT_TRUE(extra.connected());
@@ -205,17 +217,10 @@ TEST(SimServer, SilentAndNonReadingClientsHoldUpNobodyAndOneTooManyIsRefusedAtOn
     // Places come free as clients leave.
     held.clear();
     dev.Disconnect();
-    Heard heard = Heard::HungUp;
-    for (const auto until = std::chrono::steady_clock::now() + 3s;
-         heard == Heard::HungUp && std::chrono::steady_clock::now() < until;) {
-        RawClient again(server.port());
-        again.Ask(REQ_EQINFO);
-        heard = again.Listen(3s);
-    }
-    EXPECT_EQ(heard, Heard::Answer);
-    const auto stop = std::chrono::steady_clock::now();
+    EXPECT_EQ(NextClient(server.port(), 3s), Heard::Answer);
+    const auto stop = Clock::now();
     server.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - stop, 1500ms);
+    EXPECT_LT(Clock::now() - stop, 1500ms);
 }
 
 // A client idle for the limit is dropped, one that neither asks nor reads as well; one asking
@@ -225,27 +230,22 @@ TEST(SimServer, ClientsIdleForTheLimitAreDroppedThoseAskingWithinItAreNot) {
     SimServer server;
     server.SetIdleLimit(kLimit);
     ASSERT_TRUE(server.Start("127.0.0.1", 0));
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     RawClient silent(server.port());
     ASSERT_TRUE(silent.connected());
     CDevComm dev;
-    dev.Init();
-    dev.SetAddress("127.0.0.1");
-    dev.SetPort(server.port());
-    ASSERT_EQ(dev.ConnectTcp(), 1);
+    ASSERT_TRUE(Connect(dev, server.port()));
     // Asking at a third of the limit for three times the limit, and on until the silent one
     // is dropped (within ten times the limit).
     Heard silentHeard = Heard::Nothing;
     auto silentFor = 0ms;
     for (auto spent = 0ms;
          spent < 3 * kLimit || (silentHeard == Heard::Nothing && spent < 10 * kLimit);
-         spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now() - start)) {
+         spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)) {
         ASSERT_EQ(EquipmentOf(dev), "QV392B");
         if (silentHeard == Heard::Nothing &&
             (silentHeard = silent.Listen(kLimit / 3)) != Heard::Nothing) {
-            silentFor = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start);
+            silentFor = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         }
     }
     EXPECT_EQ(silentHeard, Heard::HungUp);
@@ -257,26 +257,17 @@ TEST(SimServer, ClientsIdleForTheLimitAreDroppedThoseAskingWithinItAreNot) {
     crowded.SetIdleLimit(kLimit);
     ASSERT_TRUE(crowded.Start("127.0.0.1", 0));
     crowded.instrument().SetScreenOverride(Bytes(kMaxAnswerBytes, 0x7E));
-    const auto entry = BuildFileEntry(kScreenFileName, kScreenFileSize);
     std::vector<std::unique_ptr<RawClient>> stuck;
     for (int i = 0; i < SimServer::kMaxClients; ++i) {
         stuck.push_back(std::make_unique<RawClient>(crowded.port(), true));
-        for (int n = 0; n < 32; ++n) {
-            stuck.back()->Ask(REQ_SCREEN, *entry);
-        }
+        stuck.back()->Ask(REQ_SCREEN, 32);
     }
-    const auto filled = std::chrono::steady_clock::now();
+    const auto filled = Clock::now();
     RawClient first(crowded.port());
     first.Ask(REQ_EQINFO);
     EXPECT_EQ(first.Listen(3s), Heard::HungUp) << "every place taken";
-    Heard heard = Heard::HungUp;
-    while (heard == Heard::HungUp && std::chrono::steady_clock::now() - filled < 10 * kLimit) {
-        RawClient next(crowded.port());
-        next.Ask(REQ_EQINFO);
-        heard = next.Listen(3s);
-    }
-    EXPECT_EQ(heard, Heard::Answer);
-    EXPECT_GE(std::chrono::steady_clock::now() - filled, kLimit) << "not before the limit";
+    EXPECT_EQ(NextClient(crowded.port(), 10 * kLimit), Heard::Answer);
+    EXPECT_GE(Clock::now() - filled, kLimit) << "not before the limit";
 }
 
 // The loopback addresses alone unless told otherwise: what the system says is listening.
@@ -312,10 +303,7 @@ TEST(SimServer, ListensOnTheLoopbackAddressesAloneByDefault) {
             continue;
         }
         CDevComm dev;
-        dev.Init();
-        dev.SetAddress(ipv6 ? "::1" : "127.0.0.1");
-        dev.SetPort(server.port());
-        ASSERT_EQ(ipv6 ? dev.ConnectTcp6() : dev.ConnectTcp(), 1);
+        ASSERT_TRUE(Connect(dev, server.port(), ipv6 ? "::1" : "127.0.0.1"));
         EXPECT_EQ(EquipmentOf(dev), "QV392B");
     }
 }

@@ -105,9 +105,3 @@ TEST(LiveSession, ATargetThatDoesNotAnswerFails) {
 
 }  // namespace
 }  // namespace qv::test
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <QCoreApplication>
 #include <algorithm>
 #include <thread>
 
@@ -311,9 +310,3 @@ TEST_F(QvctlMedia, ExportExitCodesMessagesAFullDiskAndProgressOnATerminal) {
 
 }  // namespace
 }  // namespace qv::test
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

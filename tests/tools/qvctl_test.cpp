@@ -1,12 +1,17 @@
 // qvctl: addresses as people type them, and the program itself against a simulator and peers
-// that misbehave: it ends within the answer deadline and never saves a screen joined wrongly.
+// that misbehave: it ends within the answer deadline and never saves a screen joined wrongly;
+// what it loads for each command, and how it finds the helpers that run serve, export, record.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "link/CDevComm.h"
 #include "sim/SimServer.h"
@@ -26,10 +31,10 @@ struct Outcome {
     std::chrono::milliseconds took{};
 };
 
-Outcome Qvctl(const std::string& args) {
+Outcome Qvctl(const std::string& args, const std::string& program = QVCTL_PATH) {
     Outcome run;
     const auto t0 = Clock::now();
-    FILE* pipe = ::popen((std::string(QVCTL_PATH) + " " + args + " 2>&1").c_str(), "r");
+    FILE* pipe = ::popen((program + " " + args + " 2>&1").c_str(), "r");
     char buffer[256];
     while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
         run.output += buffer;
@@ -137,6 +142,128 @@ TEST(Qvctl, EndsWithinTheAnswerDeadlineWhenFlooded) {
     EXPECT_GE(r.took, CDevComm::kAnswerDeadline - 200ms);
     EXPECT_LE(r.took, CDevComm::kAnswerDeadline + 1500ms);
     EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+// qvctl started on its own, its output thrown away.
+pid_t Start(std::vector<std::string> args) {
+    args.insert(args.begin(), QVCTL_PATH);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The link commands start without Qt or FFmpeg; serve and record, through the same front door
+// and in the same process, map what they need and only that. Each is looked at while it waits
+// on an instrument that took its request and never answers.
+TEST(Qvctl, EachCommandMapsOnlyTheLibrariesItNeeds) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("qvctl-maps-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(std::filesystem::create_directory(dir));
+    const std::vector<std::string> heavy = {"libavcodec",      "libavformat",   "libswscale",
+                                            "libQt6Core",      "libQt6Network", "libQt6HttpServer",
+                                            "libQt6WebSockets"};
+    struct Case {
+        std::vector<std::string> args;  // TARGET stands for the silent instrument
+        std::vector<std::string> mapped;
+    };
+    const Case cases[] = {
+        {{"TARGET", "info"}, {}},
+        {{"TARGET", "watch", "5"}, {}},
+        {{"record", "TARGET", dir / "out.mkv"},
+         {"libavcodec", "libavformat", "libswscale", "libQt6Core"}},
+        {{"serve", "TARGET", "--listen", "127.0.0.1:0"},
+         {"libQt6Core", "libQt6Network", "libQt6HttpServer", "libQt6WebSockets"}},
+    };
+    for (Case c : cases) {
+        std::promise<void> asked;
+        MaliciousPeer silent([&](MaliciousPeer::Wire&) { asked.set_value(); });
+        for (auto& a : c.args) {
+            a = a == "TARGET" ? "127.0.0.1:" + std::to_string(silent.port()) : a;
+        }
+        const pid_t pid = Start(c.args);
+        ASSERT_GT(pid, 0);
+        const bool waiting = asked.get_future().wait_for(20s) == std::future_status::ready;
+        const std::string maps = ReadAll("/proc/" + std::to_string(pid) + "/maps");
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ASSERT_TRUE(waiting) << c.args[0] << ": no request reached the instrument";
+        for (const auto& lib : heavy) {
+            const bool expected =
+                std::find(c.mapped.begin(), c.mapped.end(), lib) != c.mapped.end();
+            EXPECT_EQ(maps.find("/" + lib + ".so") != std::string::npos, expected)
+                << c.args[0] << " " << c.args[1] << ": " << lib;
+        }
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// A shell script standing in for a helper: prints who it is and its arguments, exits 7.
+void FakeHelper(const std::filesystem::path& path, const std::string& name) {
+    std::ofstream(path) << "#!/bin/sh\necho " << name << " \"$@\"\nexit 7\n";
+    std::filesystem::permissions(path, std::filesystem::perms(0755));
+}
+
+// qvctl finds a helper beside itself (a build tree) before the private folder of an installed
+// tree, and hands it its arguments; the output and exit status are the helper's own. A missing
+// helper is named with where it was looked for; one that cannot run is not passed over.
+TEST(Qvctl, HelpersAreFoundBesideItOrInstalledAndAMissingOneIsNamed) {
+    namespace fs = std::filesystem;
+    const auto root = fs::temp_directory_path() / ("qvctl-helpers-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    ASSERT_TRUE(fs::create_directories(root / "bin"));
+    ASSERT_TRUE(fs::create_directories(root / "lib/qvremote"));
+    const std::string qvctl = root / "bin/qvctl";
+    fs::copy_file(QVCTL_PATH, qvctl);
+    fs::permissions(qvctl, fs::perms(0755));
+
+    const std::pair<std::string, std::string> commands[] = {
+        {"serve 127.0.0.1 --control", "qvctl-share"},
+        {"export rec_1 out.mkv", "qvctl-media"},
+        {"record 127.0.0.1 out.mp4 --seconds 1", "qvctl-media"}};
+    for (const auto& [args, helper] : commands) {
+        const Outcome r = Qvctl(args, qvctl);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.output, "qvctl: " + args.substr(0, args.find(' ')) + " needs the program " +
+                                helper + ", which is neither in " + (root / "bin").string() +
+                                " nor in " + (root / "lib/qvremote").string() +
+                                " (reinstall qvremote)\n");
+    }
+    // Link commands need no helper.
+    EXPECT_EQ(Qvctl("--version", qvctl).status, 0);
+
+    FakeHelper(root / "lib/qvremote/qvctl-share", "installed");
+    FakeHelper(root / "lib/qvremote/qvctl-media", "installed");
+    Outcome r = Qvctl("serve 127.0.0.1 --control", qvctl);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.output, "installed serve 127.0.0.1 --control\n");
+    r = Qvctl("export 'a folder' out.mkv --force", qvctl);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.output, "installed export a folder out.mkv --force\n");
+
+    FakeHelper(root / "bin/qvctl-share", "beside");
+    r = Qvctl("serve 127.0.0.1", qvctl);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.output, "beside serve 127.0.0.1\n");
+
+    fs::permissions(root / "bin/qvctl-share", fs::perms(0644));
+    r = Qvctl("serve 127.0.0.1", qvctl);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output,
+              "qvctl: cannot run " + (root / "bin/qvctl-share").string() + ": Permission denied\n");
+    fs::remove_all(root);
 }
 
 }  // namespace

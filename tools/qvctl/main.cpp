@@ -1,6 +1,6 @@
 // qvctl [--ipv6] HOST[:PORT] info | screenshot FILE.jpg | key TEXT | watch N
 // qvctl usb [--all] | usb-rule VID:PID [--older]
-// qvctl export FOLDER OUT.mkv|OUT.mp4 | record TARGET OUT.mkv|OUT.mp4 (Export.cpp, Record.cpp)
+// qvctl serve | export | record: run by qvctl-share and qvctl-media (Helper.h)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,8 +22,7 @@
 #include "link/Printable.h"
 #include "platform/LibUsbBackend.h"
 #include "platform/UsbDeviceList.h"
-#include "tools/qvctl/Export.h"
-#include "tools/qvctl/Serve.h"
+#include "tools/qvctl/Helper.h"
 #include "tools/qvctl/Target.h"
 #include "tools/qvctl/UsbSetup.h"
 
@@ -196,14 +195,8 @@ int main(int argc, char** argv) {
     if (!args.empty() && args.front() == "usb-rule") {
         return UsbRule(args);
     }
-    if (!args.empty() && args.front() == "serve") {
-        return qvctl::Serve(argc, argv, {args.begin() + 1, args.end()});
-    }
-    if (!args.empty() && args.front() == "export") {
-        return qvctl::RunExport(args);
-    }
-    if (!args.empty() && args.front() == "record") {
-        return qvctl::RunRecord(argc, argv, args);
+    if (const char* helper = args.empty() ? nullptr : qvctl::HelperFor(args.front())) {
+        return qvctl::ExecHelper(helper, argv);
     }
     bool ipv6 = false;
     if (!args.empty() && args.front() == "--ipv6") {
