@@ -1,36 +1,139 @@
-// The browser share under load: a live session against the simulator at the Fast rate, its
-// frames served to 1, 10 and 50 viewers (WebSocket clients on a thread of their own, acking
-// each frame as the page does). Prints the frames each viewer gets per second, the latency
-// the share adds (frame received by the session to frame received by the viewer), the share
-// thread's CPU per viewer-frame, and the memory with 5 viewers that stop reading.
+// The browser share under load: a live session against qvsim (a process of its own) at the
+// Fast rate, its frames served to 1, 10 and 50 viewers. The viewers run in a second process,
+// as browsers would (this program again, with --viewers), on its one thread, acking each
+// frame as the page does. Prints the frames each viewer gets per second, the latency the share
+// adds (frame received by the session to frame received by the viewer: both processes read
+// the same monotonic clock), the share thread's CPU per viewer-frame, this process's CPU, and
+// the memory with 5 viewers that stop reading.
+//
+//   share_bench [--seconds N] [--runs N] [--qvsim PATH]
+//   share_bench --viewers N URL ORIGIN TOKEN WARMUP_MS MEASURE_MS     (the viewers' side)
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QHash>
-#include <QThread>
+#include <QEventLoop>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QWebSocket>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/BenchStats.h"
+#include "share/ShareProtocol.h"
 #include "share/ShareServer.h"
-#include "sim/SimServer.h"
+#include "tests/share/ClientFrame.h"
 #include "tools/qvctl/LiveSession.h"
 
 namespace {
 
 using qv::bench::Clock;
+using namespace std::chrono_literals;
 
-// When each frame (by its bytes' hash) reached the session.
+// The same in both processes: frames are told apart by their bytes.
+std::size_t HashOf(const char* data, qsizetype size) {
+    return std::hash<std::string_view>{}(std::string_view(data, static_cast<std::size_t>(size)));
+}
+
+long long Nanos(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
+
+// The event loop, asleep between events: a loop that spins would take the CPU it measures.
+void Pump(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <class Pred>
+bool PumpUntil(Pred done, std::chrono::milliseconds deadline) {
+    const Clock::time_point end = Clock::now() + deadline;
+    QTimer tick;
+    tick.start(20);
+    while (!done()) {
+        if (Clock::now() >= end) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+double ProcessCpu() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The viewers' process. Prints "measuring" when the measured span starts, "done" when it ends,
+// then "frames I COUNT" for each viewer and "at HASH NANOS" for each frame received in it.
+int RunViewers(int n, const QString& url, const QString& origin, const QString& token, int warmupMs,
+               int measureMs) {
+    std::vector<std::unique_ptr<QWebSocket>> sockets;
+    std::vector<int> frames(static_cast<std::size_t>(n), 0);
+    std::vector<std::pair<std::size_t, long long>> arrivals;
+    arrivals.reserve(static_cast<std::size_t>(n) * 40 * static_cast<std::size_t>(measureMs) / 1000);
+    bool measuring = false;
+    for (int i = 0; i < n; ++i) {
+        sockets.push_back(std::make_unique<QWebSocket>(origin));
+        QWebSocket* ws = sockets.back().get();
+        QObject::connect(ws, &QWebSocket::connected, ws, [ws, token] {
+            ws->sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(token));
+        });
+        QObject::connect(ws, &QWebSocket::binaryMessageReceived, ws,
+                         [&, ws, i](const QByteArray& m) {
+                             const Clock::time_point now = Clock::now();
+                             if (measuring && m.size() > qv::share::kFrameHead) {
+                                 arrivals.emplace_back(HashOf(m.constData() + qv::share::kFrameHead,
+                                                              m.size() - qv::share::kFrameHead),
+                                                       Nanos(now));
+                                 ++frames[static_cast<std::size_t>(i)];
+                             }
+                             ws->sendTextMessage(QStringLiteral(R"({"t":"ack"})"));
+                         });
+        ws->open(QUrl(url));
+    }
+    Pump(std::chrono::milliseconds(warmupMs));
+    std::printf("measuring\n");
+    std::fflush(stdout);
+    const double cpuBefore = ProcessCpu();
+    measuring = true;
+    Pump(std::chrono::milliseconds(measureMs));
+    measuring = false;
+    std::printf("done\n");
+    std::printf("cpu %.3f\n", ProcessCpu() - cpuBefore);
+    for (int i = 0; i < n; ++i) {
+        std::printf("frames %d %d\n", i, frames[static_cast<std::size_t>(i)]);
+    }
+    for (const auto& [hash, at] : arrivals) {
+        std::printf("at %zu %lld\n", hash, at);
+    }
+    std::printf("end\n");
+    std::fflush(stdout);
+    for (auto& ws : sockets) {
+        ws->abort();
+    }
+    return 0;
+}
+
+// When each frame (by its bytes) reached the session.
 struct Arrivals {
     std::mutex lock;
     std::map<std::size_t, Clock::time_point> at;
@@ -50,77 +153,6 @@ struct Arrivals {
         t = it->second;
         return true;
     }
-};
-
-std::size_t HashOf(const char* data, qsizetype size) {
-    return qHashBits(data, static_cast<std::size_t>(size));
-}
-
-// The viewers, on their own thread.
-class Farm : public QObject {
-  public:
-    Farm(Arrivals& arrivals, QString url, QString origin, QString token)
-        : arrivals_(arrivals),
-          url_(std::move(url)),
-          origin_(std::move(origin)),
-          token_(std::move(token)) {}
-
-    void Open(int n) {
-        for (int i = 0; i < n; ++i) {
-            auto* ws = new QWebSocket(origin_, QWebSocketProtocol::VersionLatest, this);
-            const int index = i;
-            connect(ws, &QWebSocket::connected, ws, [this, ws] {
-                ws->sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(token_));
-            });
-            connect(ws, &QWebSocket::binaryMessageReceived, ws,
-                    [this, ws, index](const QByteArray& m) {
-                        const Clock::time_point now = Clock::now();
-                        Clock::time_point sent;
-                        if (measuring_.load() &&
-                            arrivals_.Find(HashOf(m.constData() + 8, m.size() - 8), sent)) {
-                            std::lock_guard hold(lock_);
-                            latencies_.push_back(qv::bench::Ms(now - sent));
-                            ++frames_[index];
-                        }
-                        ws->sendTextMessage(QStringLiteral(R"({"t":"ack"})"));
-                    });
-            ws->open(QUrl(url_));
-            sockets_.push_back(ws);
-        }
-        frames_.assign(static_cast<std::size_t>(n), 0);
-    }
-    void CloseAll() {
-        for (QWebSocket* ws : sockets_) {
-            ws->abort();
-            ws->deleteLater();
-        }
-        sockets_.clear();
-    }
-    void Measure(bool on) {
-        std::lock_guard hold(lock_);
-        if (on) {
-            latencies_.clear();
-            std::fill(frames_.begin(), frames_.end(), 0);
-        }
-        measuring_.store(on);
-    }
-    std::vector<double> Latencies() {
-        std::lock_guard hold(lock_);
-        return latencies_;
-    }
-    std::vector<int> Frames() {
-        std::lock_guard hold(lock_);
-        return frames_;
-    }
-
-  private:
-    Arrivals& arrivals_;
-    QString url_, origin_, token_;
-    std::vector<QWebSocket*> sockets_;
-    std::mutex lock_;
-    std::vector<double> latencies_;
-    std::vector<int> frames_;
-    std::atomic<bool> measuring_{false};
 };
 
 // CPU seconds of this process's thread named `name`.
@@ -178,51 +210,168 @@ int StalledViewer(quint16 port, const QByteArray& token) {
     while (!head.endsWith("\r\n\r\n") && ::recv(fd, &c, 1, 0) == 1) {
         head.append(c);
     }
-    const QByteArray hello = R"({"t":"hello","token":")" + token + "\"}";
-    QByteArray frame;
-    frame.append(static_cast<char>(0x81));
-    frame.append(static_cast<char>(0x80 | hello.size()));
-    const char key[4] = {1, 2, 3, 4};
-    frame.append(key, 4);
-    for (int i = 0; i < hello.size(); ++i) {
-        frame.append(static_cast<char>(hello[i] ^ key[i % 4]));
-    }
+    const QByteArray frame = qv::share::test::HelloFrame(token);
     ::send(fd, frame.constData(), static_cast<std::size_t>(frame.size()), 0);
     return fd;
 }
 
-void Pump(int ms) {
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+struct Run {
+    double instrumentFps = 0;
+    double minPerViewer = 0;
+    double meanPerViewer = 0;
+    std::vector<double> latencies;
+    long unmatched = 0;
+    double shareCpu = 0;    // seconds
+    double processCpu = 0;  // seconds
+    double viewersCpu = 0;  // seconds, the viewers' process
+    double seconds = 0;
+    long viewerFrames = 0;
+    bool ok = false;
+};
+
+// One run of n viewers in a process of their own.
+Run MeasureViewers(int n, int seconds, Arrivals& arrivals, const std::atomic<int>& pushed,
+                   const QString& url, const QString& origin, const QString& token) {
+    Run run;
+    QProcess viewers;
+    viewers.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    viewers.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--viewers"), QString::number(n), url, origin, token,
+                   QStringLiteral("1500"), QString::number(seconds * 1000)});
+    std::vector<QByteArray> lines;
+    const auto readLines = [&] {
+        while (viewers.canReadLine()) {
+            lines.push_back(viewers.readLine().trimmed());
+        }
+        return !lines.empty();
+    };
+    if (!PumpUntil(readLines, 20s) || lines.back() != "measuring") {
+        std::fprintf(stderr, "share_bench: the viewers did not start\n");
+        viewers.kill();
+        viewers.waitForFinished(2000);
+        return run;
     }
+    const int pushedBefore = pushed.load();
+    const double shareBefore = ThreadCpu("share");
+    const double processBefore = ProcessCpu();
+    const Clock::time_point start = Clock::now();
+    const auto saw = [&](const char* what) {
+        readLines();
+        return std::find(lines.begin(), lines.end(), QByteArray(what)) != lines.end();
+    };
+    if (!PumpUntil([&] { return saw("done"); }, std::chrono::seconds(seconds + 20))) {
+        std::fprintf(stderr, "share_bench: the viewers did not finish\n");
+        viewers.kill();
+        viewers.waitForFinished(2000);
+        return run;
+    }
+    run.seconds = qv::bench::Ms(Clock::now() - start) / 1000.0;
+    run.shareCpu = ThreadCpu("share") - shareBefore;
+    run.processCpu = ProcessCpu() - processBefore;
+    run.instrumentFps = (pushed.load() - pushedBefore) / run.seconds;
+    PumpUntil([&] { return saw("end"); }, 20s);
+    viewers.waitForFinished(5000);
+
+    std::vector<int> per;
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() == 2 && f[0] == "cpu") {
+            run.viewersCpu = f[1].toDouble();
+        } else if (f.size() == 3 && f[0] == "frames") {
+            per.push_back(f[2].toInt());
+        } else if (f.size() == 3 && f[0] == "at") {
+            Clock::time_point sent;
+            if (arrivals.Find(f[1].toULongLong(), sent)) {
+                run.latencies.push_back(static_cast<double>(f[2].toLongLong() - Nanos(sent)) / 1e6);
+            } else {
+                ++run.unmatched;
+            }
+        }
+    }
+    if (per.size() != static_cast<std::size_t>(n)) {
+        std::fprintf(stderr, "share_bench: %zu of %d viewers reported\n", per.size(), n);
+        return run;
+    }
+    for (const int f : per) {
+        run.viewerFrames += f;
+    }
+    run.minPerViewer = *std::min_element(per.begin(), per.end()) / run.seconds;
+    run.meanPerViewer = static_cast<double>(run.viewerFrames) / n / run.seconds;
+    run.ok = true;
+    return run;
+}
+
+QString FindQvsim(const QString& given) {
+    if (!given.isEmpty()) {
+        return given;
+    }
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../sim/qvsim"));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10;
-    qv::sim::SimServer sim(800, 600);
-    if (!sim.Start("127.0.0.1", 0)) {
-        std::fprintf(stderr, "share_bench: the simulator does not start\n");
+    if (argc == 8 && std::strcmp(argv[1], "--viewers") == 0) {
+        return RunViewers(std::atoi(argv[2]), QString::fromLocal8Bit(argv[3]),
+                          QString::fromLocal8Bit(argv[4]), QString::fromLocal8Bit(argv[5]),
+                          std::atoi(argv[6]), std::atoi(argv[7]));
+    }
+    int seconds = 10;
+    int runs = 3;  // of the 50-viewer case
+    QString qvsimPath;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--seconds") == 0) {
+            seconds = std::max(2, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--runs") == 0) {
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--qvsim") == 0) {
+            qvsimPath = QString::fromLocal8Bit(argv[i + 1]);
+        }
+    }
+
+    QProcess sim;
+    sim.setProgram(FindQvsim(qvsimPath));
+    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                      QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--size"),
+                      QStringLiteral("800x600"), QStringLiteral("--quiet")});
+    sim.start();
+    QString banner;
+    const bool listening = sim.waitForStarted(5000) &&
+                           PumpUntil(
+                               [&] {
+                                   banner += QString::fromLocal8Bit(sim.readAllStandardOutput());
+                                   return banner.contains('\n');
+                               },
+                               10s);
+    const auto simPort =
+        QRegularExpression(QStringLiteral("port (\\d+)")).match(banner).captured(1).toUShort();
+    if (!listening || simPort == 0) {
+        std::fprintf(stderr, "share_bench: qvsim did not start (%s): %s\n",
+                     qPrintable(sim.program()), qPrintable(banner));
         return 1;
     }
+    QObject::connect(&sim, &QProcess::readyReadStandardOutput,
+                     [&] { sim.readAllStandardOutput(); });
+
     qv::share::ShareServer server;
     qv::share::ShareConfig config;
     config.addresses = {QHostAddress(QHostAddress::LocalHost)};
     config.port = 0;
     config.maxViewers = 64;
+    QSignalSpy started(&server, &qv::share::ShareServer::started);
     QString error;
-    if (!server.Start(config, error)) {
-        std::fprintf(stderr, "share_bench: %s\n", error.toStdString().c_str());
+    if (!server.Start(config, error) || !started.wait(10000) || !server.Listening()) {
+        std::fprintf(stderr, "share_bench: the share does not listen: %s\n",
+                     error.toStdString().c_str());
         return 1;
     }
     Arrivals arrivals;
     std::atomic<int> pushed{0};
+    std::atomic<long long> pushedBytes{0};
     qvctl::LiveSession::Options options;
     options.target.host = "127.0.0.1";
-    options.target.port = sim.port();
+    options.target.port = simPort;
     options.rate = qv::LiveRate::Fast;
     qvctl::LiveSession live(options);
     live.Start([&](std::span<const std::uint8_t> jpeg, Clock::time_point at) {
@@ -231,58 +380,54 @@ int main(int argc, char** argv) {
         arrivals.Add(HashOf(bytes.constData(), bytes.size()), at);
         server.PushFrame(bytes, at);
         pushed.fetch_add(1);
+        pushedBytes.fetch_add(bytes.size());
     });
-    Pump(2000);  // connected and streaming
+    Pump(2000ms);  // connected and streaming
 
     const QString link = server.ViewLink(QStringLiteral("127.0.0.1"));
     const QString token = link.section('#', 1);
     const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(server.Port());
     const QString url = QStringLiteral("ws://127.0.0.1:%1/ws").arg(server.Port());
 
-    std::printf("share_bench: qvsim at Fast, %d s a run, 800x600 screens\n", seconds);
-    std::printf("%8s %12s %14s %12s %12s %18s\n", "viewers", "instrument", "per viewer",
-                "added p50", "added p99", "share CPU/viewer-frame");
-    for (const int n : {1, 10, 50}) {
-        QThread thread;
-        Farm farm(arrivals, url, origin, token);
-        farm.moveToThread(&thread);
-        thread.start();
-        QMetaObject::invokeMethod(
-            &farm, [&farm, n] { farm.Open(n); }, Qt::BlockingQueuedConnection);
-        Pump(1500);
-        farm.Measure(true);
-        const int pushedBefore = pushed.load();
-        const double cpuBefore = ThreadCpu("share");
-        Pump(seconds * 1000);
-        farm.Measure(false);
-        const double cpu = ThreadCpu("share") - cpuBefore;
-        const int frames = pushed.load() - pushedBefore;
-        const std::vector<int> per = farm.Frames();
-        const std::vector<double> lat = farm.Latencies();
-        int minFrames = per.empty() ? 0 : *std::min_element(per.begin(), per.end());
-        long total = 0;
-        for (const int f : per) {
-            total += f;
+    std::printf(
+        "share_bench: qvsim at Fast, %d s a run, 800x600 screens of %lld bytes on "
+        "average, viewers in another process\n",
+        seconds, pushed.load() > 0 ? pushedBytes.load() / pushed.load() : 0LL);
+    std::printf("%8s %14s %22s %11s %11s %13s %9s %9s %9s\n", "viewers", "instrument",
+                "per viewer (min/mean)", "added p50", "added p99", "CPU/v-frame", "share",
+                "process", "viewers");
+    std::vector<int> cases = {1, 10};
+    for (int r = 0; r < runs; ++r) {
+        cases.push_back(50);
+    }
+    for (const int n : cases) {
+        const Run run = MeasureViewers(n, seconds, arrivals, pushed, url, origin, token);
+        if (!run.ok) {
+            return 1;
         }
-        std::printf("%8d %9.1f f/s %8.1f f/s min %9.2f ms %9.2f ms %15.3f ms\n", n,
-                    frames / double(seconds), minFrames / double(seconds),
-                    qv::bench::Percentile(lat, 50), qv::bench::Percentile(lat, 99),
-                    total > 0 ? cpu * 1000.0 / double(total) : 0.0);
-        std::printf("%8s share thread %.1f %% of a core\n", "", 100.0 * cpu / seconds);
-        QMetaObject::invokeMethod(
-            &farm, [&farm] { farm.CloseAll(); }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-        Pump(500);
+        std::printf(
+            "%8d %10.1f f/s %9.1f /%5.1f f/s %8.2f ms %8.2f ms %10.3f ms %7.1f %% %7.1f %%"
+            " %7.1f %%%s\n",
+            n, run.instrumentFps, run.minPerViewer, run.meanPerViewer,
+            qv::bench::Percentile(run.latencies, 50), qv::bench::Percentile(run.latencies, 99),
+            run.viewerFrames > 0 ? run.shareCpu * 1000.0 / double(run.viewerFrames) : 0.0,
+            100.0 * run.shareCpu / run.seconds, 100.0 * run.processCpu / run.seconds,
+            100.0 * run.viewersCpu / run.seconds,
+            run.unmatched > 0
+                ? qPrintable(QStringLiteral(" (%1 frames not matched)").arg(run.unmatched))
+                : "");
+        std::fflush(stdout);
+        PumpUntil([&] { return server.Viewers() == 0; }, 5s);
     }
 
-    Pump(1000);
+    Pump(1000ms);
     const long base = qv::bench::RssKb();
     std::vector<int> stalled;
+    stalled.reserve(5);
     for (int i = 0; i < 5; ++i) {
         stalled.push_back(StalledViewer(server.Port(), token.toLatin1()));
     }
-    Pump(seconds * 1000);
+    Pump(std::chrono::seconds(seconds));
     const long with = qv::bench::RssKb();
     std::printf(
         "memory: %ld KB streaming with no viewer, %ld KB with 5 stalled viewers after %d s"
@@ -293,5 +438,7 @@ int main(int argc, char** argv) {
     }
     live.Stop();
     server.Stop();
+    sim.terminate();
+    sim.waitForFinished(3000);
     return 0;
 }

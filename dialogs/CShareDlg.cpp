@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -145,34 +146,55 @@ void CShareDlg::UpdateWarning() {
 
 void CShareDlg::Apply() {
     error_->clear();
-    ShareLinks links;
     QString error;
     const ShareChoice c = Choice();
     if (c.certFile.isEmpty() != c.keyFile.isEmpty()) {
         error_->setText(QStringLiteral("A certificate needs its key, and a key its certificate."));
         return;
     }
-    if (!onApply || !onApply(c, links, error)) {
-        error_->setText(error.isEmpty() ? QStringLiteral("The share could not start.") : error);
-        links.clear();
+    if (!onApply || !onApply(c, error)) {
+        ShowError(error);
+    } else if (c.mode == ShareChoice::Off) {
+        ShowLinks({}, false);
+    } else {
+        ShowStarting();
     }
-    ShowLinks(links, !c.certFile.isEmpty());
 }
 
-void CShareDlg::ShowLinks(const ShareLinks& links, bool tls) {
+void CShareDlg::ClearLinks() {
     while (QLayoutItem* item = links_->takeAt(0)) {
         if (QWidget* w = item->widget()) {
             w->deleteLater();
         }
         delete item;
     }
+}
+
+void CShareDlg::ShowStarting() {
+    ClearLinks();
+    error_->clear();
+    plain_->setText(QStringLiteral("Starting the share\u2026"));
+    adjustSize();
+}
+
+void CShareDlg::ShowError(const QString& error) {
+    ClearLinks();
+    plain_->clear();
+    error_->setText(error.isEmpty() ? QStringLiteral("The share could not start.") : error);
+    adjustSize();
+}
+
+void CShareDlg::ShowLinks(const ShareLinks& links, bool tls) {
+    ClearLinks();
+    error_->clear();
+    // The port the share took, which is the next free one when the chosen one was in use.
     plain_->setText(
         links.isEmpty() || tls
             ? QString()
             : QStringLiteral("The link is plain http: use it on this computer or your own "
                              "network, or tunnel it from elsewhere: ssh -L %1:127.0.0.1:%1 "
                              "this-computer, then open the link with 127.0.0.1.")
-                  .arg(port_->value()));
+                  .arg(QUrl(links.first().second).port(port_->value())));
     for (const auto& link : links) {
         const QString what = link.first;
         const QString url = link.second;

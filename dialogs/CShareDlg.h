@@ -34,16 +34,21 @@ class CShareDlg : public QDialog {
   public:
     CShareDlg(const ShareChoice& current, QWidget* parent = nullptr);
 
-    // Starts, changes or stops the share as chosen: true with the links (none when off), or
-    // false with the reason.
-    std::function<bool(const ShareChoice& choice, ShareLinks& links, QString& error)> onApply;
+    // Starts, changes or stops the share as chosen: true when taken (a share then starts
+    // and its outcome comes to ShowLinks or ShowError), or false with the reason.
+    std::function<bool(const ShareChoice& choice, QString& error)> onApply;
 
     ShareChoice Choice() const;
     // Shows the links of the share that runs now.
     void ShowLinks(const ShareLinks& links, bool tls);
+    // A share on its way: no links yet.
+    void ShowStarting();
+    // The share could not start.
+    void ShowError(const QString& error);
 
   private:
     void Apply();
+    void ClearLinks();
     void UpdateWarning();
 
     QButtonGroup* mode_;

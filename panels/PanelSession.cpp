@@ -102,9 +102,11 @@ void PanelSession::Init() {
     quality_ = session_->settings().quality;
     share_ = std::make_unique<qv::share::ShareSession>(*session_, options_.traits.softKey);
     connect(share_.get(), &qv::share::ShareSession::viewersChanged, this, [this](int n) {
-        shareMark_ = share_->server().Running() ? qv::share::ShareSession::PaneText(n) : QString();
+        shareMark_ =
+            share_->server().Listening() ? qv::share::ShareSession::PaneText(n) : QString();
         ShowMark();
     });
+    connect(share_.get(), &qv::share::ShareSession::started, this, &PanelSession::OnShareStarted);
 }
 
 void PanelSession::StartWorker() {
@@ -507,7 +509,7 @@ bool PanelSession::Command(int id) {
     }
 }
 
-bool PanelSession::ApplyShare(const ShareChoice& choice, ShareLinks& links, QString& error) {
+bool PanelSession::ApplyShare(const ShareChoice& choice, QString& error) {
     if (!share_) {
         error = QStringLiteral("no session");
         return false;
@@ -529,10 +531,18 @@ bool PanelSession::ApplyShare(const ShareChoice& choice, ShareLinks& links, QStr
         return false;
     }
     shareChoice_ = choice;
-    shareMark_ = qv::share::ShareSession::PaneText(0);
-    ShowMark();
-    links = ShareLinkList();
     return true;
+}
+
+void PanelSession::OnShareStarted(bool ok, const QString& error) {
+    if (ok) {
+        shareMark_ = qv::share::ShareSession::PaneText(share_->server().Viewers());
+    } else {
+        shareChoice_.mode = ShareChoice::Off;
+        shareMark_.clear();
+    }
+    ShowMark();
+    emit shareStarted(ok ? ShareLinkList() : ShareLinks(), error);
 }
 
 void PanelSession::StopShare() {
@@ -546,7 +556,7 @@ void PanelSession::StopShare() {
 
 ShareLinks PanelSession::ShareLinkList() const {
     ShareLinks links;
-    if (!share_ || !share_->server().Running()) {
+    if (!share_ || !share_->server().Listening()) {
         return links;
     }
     const qv::share::ShareServer& server = share_->server();
@@ -561,11 +571,21 @@ ShareLinks PanelSession::ShareLinkList() const {
 
 void PanelSession::OpenShareDialog() {
     CShareDlg dlg(shareChoice_, &window_);
-    dlg.onApply = [this](const ShareChoice& choice, ShareLinks& links, QString& error) {
-        return ApplyShare(choice, links, error);
+    dlg.onApply = [this](const ShareChoice& choice, QString& error) {
+        return ApplyShare(choice, error);
     };
-    if (share_ && share_->server().Running()) {
+    connect(this, &PanelSession::shareStarted, &dlg,
+            [this, &dlg](const ShareLinks& links, const QString& error) {
+                if (error.isEmpty()) {
+                    dlg.ShowLinks(links, share_->server().Tls());
+                } else {
+                    dlg.ShowError(error);
+                }
+            });
+    if (share_ && share_->server().Listening()) {
         dlg.ShowLinks(ShareLinkList(), share_->server().Tls());
+    } else if (share_ && share_->server().Running()) {
+        dlg.ShowStarting();
     }
     dlg.exec();
 }

@@ -106,12 +106,18 @@ class PanelSession : public QObject {
     bool Command(int id);
     std::function<void(int id)> onPanelCommand;
 
-    // The browser share beside the session: started, changed or stopped as chosen; the links
-    // to hand out, or false with the reason.
-    bool ApplyShare(const ShareChoice& choice, ShareLinks& links, QString& error);
+    // The browser share beside the session: started, changed or stopped as chosen, without
+    // waiting for it to listen (shareStarted follows); false with the reason when refused.
+    bool ApplyShare(const ShareChoice& choice, QString& error);
     // Every viewer ends at once (Disconnect, the window closing).
     void StopShare();
     qv::share::ShareSession* share() { return share_.get(); }
+    // The links of the share that listens now; none otherwise.
+    ShareLinks ShareLinkList() const;
+
+  signals:
+    // The share chosen listens (its links), or could not start (error).
+    void shareStarted(const ShareLinks& links, const QString& error);
 
   protected:
     // Esc while a connect is under way cancels it, whichever widget of the window has the focus.
@@ -131,7 +137,7 @@ class PanelSession : public QObject {
     // Pane 0's mark: the recording's "REC n" and the share's viewers.
     void ShowMark();
     void OpenShareDialog();
-    ShareLinks ShareLinkList() const;
+    void OnShareStarted(bool ok, const QString& error);
 
     CPanelDlg& window_;
     qv::SettingsStore& store_;

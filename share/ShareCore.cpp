@@ -279,6 +279,12 @@ quint16 ShareCore::Open(QString& error) {
     return 0;
 }
 
+void ShareCore::Listen() {
+    QString error;
+    const quint16 port = Open(error);
+    emit opened(port, Bound(), error);
+}
+
 QList<QHostAddress> ShareCore::Bound() const {
     QList<QHostAddress> out;
     for (const QTcpServer* server : listeners_) {
@@ -534,12 +540,23 @@ void ShareCore::SendFrame(Viewer& v) {
     if (frame_.isEmpty() || v.inFlight || v.socket->bytesToWrite() > 0) {
         return;
     }
-    const auto age =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - frameReceived_);
+    const auto age = static_cast<quint32>(std::max<qint64>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - frameReceived_)
+               .count()));
+    // Viewers sent to within the same millisecond share one message rather than each having
+    // the frame copied into a message of its own.
+    if (message_.isEmpty() || messageSeq_ != seq_ || messageAge_ != age) {
+        message_ = FrameMessage(seq_, age, frame_);
+        messageSeq_ = seq_;
+        messageAge_ = age;
+    }
     v.inFlight = true;
     v.sentSeq = seq_;
-    v.socket->sendBinaryMessage(
-        FrameMessage(seq_, static_cast<quint32>(std::max<qint64>(0, age.count())), frame_));
+    v.socket->sendBinaryMessage(message_);
+    // Handed to the system now rather than when the loop comes round: the first viewers do
+    // not wait for the copies made for the last, and the buffers Qt copies the message into
+    // are freed and reused at once instead of 50 of them being held at a time.
+    v.socket->flush();
 }
 
 void ShareCore::SendJson(Viewer& v, const QJsonObject& object) {

@@ -59,6 +59,8 @@ class ShareCore : public QObject {
 
     // On the share's thread: listens; the port taken, or 0 with error set.
     quint16 Open(QString& error);
+    // On the share's thread: Open, and its outcome announced by opened().
+    void Listen();
     // On the share's thread: every socket aborted, the listeners closed, the thread told to end.
     void Shutdown();
     QList<QHostAddress> Bound() const;
@@ -72,6 +74,8 @@ class ShareCore : public QObject {
     const QString& machineName() const { return machineName_; }
 
   signals:
+    // The port taken and the addresses bound, or 0 and why not.
+    void opened(quint16 port, const QList<QHostAddress>& bound, const QString& error);
     void viewersChanged(int count);
     void press(const QString& peer, const qv::share::SharePress& press);
 
@@ -126,6 +130,9 @@ class ShareCore : public QObject {
     QByteArray frame_;
     Clock::time_point frameReceived_{};
     quint32 seq_ = 0;
+    QByteArray message_;  // the frame as last sent, head and all
+    quint32 messageSeq_ = 0;
+    quint32 messageAge_ = 0;
     ShareStatus status_;
     int announced_ = -1;
     bool shutDown_ = false;

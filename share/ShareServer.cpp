@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QNetworkInterface>
 #include <QThread>
-#include <future>
 
 #include "share/ShareCore.h"
 
@@ -35,54 +34,57 @@ bool ShareServer::Start(const ShareConfig& config, QString& error) {
     thread->setObjectName(QStringLiteral("share"));
     auto* core = new ShareCore(config, viewToken_, controlToken_, inbox_);
     core->moveToThread(thread);
-    connect(core, &ShareCore::press, this, &ShareServer::press, Qt::QueuedConnection);
+    // Everything the core says reaches this thread queued, tagged with its share: a share
+    // stopped before its news is delivered says nothing more.
+    const quint64 generation = ++generation_;
+    const auto current = [this, generation] { return generation == generation_; };
+    connect(
+        core, &ShareCore::opened, this,
+        [this, current](quint16 port, const QList<QHostAddress>& bound, const QString& error) {
+            if (current()) {
+                OnOpened(port, bound, error);
+            }
+        },
+        Qt::QueuedConnection);
+    connect(
+        core, &ShareCore::press, this,
+        [this, current](const QString& peer, const qv::share::SharePress& p) {
+            if (current()) {
+                emit press(peer, p);
+            }
+        },
+        Qt::QueuedConnection);
     connect(
         core, &ShareCore::viewersChanged, this,
-        [this](int count) {
-            viewers_.store(count);
-            emit viewersChanged(count);
+        [this, current](int count) {
+            if (current()) {
+                viewers_.store(count);
+                emit viewersChanged(count);
+            }
         },
         Qt::QueuedConnection);
-    thread->start();
-
-    struct Opened {
-        quint16 port = 0;
-        QString error;
-        QList<QHostAddress> bound;
-    };
-    auto opened = std::make_shared<std::promise<Opened>>();
-    std::future<Opened> result = opened->get_future();
-    QMetaObject::invokeMethod(
-        core,
-        [core, opened] {
-            Opened o;
-            o.port = core->Open(o.error);
-            o.bound = core->Bound();
-            opened->set_value(o);
-        },
-        Qt::QueuedConnection);
-    // Listening is immediate; the deadline only guards against a thread that never ran.
-    Opened o;
-    if (result.wait_for(std::chrono::seconds(2)) == std::future_status::ready) {
-        o = result.get();
-    } else {
-        o.error = QStringLiteral("the share's thread did not start");
-    }
+    tls_ = !config.certFile.isEmpty() && !config.keyFile.isEmpty();
+    control_ = config.control;
     {
         std::lock_guard hold(coreLock_);
         core_ = core;
         thread_ = thread;
     }
-    if (o.port == 0) {
-        error = o.error;
-        Stop();
-        return false;
-    }
-    port_ = o.port;
-    bound_ = o.bound;
-    tls_ = !config.certFile.isEmpty() && !config.keyFile.isEmpty();
-    control_ = config.control;
+    thread->start();
+    QMetaObject::invokeMethod(
+        core, [core] { core->Listen(); }, Qt::QueuedConnection);
     return true;
+}
+
+void ShareServer::OnOpened(quint16 port, const QList<QHostAddress>& bound, const QString& error) {
+    if (port == 0) {
+        Stop();
+        emit started(false, error);
+        return;
+    }
+    port_ = port;
+    bound_ = bound;
+    emit started(true, QString());
 }
 
 void ShareServer::Stop() {
@@ -96,6 +98,7 @@ void ShareServer::Stop() {
     if (core == nullptr) {
         return;
     }
+    ++generation_;
     QMetaObject::invokeMethod(
         core, [core] { core->Shutdown(); }, Qt::QueuedConnection);
     if (thread->wait(QDeadlineTimer(2000))) {

@@ -4,7 +4,8 @@
 // and touches come out of press() after being checked against the panel.
 //
 // Threads: Start, Stop and the signals belong to the thread that made the server (the
-// window's, or qvctl's main thread); PushFrame and SetStatus may be called from any thread.
+// window's, or qvctl's main thread), which never waits on the share's thread to listen;
+// PushFrame and SetStatus may be called from any thread.
 // The server's thread never calls into its owner: it only emits, and every signal reaches
 // the owner queued, so nothing is delivered after the owner is gone.
 #pragma once
@@ -71,12 +72,17 @@ class ShareServer : public QObject {
     ShareServer(const ShareServer&) = delete;
     ShareServer& operator=(const ShareServer&) = delete;
 
-    // Makes the tokens and listens; false with error set when no port could be had or the
-    // certificate cannot be read. A running share is stopped first.
+    // Makes the tokens and has the share's thread listen; returns at once. false with error
+    // set when the configuration is refused before anything starts; otherwise started()
+    // follows. A running share is stopped first.
     bool Start(const ShareConfig& config, QString& error);
-    // Ends every viewer at once and the thread; bounded (within 2 s). Tokens end with it.
+    // Ends every viewer at once and the thread; bounded (within 2 s). Tokens end with it, and
+    // a started() still on its way is dropped.
     void Stop();
+    // Starting or listening.
     bool Running() const { return core_ != nullptr; }
+    // Port, Addresses and the links are known.
+    bool Listening() const { return port_ != 0; }
 
     quint16 Port() const { return port_; }
     bool Tls() const { return tls_; }
@@ -95,12 +101,16 @@ class ShareServer : public QObject {
     void SetStatus(const ShareStatus& status);
 
   signals:
+    // Start's outcome: listening, or stopped again because no port could be had or the
+    // certificate cannot be read (error says which).
+    void started(bool ok, const QString& error);
     void viewersChanged(int count);
     // A checked press from a controlling viewer; peer is its address, safe for the log.
     void press(const QString& peer, const qv::share::SharePress& press);
 
   private:
     QString Link(const QString& host, const QByteArray& token) const;
+    void OnOpened(quint16 port, const QList<QHostAddress>& bound, const QString& error);
 
     QThread* thread_ = nullptr;
     ShareCore* core_ = nullptr;
@@ -113,6 +123,8 @@ class ShareServer : public QObject {
     bool control_ = false;
     QList<QHostAddress> bound_;
     std::atomic<int> viewers_{0};
+    // Counts shares: what an earlier share's thread still sends is told apart and dropped.
+    quint64 generation_ = 0;
 };
 
 }  // namespace qv::share

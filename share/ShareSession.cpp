@@ -12,6 +12,7 @@ ShareSession::ShareSession(SessionController& session, bool softKey, QObject* pa
     connect(&session_, &SessionController::stateChanged, this, &ShareSession::UpdateStatus);
     connect(&server_, &ShareServer::press, this, &ShareSession::OnPress);
     connect(&server_, &ShareServer::viewersChanged, this, &ShareSession::viewersChanged);
+    connect(&server_, &ShareServer::started, this, &ShareSession::OnStarted);
 }
 
 ShareSession::~ShareSession() {
@@ -25,10 +26,20 @@ bool ShareSession::Start(const ShareConfig& config, QString& error) {
         ActivityLog::Instance().Printf("Share failed: %s", error.toStdString().c_str());
         return false;
     }
-    ActivityLog::Instance().Printf("Share started on port %u (%s)", server_.Port(),
-                                   config.control ? "view and control" : "view only");
     UpdateStatus();
     return true;
+}
+
+void ShareSession::OnStarted(bool ok, const QString& error) {
+    if (ok) {
+        ActivityLog::Instance().Printf("Share started on port %u (%s)", server_.Port(),
+                                       server_.ControlLink(QStringLiteral("127.0.0.1")).isEmpty()
+                                           ? "view only"
+                                           : "view and control");
+    } else {
+        ActivityLog::Instance().Printf("Share failed: %s", error.toStdString().c_str());
+    }
+    emit started(ok, error);
 }
 
 void ShareSession::Stop() {

@@ -21,6 +21,7 @@ class ShareSession : public QObject {
     ShareSession(SessionController& session, bool softKey, QObject* parent = nullptr);
     ~ShareSession() override;
 
+    // Returns at once; started() tells how it went (see ShareServer::Start).
     bool Start(const ShareConfig& config, QString& error);
     void Stop();
     ShareServer& server() { return server_; }
@@ -34,12 +35,15 @@ class ShareSession : public QObject {
     static QString PaneText(int viewers);
 
   signals:
+    // Listening (the links are known), or not and why; logged either way.
+    void started(bool ok, const QString& error);
     void viewersChanged(int count);
     // A viewer's press went to the send path.
     void pressed(const QString& peer, const QString& command);
 
   private:
     void OnPress(const QString& peer, const SharePress& press);
+    void OnStarted(bool ok, const QString& error);
 
     SessionController& session_;
     bool softKey_;

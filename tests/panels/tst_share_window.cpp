@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QWebSocket>
 
 #include "dialogs/CShareDlg.h"
+#include "panels/PanelSession.h"
 #include "share/ShareProtocol.h"
 #include "share/ShareSession.h"
 #include "tests/panels/PanelRig.h"
@@ -50,6 +52,18 @@ struct Client {
     }
 };
 
+// Listening takes milliseconds; a loaded machine under a sanitizer gets far more.
+constexpr int kOutcomeDeadline = 10000;
+
+bool LabelWith(const QWidget& dlg, const char* text) {
+    for (const QLabel* l : dlg.findChildren<QLabel*>()) {
+        if (l->isVisibleTo(&dlg) && l->text().contains(QLatin1String(text))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 class TestShareWindow : public PanelTest {
@@ -60,9 +74,8 @@ class TestShareWindow : public PanelTest {
         ShareChoice given;
         CShareDlg dlg(given);
         ShareChoice applied;
-        dlg.onApply = [&](const ShareChoice& c, ShareLinks& links, QString&) {
+        dlg.onApply = [&](const ShareChoice& c, QString&) {
             applied = c;
-            links = {{"View", "http://127.0.0.1:8066/#00112233445566778899aabbccddeeff"}};
             return true;
         };
         dlg.show();
@@ -85,10 +98,17 @@ class TestShareWindow : public PanelTest {
         QCOMPARE(applied.mode, int(ShareChoice::View));
         QVERIFY(applied.allNetworks);
         QCOMPARE(applied.port, 8066);
+        // Taken, not yet listening: no link until the share says where it listens.
+        QVERIFY(dlg.findChild<QLineEdit*>("shareLinkView") == nullptr);
+        QVERIFY(LabelWith(dlg, "Starting the share"));
+        // The chosen port was in use: the link and the tunnel hint carry the one taken.
+        dlg.ShowLinks({{"View", "http://127.0.0.1:8067/#00112233445566778899aabbccddeeff"}}, false);
+        QVERIFY(!LabelWith(dlg, "Starting the share"));
+        QVERIFY(LabelWith(dlg, "ssh -L 8067:127.0.0.1:8067"));
         auto* link = dlg.findChild<QLineEdit*>("shareLinkView");
         QVERIFY(link != nullptr);
         QCOMPARE(link->text(),
-                 QStringLiteral("http://127.0.0.1:8066/#00112233445566778899aabbccddeeff"));
+                 QStringLiteral("http://127.0.0.1:8067/#00112233445566778899aabbccddeeff"));
         bool qr = false;
         for (QLabel* l : dlg.findChildren<QLabel*>()) {
             qr = qr || (!l->pixmap().isNull() && l->pixmap().width() == l->pixmap().height());
@@ -99,6 +119,12 @@ class TestShareWindow : public PanelTest {
         QCOMPARE(code.width(), (33 + 8) * 2);
         QCOMPARE(code.pixel(0, 0), qRgb(255, 255, 255));
         QCOMPARE(code.pixel(8, 8), qRgb(0, 0, 0));  // the finder pattern's corner
+
+        // A share that could not start: its reason, and no link left standing.
+        dlg.ShowError(QStringLiteral("The address is already in use"));
+        QTRY_VERIFY(dlg.findChild<QLineEdit*>("shareLinkView") == nullptr);
+        QVERIFY(LabelWith(dlg, "The address is already in use"));
+        QVERIFY(!LabelWith(dlg, "ssh -L"));
     }
 
     void shareFromTheWindow_data() { AddKinds(); }
@@ -113,9 +139,15 @@ class TestShareWindow : public PanelTest {
         ShareChoice choice;
         choice.mode = ShareChoice::Control;
         choice.port = 0;  // any free port: tests run side by side
-        ShareLinks links;
         QString error;
-        QVERIFY2(panel->panelSession().ApplyShare(choice, links, error), qPrintable(error));
+        QSignalSpy started(&panel->panelSession(), &PanelSession::shareStarted);
+        QVERIFY2(panel->panelSession().ApplyShare(choice, error), qPrintable(error));
+        // Nothing waited for: the pane and the links follow the share's word.
+        QVERIFY(!Pane0(*panel).contains("share:"));
+        QVERIFY(panel->panelSession().ShareLinkList().isEmpty());
+        QVERIFY(started.wait(kOutcomeDeadline));
+        QCOMPARE(started.at(0).at(1).toString(), QString());
+        ShareLinks links = panel->panelSession().ShareLinkList();
         QCOMPARE(links.size(), 2);
         QCOMPARE(links[1].first, QStringLiteral("Control"));
         QVERIFY(links[1].second.startsWith("http://127.0.0.1:"));
@@ -148,8 +180,20 @@ class TestShareWindow : public PanelTest {
         QVERIFY(t.elapsed() < 2000);
         QVERIFY(!Pane0(*panel).contains("share:"));
 
+        // Stopped before it listens: its word, delivered late, changes nothing.
+        started.clear();
+        QVERIFY(panel->panelSession().ApplyShare(choice, error));
+        panel->panelSession().StopShare();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(started.count(), 0);
+        QVERIFY(!Pane0(*panel).contains("share:"));
+        QVERIFY(panel->panelSession().ShareLinkList().isEmpty());
+
         // And so does closing the window.
-        QVERIFY(panel->panelSession().ApplyShare(choice, links, error));
+        QVERIFY(panel->panelSession().ApplyShare(choice, error));
+        QVERIFY(started.wait(kOutcomeDeadline));
+        links = panel->panelSession().ShareLinkList();
         Client second(links[0].second);
         QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
         t.restart();

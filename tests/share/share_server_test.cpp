@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QSslError>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -20,12 +21,16 @@
 #include <vector>
 
 #include "share/ShareServer.h"
+#include "tests/share/ClientFrame.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using qv::share::ShareConfig;
 using qv::share::ShareServer;
+
+// Listening takes milliseconds; a loaded machine under a sanitizer gets far more.
+constexpr int kOutcomeDeadline = 10000;
 
 template <class Pred>
 bool WaitFor(Pred pred, int ms = 5000) {
@@ -107,9 +112,22 @@ class ShareServerTest : public testing::Test {
     }
     void TearDown() override { server_.Stop(); }
 
-    void Start() {
+    // Start and its outcome: empty when listening, else why not.
+    QString Listen() {
+        QSignalSpy started(&server_, &ShareServer::started);
         QString error;
-        ASSERT_TRUE(server_.Start(config_, error)) << error.toStdString();
+        if (!server_.Start(config_, error)) {
+            return error;
+        }
+        if (!started.wait(kOutcomeDeadline)) {
+            return QStringLiteral("no outcome");
+        }
+        return started.at(0).at(0).toBool() ? QString() : started.at(0).at(1).toString();
+    }
+    void Start() {
+        const QString error = Listen();
+        ASSERT_TRUE(error.isEmpty()) << error.toStdString();
+        ASSERT_TRUE(server_.Listening());
         qv::share::ShareStatus status;
         status.link = qv::share::ShareStatus::Link::Up;
         status.streaming = true;
@@ -381,17 +399,7 @@ std::unique_ptr<QTcpSocket> StalledViewer(quint16 port, const QByteArray& token)
         return answer.contains("\r\n\r\n");
     }));
     EXPECT_TRUE(answer.startsWith("HTTP/1.1 101"));
-    // A masked text frame: FIN + text, MASK + length, key, payload ^ key.
-    const QByteArray hello = R"({"t":"hello","token":")" + token + "\"}";
-    QByteArray frame;
-    frame.append(static_cast<char>(0x81));
-    frame.append(static_cast<char>(0x80 | hello.size()));
-    const char key[4] = {1, 2, 3, 4};
-    frame.append(key, 4);
-    for (int i = 0; i < hello.size(); ++i) {
-        frame.append(static_cast<char>(hello[i] ^ key[i % 4]));
-    }
-    s->write(frame);
+    s->write(qv::share::test::HelloFrame(token));
     s->flush();
     s->setReadBufferSize(1);  // from here on it reads (almost) nothing
     return s;
@@ -485,6 +493,65 @@ TEST_F(ShareServerTest, ATakenPortMovesToTheNextFreeOne) {
     EXPECT_TRUE(server_.ControlLink("127.0.0.1").isEmpty());
 }
 
+TEST_F(ShareServerTest, StartReturnsAtOnceAndTheOutcomeComesThroughTheEventLoop) {
+    QSignalSpy started(&server_, &ShareServer::started);
+    QString error;
+    ASSERT_TRUE(server_.Start(config_, error));
+    // Nothing is known yet: the share's thread listens while this one goes on.
+    EXPECT_TRUE(server_.Running());
+    EXPECT_FALSE(server_.Listening());
+    EXPECT_EQ(server_.Port(), 0);
+    EXPECT_TRUE(server_.ViewLink("127.0.0.1").isEmpty());
+    EXPECT_EQ(started.count(), 0);
+    ASSERT_TRUE(started.wait(kOutcomeDeadline));
+    ASSERT_EQ(started.count(), 1);
+    EXPECT_TRUE(started.at(0).at(0).toBool());
+    EXPECT_TRUE(server_.Listening());
+    EXPECT_NE(server_.Port(), 0);
+    auto v = Join(false);
+    EXPECT_TRUE(v->Has("welcome"));
+
+    // A port that cannot be had is told the same way, and the share is over.
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    config_.addresses = {QHostAddress(QHostAddress::LocalHost)};
+    config_.port = taken.serverPort();
+    config_.portTries = 1;
+    const QString refused = Listen();
+    EXPECT_FALSE(refused.isEmpty());
+    EXPECT_NE(refused, "no outcome");
+    EXPECT_FALSE(server_.Running());
+    EXPECT_FALSE(server_.Listening());
+    EXPECT_TRUE(WaitFor([&] { return v->closed; }));
+}
+
+TEST_F(ShareServerTest, AShareStoppedBeforeItListensSaysNothingMore) {
+    QSignalSpy started(&server_, &ShareServer::started);
+    QString error;
+    ASSERT_TRUE(server_.Start(config_, error));
+    QElapsedTimer t;
+    t.start();
+    server_.Stop();
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_FALSE(server_.Running());
+    // The share's thread has ended, so whatever it said is queued here: deliver it all.
+    QCoreApplication::sendPostedEvents(&server_);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(started.count(), 0);
+    EXPECT_FALSE(server_.Listening());
+    EXPECT_EQ(server_.Port(), 0);
+
+    // A new share right behind a stopped one hears its own outcome only, once.
+    ASSERT_TRUE(server_.Start(config_, error));
+    server_.Stop();
+    ASSERT_TRUE(server_.Start(config_, error));
+    ASSERT_TRUE(started.wait(kOutcomeDeadline));
+    QCoreApplication::sendPostedEvents(&server_);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(started.count(), 1);
+    EXPECT_TRUE(server_.Listening());
+}
+
 TEST_F(ShareServerTest, WithACertificateThePageAndSocketAreEncrypted) {
     QTemporaryDir dir;
     const QString cert = dir.filePath("cert.pem");
@@ -497,9 +564,8 @@ TEST_F(ShareServerTest, WithACertificateThePageAndSocketAreEncrypted) {
     }
     config_.certFile = dir.filePath("missing.pem");
     config_.keyFile = key;
-    QString error;
-    EXPECT_FALSE(server_.Start(config_, error));
-    EXPECT_EQ(error, "cannot read the certificate or the key");
+    EXPECT_EQ(Listen(), "cannot read the certificate or the key");
+    EXPECT_FALSE(server_.Running());
     config_.certFile = cert;
     Start();
     EXPECT_TRUE(server_.Tls());

@@ -238,6 +238,28 @@ int Serve(int argc, char** argv, const std::vector<std::string>& args) {
                                      command.toStdString().c_str());
                          std::fflush(stdout);
                      });
+    // The links are printed once the share listens; a port that cannot be had ends the run.
+    QObject::connect(
+        &*share, &qv::share::ShareSession::started, &app, [&](bool ok, const QString& error) {
+            if (!ok) {
+                std::fprintf(stderr, "qvctl: cannot serve: %s\n", error.toStdString().c_str());
+                stop(kExitFailed);
+                return;
+            }
+            const qv::share::ShareServer& s = share->server();
+            std::printf("model: %s\n", model.c_str());
+            std::printf("view: %s\n", s.ViewLink(linkHost).toStdString().c_str());
+            if (config.control) {
+                std::printf("control: %s\n", s.ControlLink(linkHost).toStdString().c_str());
+            }
+            if (!s.Tls()) {
+                std::fprintf(stderr,
+                             "qvctl: the link is plain http: use it on this machine "
+                             "or through a tunnel (ssh -L %u:127.0.0.1:%u HOST)\n",
+                             s.Port(), s.Port());
+            }
+            std::fflush(stdout);
+        });
     QString error;
     if (!share->Start(config, error)) {
         std::fprintf(stderr, "qvctl: cannot serve: %s\n", error.toStdString().c_str());
@@ -245,18 +267,6 @@ int Serve(int argc, char** argv, const std::vector<std::string>& args) {
         return kExitFailed;
     }
     server.store(&share->server());
-    std::printf("model: %s\n", model.c_str());
-    std::printf("view: %s\n", share->server().ViewLink(linkHost).toStdString().c_str());
-    if (config.control) {
-        std::printf("control: %s\n", share->server().ControlLink(linkHost).toStdString().c_str());
-    }
-    if (!share->server().Tls()) {
-        std::fprintf(stderr,
-                     "qvctl: the link is plain http: use it on this machine or through a "
-                     "tunnel (ssh -L %u:127.0.0.1:%u HOST)\n",
-                     share->server().Port(), share->server().Port());
-    }
-    std::fflush(stdout);
     app.exec();
     server.store(nullptr);
     live.Stop();
