@@ -122,6 +122,8 @@ CShareDlg::CShareDlg(const ShareChoice& current, QWidget* parent) : QDialog(pare
     top->addLayout(links_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Apply | QDialogButtonBox::Close, this);
+    // Enter applies: the dialog stays open to show the links it brings.
+    buttons->button(QDialogButtonBox::Apply)->setDefault(true);
     connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
             &CShareDlg::Apply);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -205,6 +207,7 @@ void CShareDlg::ShowLinks(const ShareLinks& links, bool tls) {
         edit->setReadOnly(true);
         edit->setObjectName(QStringLiteral("shareLink") + what);
         edit->setMinimumWidth(360);
+        edit->setCursorPosition(0);  // the address first; the token runs off to the right
         auto* copy = new QPushButton(QStringLiteral("Copy"), box);
         connect(copy, &QPushButton::clicked, box,
                 [url] { QGuiApplication::clipboard()->setText(url); });

@@ -2,13 +2,14 @@
 # The whole program on a real X server, as a new user meets it: an empty home, no settings
 # file. Everything is reached through the program's own dialogs and menus:
 #   Select Model -> right-click -> Communication -> TCP/IP (IPv4 or IPv6) -> typed address ->
-#   OK -> Connect -> OK -> Start -> frames, a key and a touch reach the simulator;
+#   OK -> Connect -> OK -> Start -> frames, a key and a touch reach the simulator ->
+#   Share in browser -> View only -> the page answers (soft-key panel over IPv4);
 #   then the program ends (SIGTERM) and starts again, and Connect alone connects.
 # Run for the soft-key panel over IPv4 and IPv6 and for the hard-key panel.
 #   desktop_e2e.sh QVREMOTE QVSIM QVCTL
 set -euo pipefail
 qvremote=$1 qvsim=$2
-for tool in Xvfb xdotool import compare convert; do
+for tool in Xvfb xdotool import compare convert curl ss; do
   command -v "$tool" >/dev/null || { echo "e2e: $tool is missing"; exit 1; }
 done
 
@@ -117,6 +118,32 @@ stop_program() {
   [[ $status -eq 0 ]] || fail "the program ended with status $status"
 }
 
+# Share in browser: the item above the first separator after Communication, reached from the
+# end of the menu (Replay, Infomation, Live rate, Export recording, Record, Copy, Save, Share); View
+# only, Enter (Apply); the page answers on the port the program listens on, and Close keeps it running.
+share_flow() {
+  xdotool mousemove --window "$panel" "$menu_x" "$menu_y" click 3
+  wait_for 50 popup_up || fail "no menu"
+  for ((i = 0; i < 8; i++)); do xdotool key Up; done
+  xdotool key Return
+  local dlg
+  dlg=$(find_window '^Share in browser$') || fail "no Share in browser dialog"
+  xdotool windowfocus --sync "$dlg" 2>/dev/null || true
+  xdotool key Right Return
+  listening() { ss -Hltnp 2>/dev/null | grep "pid=$app," | grep -q 127.0.0.1; }
+  wait_for 100 listening || fail "the share did not start listening on loopback"
+  local share_port
+  share_port=$(ss -Hltnp | grep "pid=$app," | sed -n 's/.*127\.0\.0\.1:\([0-9]*\) .*/\1/p' | head -n 1)
+  curl -fsS --max-time 5 "http://127.0.0.1:$share_port/" | grep -q "<html" ||
+    fail "the share's page did not answer on port $share_port"
+  import -window root "$work/share.png"
+  [[ -n ${QV_E2E_SHOTS:-} ]] && cp "$work/share.png" "$QV_E2E_SHOTS/share-dialog.png"
+  xdotool key Escape
+  wait_for 50 bash -c "[[ -z \$(xdotool search --onlyvisible --name '^Share in browser$') ]]" ||
+    fail "the Share in browser dialog did not close"
+  echo "e2e: $flow: share page on port $share_port"
+}
+
 # One new user's path. $1 panel (soft|hard), $2 ipv4|ipv6, $3 address to type.
 run_flow() {
   local line="Return" family=$2 address=$3
@@ -187,6 +214,8 @@ run_flow() {
   xdotool mousemove --window "$panel" "$((screen_x + 400))" "$((screen_y + 300))" click 1
   wait_for 50 grep -q "qvsim: command KEYP 400,300" "$simlog" ||
     fail "the touch did not reach the instrument"
+
+  [[ $1 == soft && $family == ipv4 ]] && share_flow
 
   # The instrument goes away mid-stream and comes back on the same port: the link heals and
   # screens stream again without a click.
