@@ -4,53 +4,21 @@
 // the simulator; the viewer is a QWebSocket as the page's script would be.
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QWebSocket>
 
 #include "dialogs/CShareDlg.h"
 #include "panels/PanelSession.h"
-#include "share/ShareProtocol.h"
 #include "share/ShareSession.h"
 #include "tests/panels/PanelRig.h"
+#include "tests/share/ShareViewer.h"
 
 namespace {
 
-struct Client {
-    QWebSocket ws;
-    QList<QJsonObject> texts;
-    QList<QByteArray> frames;
-    bool closed = false;
-
-    explicit Client(const QString& link) : ws(link.section('#', 0, 0).chopped(1)) {
-        const QString token = link.section('#', 1);
-        QObject::connect(&ws, &QWebSocket::connected, [this, token] {
-            ws.sendTextMessage(QStringLiteral(R"({"t":"hello","token":"%1"})").arg(token));
-        });
-        QObject::connect(&ws, &QWebSocket::disconnected, [this] { closed = true; });
-        QObject::connect(&ws, &QWebSocket::textMessageReceived, [this](const QString& t) {
-            texts.append(QJsonDocument::fromJson(t.toUtf8()).object());
-        });
-        QObject::connect(&ws, &QWebSocket::binaryMessageReceived, [this](const QByteArray& b) {
-            frames.append(b.mid(qv::share::kFrameHead));
-            ws.sendTextMessage(QStringLiteral(R"({"t":"ack"})"));
-        });
-        ws.open(QUrl(link.section('#', 0, 0).replace("http://", "ws://") + "ws"));
-    }
-    bool Refused(const QString& why) const {
-        for (const QJsonObject& o : texts) {
-            if (o.value("t") == "refused" && o.value("why") == why) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
+using qv::share::test::Viewer;
 
 // Listening takes milliseconds; a loaded machine under a sanitizer gets far more.
 constexpr int kOutcomeDeadline = 10000;
@@ -79,19 +47,12 @@ class TestShareWindow : public PanelTest {
             return true;
         };
         dlg.show();
-        auto* warning = dlg.findChildren<QLabel*>().first();
-        for (QLabel* l : dlg.findChildren<QLabel*>()) {
-            if (l->text().startsWith("Anyone")) {
-                warning = l;
-            }
-        }
-        QVERIFY(!warning->isVisible());  // this computer only, the default
+        QVERIFY(!LabelWith(dlg, "Anyone"));  // this computer only, the default
         dlg.findChild<QComboBox*>("shareWhere")->setCurrentIndex(1);
-        QVERIFY(warning->isVisible());
+        QVERIFY(LabelWith(dlg, "Anyone"));
         dlg.findChild<QRadioButton*>("shareMode1")->setChecked(true);
-        const auto buttons = dlg.findChildren<QPushButton*>();
-        for (QPushButton* b : buttons) {
-            if (b->text() == "Apply" || b->text() == "&Apply") {
+        for (QPushButton* b : dlg.findChildren<QPushButton*>()) {
+            if (b->text().remove('&') == "Apply") {
                 b->click();
             }
         }
@@ -153,30 +114,30 @@ class TestShareWindow : public PanelTest {
         QVERIFY(links[1].second.startsWith("http://127.0.0.1:"));
         QTRY_VERIFY(Pane0(*panel).contains("share: 0 viewers"));
 
-        Client viewer(links[1].second);
+        const auto viewer = Viewer::Following(links[1].second);
         QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
         // The frames the window shows, byte for byte as the instrument served them.
-        QTRY_VERIFY_WITH_TIMEOUT(viewer.frames.size() >= 2, 10000);
-        QVERIFY(ServedIndex(Bytes(viewer.frames[1].begin(), viewer.frames[1].end())) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->frames.size() >= 2, 10000);
+        QVERIFY(ServedIndex(Bytes(viewer->frames[1].begin(), viewer->frames[1].end())) >= 0);
         // A press goes through the window's own send path (the marker follows it); stopped, the
         // page is told and a press is refused, nothing reaching the instrument.
         const QString marker = QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079);
-        viewer.ws.sendTextMessage(marker);
+        viewer->Send(marker);
         QTRY_VERIFY(LogText().contains(
-            QStringLiteral("Share 127.0.0.1:%1: KEYP:MARK").arg(viewer.ws.localPort()).toUtf8()));
+            QStringLiteral("Share 127.0.0.1:%1: KEYP:MARK").arg(viewer->ws.localPort()).toUtf8()));
         QCOMPARE(Sent(*panel), QStringList{"KEYP:MARK"});
         panel->Command(ids::kCmdStop);
-        QTRY_VERIFY(!viewer.texts.isEmpty() &&
-                    !viewer.texts.last().value("streaming").toBool(true));
-        viewer.ws.sendTextMessage(marker);
-        QTRY_VERIFY(viewer.Refused("remote control is not running"));
+        QTRY_VERIFY(!viewer->texts.empty() &&
+                    !viewer->texts.back().value("streaming").toBool(true));
+        viewer->Send(marker);
+        QTRY_COMPARE(viewer->Why("refused"), QStringLiteral("remote control is not running"));
         QCOMPARE(Sent(*panel), QStringList{});
 
         // Disconnect ends every viewer at once.
         QElapsedTimer t;
         t.start();
         panel->Command(ids::kCmdDisconnect);
-        QTRY_VERIFY_WITH_TIMEOUT(viewer.closed, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->closed, 2000);
         QVERIFY(t.elapsed() < 2000);
         QVERIFY(!Pane0(*panel).contains("share:"));
 
@@ -194,12 +155,12 @@ class TestShareWindow : public PanelTest {
         QVERIFY(panel->panelSession().ApplyShare(choice, error));
         QVERIFY(started.wait(kOutcomeDeadline));
         links = panel->panelSession().ShareLinkList();
-        Client second(links[0].second);
+        const auto second = Viewer::Following(links[0].second);
         QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
         t.restart();
         panel->close();
         panel.reset();
-        QTRY_VERIFY_WITH_TIMEOUT(second.closed, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(second->closed, 2000);
         QVERIFY(t.elapsed() < 2000);
     }
 };
