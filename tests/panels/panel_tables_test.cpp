@@ -260,15 +260,10 @@ TEST(KeyboardMap, HardKeyPanel) {
 
 TEST(KeyboardMap, SoftKeyPanel) {
     auto expected = Digits({1039, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1036, 1037});
-    expected.insert({{8, 1041},
-                     {46, 1041},
-                     {13, 1042},
-                     {27, 1013},
-                     {37, 1046},
-                     {38, 1043},
-                     {39, 1044},
-                     {40, 1045},
-                     {110, 1038}});
+    // clang-format off
+    expected.insert({{8, 1041}, {46, 1041}, {13, 1042}, {27, 1013}, {37, 1046}, {38, 1043},
+                     {39, 1044}, {40, 1045}, {110, 1038}});
+    // clang-format on
     for (int f = 0; f < 7; ++f) {
         expected[112 + f] = 1014 + f;
     }

@@ -1,11 +1,9 @@
 // The share's server against real clients on loopback: QWebSocket viewers as a browser's
 // page would be, raw TCP for what no browser sends. Timeouts are shortened through the
-// config; every wait ends on an event or its deadline.
+// config; every wait ends on an event or its deadline (5 s unless given).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
@@ -14,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <vector>
 
@@ -30,23 +29,6 @@ using qv::share::test::Viewer;
 
 // Listening takes milliseconds; a loaded machine under a sanitizer gets far more.
 constexpr int kOutcomeDeadline = 10000;
-
-template <class Pred>
-bool WaitFor(Pred pred, int ms = 5000) {
-    QDeadlineTimer deadline(ms);
-    while (!pred()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-// Lets the event loops run for a while: for "nothing more arrives".
-void Settle(int ms) {
-    WaitFor([] { return false; }, ms);
-}
 
 class ShareServerTest : public testing::Test {
   protected:
@@ -103,7 +85,7 @@ class ShareServerTest : public testing::Test {
     std::unique_ptr<Viewer> Join(bool control, const QString& origin = {}) {
         auto v = std::make_unique<Viewer>(origin.isEmpty() ? Origin() : origin);
         v->Open(WsUrl(), Token(control));
-        EXPECT_TRUE(WaitFor([&] { return v->Has("welcome") || v->closed; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return v->Has("welcome") || v->closed; }));
         return v;
     }
     // One request on a connection of its own; everything the share answers until it closes.
@@ -113,10 +95,10 @@ class ShareServerTest : public testing::Test {
         EXPECT_TRUE(s.waitForConnected(2000));
         s.write(request);
         QByteArray answer;
-        WaitFor([&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] {
             answer += s.readAll();
             return s.state() == QAbstractSocket::UnconnectedState;
-        });
+        })) << "still open";
         return answer + s.readAll();
     }
     QByteArray Host() const { return "127.0.0.1:" + QByteArray::number(server_.Port()); }
@@ -132,7 +114,7 @@ class ShareServerTest : public testing::Test {
         }
         server_.PushFrame(jpeg);
         for (std::size_t i = 0; i < readers.size(); ++i) {
-            ASSERT_TRUE(WaitFor([&] { return readers[i]->frames.size() > before[i]; }))
+            ASSERT_TRUE(QTest::qWaitFor([&] { return readers[i]->frames.size() > before[i]; }))
                 << "viewer " << i;
         }
     }
@@ -202,7 +184,8 @@ TEST_F(ShareServerTest, OnlyThePagesOwnSocketWithThisSharesTokenGetsIn) {
     const auto knock = [this](const QString& origin, const QString& token) {
         auto v = std::make_unique<Viewer>(origin);
         v->Open(WsUrl(), token);
-        EXPECT_TRUE(WaitFor([&] { return v->closed; }, 3000));  // the hello deadline at most
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return v->closed; }, 3000));  // the hello deadline at most
         EXPECT_TRUE(v->frames.empty() && v->texts.empty());
         return v;
     };
@@ -241,25 +224,25 @@ TEST_F(ShareServerTest, ViewersSeeControllersPressCheckedWhileRemoteControlRuns)
     PushAndWait(Jpeg(7), {viewer.get(), c.get()});
     EXPECT_EQ(viewer->frames.back(), Jpeg(7));
     viewer->Send(R"({"t":"key","id":1089})");
-    ASSERT_TRUE(WaitFor([&] { return viewer->Has("refused"); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer->Has("refused"); }));
     EXPECT_EQ(viewer->Why("refused"), "this link is for viewing only");
     c->Send(R"({"t":"key","id":1089})");
     c->Send(R"({"t":"knob","dir":1})");
     c->Send(R"({"t":"touch","x":120,"y":200})");
-    ASSERT_TRUE(WaitFor([&] { return presses_.size() == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return presses_.size() == 3; }));
     // A touch's text is the session's to make.
     EXPECT_EQ(presses_, (std::vector<std::string>{"KEYP:NUM5", "KEYP:RIGH", ""}));
     EXPECT_EQ(peers_[0], QStringLiteral("127.0.0.1:%1").arg(c->ws.localPort()));
     c->Send(R"({"t":"key","id":4242})");
     c->Send(R"({"t":"touch","x":800,"y":0})");
-    ASSERT_TRUE(WaitFor([&] { return c->Count("refused") == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c->Count("refused") == 2; }));
     qv::share::ShareStatus stopped;
     stopped.link = qv::share::ShareStatus::Link::Up;
     server_.SetStatus(stopped);
-    ASSERT_TRUE(WaitFor([&] { return c->Count("status") >= 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c->Count("status") >= 1; }));
     c->Send(R"({"t":"key","id":1089})");
-    ASSERT_TRUE(WaitFor([&] { return c->Count("refused") == 3; }));
-    Settle(100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c->Count("refused") == 3; }));
+    QTest::qWait(100);
     EXPECT_EQ(presses_.size(), 3U);
     EXPECT_EQ(viewers_, 2);
 }
@@ -272,11 +255,11 @@ TEST_F(ShareServerTest, AFloodOfCommandsIsHeldToTwentyASecond) {
     for (int i = 0; i < 30; ++i) {
         flooder->Send(R"({"t":"key","id":1079})");
     }
-    ASSERT_TRUE(WaitFor([&] { return flooder->Count("refused") == 10; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return flooder->Count("refused") == 10; }));
     EXPECT_EQ(flooder->Why("refused"), "at most 20 commands a second");
-    ASSERT_TRUE(WaitFor([&] { return presses_.size() == 20; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return presses_.size() == 20; }));
     PushAndWait(Jpeg(3), {other.get(), flooder.get()});
-    Settle(100);
+    QTest::qWait(100);
     EXPECT_EQ(presses_.size(), 20U);
     EXPECT_FALSE(flooder->closed);
 }
@@ -291,7 +274,7 @@ TEST_F(ShareServerTest, AMessageOverOneKilobyteEndsThatViewerOnly) {
     PushAndWait(Jpeg(1), {big.get(), other.get()});
     EXPECT_FALSE(big->closed);
     big->ws.sendTextMessage(QString::fromLatin1(fits + " "));
-    ASSERT_TRUE(WaitFor([&] { return big->closed; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return big->closed; }));
     EXPECT_EQ(big->ws.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
     PushAndWait(Jpeg(2), {other.get()});
     EXPECT_FALSE(other->closed);
@@ -308,12 +291,12 @@ TEST_F(ShareServerTest, TheNinthViewerOfEightIsToldWhy) {
         readers.push_back(eight.back().get());
     }
     auto ninth = Join(false);
-    ASSERT_TRUE(WaitFor([&] { return ninth->closed; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ninth->closed; }));
     EXPECT_EQ(ninth->Why("refused"), "This share has its 8 viewers already; try again later.");
     EXPECT_EQ(static_cast<int>(ninth->ws.closeCode()), 4008);
     EXPECT_FALSE(ninth->Has("welcome"));
     PushAndWait(Jpeg(4), readers);
-    EXPECT_TRUE(WaitFor([&] { return viewers_ == 8; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewers_ == 8; }));
     EXPECT_EQ(server_.Viewers(), 8);
 }
 
@@ -328,7 +311,7 @@ TEST_F(ShareServerTest, ASlowViewerSkipsFramesAndGetsTheNewest) {
     EXPECT_EQ(quick->frames.size(), 20U);
     EXPECT_EQ(slow->frames.size(), 1U);  // one in flight, the rest skipped
     slow->Send(R"({"t":"ack"})");
-    ASSERT_TRUE(WaitFor([&] { return slow->frames.size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slow->frames.size() == 2; }));
     EXPECT_EQ(slow->frames.back(), Jpeg(19));
 }
 
@@ -340,7 +323,7 @@ std::unique_ptr<QTcpSocket> StalledViewer(quint16 port, const QString& token) {
     const QByteArray host = "127.0.0.1:" + QByteArray::number(port);
     s->write(Upgrade(host, "http://" + host));
     QByteArray answer;
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(QTest::qWaitFor([&] {
         answer += s->readAll();
         return answer.contains("\r\n\r\n");
     }));
@@ -355,7 +338,7 @@ TEST_F(ShareServerTest, AViewerThatNeverReadsIsDroppedOthersGoOn) {
     Start();
     auto good = Join(false);
     auto stalled = StalledViewer(server_.Port(), Token(false));
-    ASSERT_TRUE(WaitFor([&] { return viewers_ == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewers_ == 2; }));
     const QByteArray big(200 * 1024, 'x');
     QElapsedTimer t;
     t.start();
@@ -363,7 +346,7 @@ TEST_F(ShareServerTest, AViewerThatNeverReadsIsDroppedOthersGoOn) {
         PushAndWait(Jpeg(1) + big, {good.get()});
     }
     // The stalled one was given up after the idle timeout; the good one saw every frame.
-    EXPECT_TRUE(WaitFor([&] { return viewers_ == 1; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewers_ == 1; }, 2000));
     EXPECT_FALSE(good->closed);
     PushAndWait(Jpeg(2), {good.get()});
 }
@@ -378,12 +361,12 @@ TEST_F(ShareServerTest, StopEndsEveryViewerAtOnceEvenAStalledOne) {
     for (int i = 0; i < 20; ++i) {
         server_.PushFrame(Jpeg(i) + QByteArray(300 * 1024, 'y'));
     }
-    ASSERT_TRUE(WaitFor([&] { return viewers_ == 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewers_ == 3; }));
     QElapsedTimer t;
     t.start();
     server_.Stop();
     EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_TRUE(WaitFor([&] { return a->closed && b->closed; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a->closed && b->closed; }, 2000));
     EXPECT_FALSE(server_.Running());
     EXPECT_EQ(server_.Viewers(), 0);
 }
@@ -435,7 +418,7 @@ TEST_F(ShareServerTest, StartReturnsAtOnceAndTheOutcomeComesThroughTheEventLoop)
     EXPECT_TRUE(server_.ViewLink("127.0.0.1")
                     .startsWith(QStringLiteral("http://127.0.0.1:%1/#").arg(server_.Port())));
     EXPECT_TRUE(server_.ControlLink("127.0.0.1").isEmpty());
-    EXPECT_TRUE(WaitFor([&] { return v->closed; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return v->closed; }));
     config_.portTries = 1;
     const QString refused = Listen();
     EXPECT_FALSE(refused.isEmpty());
@@ -493,7 +476,7 @@ TEST_F(ShareServerTest, WithACertificateThePageAndSocketAreEncrypted) {
     QObject::connect(&v.ws, &QWebSocket::sslErrors,
                      [&v](const QList<QSslError>&) { v.ws.ignoreSslErrors(); });
     v.Open(WsUrl().replace("ws:", "wss:"), Token(false));
-    ASSERT_TRUE(WaitFor([&] { return v.Has("welcome"); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return v.Has("welcome"); }));
     PushAndWait(Jpeg(5), {&v});
     EXPECT_EQ(v.frames.back(), Jpeg(5));
 }
