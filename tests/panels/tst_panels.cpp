@@ -587,8 +587,23 @@ class TestCapture : public PanelTest {
     }
     // A recorded frame whose write hangs holds neither the window nor its state changes: the
     // menu and Stop answer while it waits. Released, it and the frames queued behind it are
-    // written, and the note counts them all.
-    void aHungWriteNeverHoldsTheWindow() {
+    // written, and the note counts them all. Then an export cancelled in its dialog, one whose
+    // file cannot be made, and one cut short by closing the window: no file, pane 0 says why.
+    void aHungWriteOrALongExportNeverHoldsTheWindow() {
+        // A long recording: the frames of a short one, named over and over.
+        const QString rec = dir_.filePath("rec_20261207_120000");
+        QVERIFY(QDir().mkpath(rec));
+        const auto screens = qv::test::Screens(4);
+        for (int i = 0; i < 600; ++i) {
+            qv::test::WriteBytes(
+                (rec + '/' +
+                 QString::fromStdString(qv::test::RecordedName(i + 1, 43200000 + 500LL * i)))
+                    .toStdString(),
+                screens[std::size_t(i % 4)]);
+        }
+        const QString out = dir_.filePath("out");
+        QVERIFY(QDir().mkpath(out));
+        const auto outFiles = [&] { return QDir(out).entryList(QDir::Files | QDir::Hidden); };
         HeldWrites held;  // first: the panel's writer uses it until the panel is gone
         auto p = Open(true);
         const auto release = qScopeGuard([&] { held.Release(); });
@@ -612,6 +627,36 @@ class TestCapture : public PanelTest {
         QCOMPARE(Pane0(*p), QStringLiteral("Recorded %1 frames in %2").arg(frames).arg(folder));
         QCOMPARE(Jpegs(folder).size(), frames);
         QVERIFY(!held.Locked([&] { return held.timedOut; }));
+
+        VideoExport& exporter = p->panelSession().videoExport();
+        QSignalSpy done(&exporter, &VideoExport::finished);
+        exporter.chooseOutput = [&](const QString&) { return out + "/cancel.mp4"; };
+        QVERIFY(exporter.ExportFolder(rec));
+        QTRY_VERIFY(exporter.dialog()->value() > 0);
+        QVERIFY(exporter.dialog()->labelText().contains(
+            QStringLiteral(" of 600 frames \u00b7 about ")));
+        auto* cancel = exporter.dialog()->findChild<QPushButton*>();
+        QVERIFY(cancel != nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.first().at(0).toBool(), false);
+        QCOMPARE(Pane0(*p), QStringLiteral("Export cancelled; nothing was written"));
+        QCOMPARE(outFiles(), QStringList{});
+
+        QVERIFY(exporter.Start(rec, dir_.filePath("nowhere/x.mkv"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+        QCOMPARE(Pane0(*p),
+                 QStringLiteral("Export failed: cannot create %1: No such file or directory")
+                     .arg(dir_.filePath("nowhere/x.mkv")));
+
+        QVERIFY(exporter.Start(rec, out + "/closed.mp4", false));
+        QTRY_VERIFY(exporter.dialog()->value() > 0);
+        QElapsedTimer closing;
+        closing.start();
+        p->close();
+        p.reset();
+        QVERIFY(closing.elapsed() < 2000);
+        QCOMPARE(outFiles(), QStringList{});
     }
     // With the write hung and the queue full, the drawing thread waits for room; a stop ends
     // that wait at once. Released, every queued frame is written and the note counts them.
@@ -658,55 +703,6 @@ class TestCapture : public PanelTest {
             notes.front(),
             QStringLiteral("Recorded %1 frames in %2").arg(queued).arg(capture.RecordingFolder()));
         QCOMPARE(Jpegs(capture.RecordingFolder()).size(), queued);
-    }
-    // Cancel in the dialog, a file that cannot be made, and the window closed mid-export:
-    // no file, and pane 0 says why.
-    void cancelFailureAndCloseLeaveNoFile() {
-        // A long recording: the frames of a short one, named over and over.
-        const QString rec = dir_.filePath("rec_20261207_120000");
-        QVERIFY(QDir().mkpath(rec));
-        const auto screens = qv::test::Screens(4);
-        for (int i = 0; i < 600; ++i) {
-            qv::test::WriteBytes(
-                (rec + '/' +
-                 QString::fromStdString(qv::test::RecordedName(i + 1, 43200000 + 500LL * i)))
-                    .toStdString(),
-                screens[std::size_t(i % 4)]);
-        }
-        const QString out = dir_.filePath("out");
-        QVERIFY(QDir().mkpath(out));
-        const auto outFiles = [&] { return QDir(out).entryList(QDir::Files | QDir::Hidden); };
-        auto panel = Open(true);
-        Live(*panel);
-        VideoExport& exporter = panel->panelSession().videoExport();
-        QSignalSpy done(&exporter, &VideoExport::finished);
-        exporter.chooseOutput = [&](const QString&) { return out + "/cancel.mp4"; };
-        QVERIFY(exporter.ExportFolder(rec));
-        QTRY_VERIFY(exporter.dialog()->value() > 0);
-        QVERIFY(exporter.dialog()->labelText().contains(
-            QStringLiteral(" of 600 frames \u00b7 about ")));
-        auto* cancel = exporter.dialog()->findChild<QPushButton*>();
-        QVERIFY(cancel != nullptr);
-        QTest::mouseClick(cancel, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
-        QCOMPARE(done.first().at(0).toBool(), false);
-        QCOMPARE(Pane0(*panel), QStringLiteral("Export cancelled; nothing was written"));
-        QCOMPARE(outFiles(), QStringList{});
-
-        QVERIFY(exporter.Start(rec, dir_.filePath("nowhere/x.mkv"), true));
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
-        QCOMPARE(Pane0(*panel),
-                 QStringLiteral("Export failed: cannot create %1: No such file or directory")
-                     .arg(dir_.filePath("nowhere/x.mkv")));
-
-        QVERIFY(exporter.Start(rec, out + "/closed.mp4", false));
-        QTRY_VERIFY(exporter.dialog()->value() > 0);
-        QElapsedTimer closing;
-        closing.start();
-        panel->close();
-        panel.reset();
-        QVERIFY(closing.elapsed() < 2000);
-        QCOMPARE(outFiles(), QStringList{});
     }
     // "LiveRate" (Normal by default) is stored; at Responsive a key brings an early exchange.
     // Recorded frames land in a new private folder; the replay bar plays the same bytes in
