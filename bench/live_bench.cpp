@@ -10,10 +10,8 @@
 #include <sys/resource.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QEvent>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,6 +24,7 @@
 #include <vector>
 
 #include "bench/BenchStats.h"
+#include "bench/QvsimProcess.h"
 #include "panels/CPanelSessionView.h"
 #include "panels/CScreenView.h"
 #include "panels/ScreenCapture.h"
@@ -271,13 +270,6 @@ void SaveAndCopy(Rig& rig, const QString& pictures) {
                 Percentile(copy, 99));
 }
 
-QString FindQvsim(const QString& given) {
-    if (!given.isEmpty()) {
-        return given;
-    }
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../sim/qvsim"));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,24 +300,8 @@ int main(int argc, char** argv) {
     }
 
     QProcess sim;
-    sim.setProgram(FindQvsim(qvsimPath));
-    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
-                      QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--quiet")});
-    sim.start();
-    QString banner;
-    const bool listening = sim.waitForStarted(5000) &&
-                           PumpUntil(
-                               [&] {
-                                   sim.waitForReadyRead(20);
-                                   banner += QString::fromLocal8Bit(sim.readAllStandardOutput());
-                                   return banner.contains('\n');
-                               },
-                               10s);
-    const auto port =
-        QRegularExpression(QStringLiteral("port (\\d+)")).match(banner).captured(1).toUShort();
-    if (!listening || port == 0) {
-        std::fprintf(stderr, "live_bench: qvsim did not start (%s): %s\n",
-                     qPrintable(sim.program()), qPrintable(banner));
+    const quint16 port = qv::bench::StartQvsim(sim, qvsimPath, {}, "live_bench");
+    if (port == 0) {
         return 1;
     }
     // The simulator prints every command; nobody needs it.

@@ -18,7 +18,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QWebSocket>
@@ -35,6 +34,7 @@
 #include <vector>
 
 #include "bench/BenchStats.h"
+#include "bench/QvsimProcess.h"
 #include "share/ShareProtocol.h"
 #include "share/ShareServer.h"
 #include "tests/share/ClientFrame.h"
@@ -301,13 +301,6 @@ Run MeasureViewers(int n, int seconds, Arrivals& arrivals, const std::atomic<int
     return run;
 }
 
-QString FindQvsim(const QString& given) {
-    if (!given.isEmpty()) {
-        return given;
-    }
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../sim/qvsim"));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -331,24 +324,9 @@ int main(int argc, char** argv) {
     }
 
     QProcess sim;
-    sim.setProgram(FindQvsim(qvsimPath));
-    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
-                      QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--size"),
-                      QStringLiteral("800x600"), QStringLiteral("--quiet")});
-    sim.start();
-    QString banner;
-    const bool listening = sim.waitForStarted(5000) &&
-                           PumpUntil(
-                               [&] {
-                                   banner += QString::fromLocal8Bit(sim.readAllStandardOutput());
-                                   return banner.contains('\n');
-                               },
-                               10s);
-    const auto simPort =
-        QRegularExpression(QStringLiteral("port (\\d+)")).match(banner).captured(1).toUShort();
-    if (!listening || simPort == 0) {
-        std::fprintf(stderr, "share_bench: qvsim did not start (%s): %s\n",
-                     qPrintable(sim.program()), qPrintable(banner));
+    const quint16 simPort = qv::bench::StartQvsim(
+        sim, qvsimPath, {QStringLiteral("--size"), QStringLiteral("800x600")}, "share_bench");
+    if (simPort == 0) {
         return 1;
     }
     QObject::connect(&sim, &QProcess::readyReadStandardOutput,
