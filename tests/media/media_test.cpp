@@ -100,8 +100,9 @@ std::string ExportWithFileLimit(const std::string& folder, const std::string& ou
 
 // One recording exported every way, checked along the way: while it holds nothing and then
 // bad files only; then 24 screens from 23:59:58 across midnight at uneven steps with a 4 s
-// gap, the first of an odd size, two of another size among them, two replaced by bad files.
-// Nothing is ever left half-written or written through a planted link.
+// gap, the first of an odd size, two of another size among them, two replaced by bad files;
+// and its screens recorded live. Nothing is ever left half-written or written through a
+// planted link.
 TEST_F(Export, OneRecordingExportedEveryWay) {
     const std::pair<std::string, std::string> nothing[] = {
         {Out("a.mkv"), rec_.string() + " holds no recorded frames (*.jpg)"},
@@ -164,6 +165,31 @@ TEST_F(Export, OneRecordingExportedEveryWay) {
     EXPECT_NEAR(mkv.duration * 1000, static_cast<double>(want.back() + 501), 1.5);
     EXPECT_TRUE(ExtractFrames(Out("a.mkv"), root_ / "copied") == frames);
     EXPECT_EQ(FileMode(Out("a.mkv")), S_IFREG | 0600u);
+
+    // Live, the same screens pushed as they came make the same file: a gap is the frame before
+    // it held, the file ends where asked, a frame after the end is not written; no frame means
+    // no file.
+    using Clock = media::LiveRecorder::Clock;
+    const auto t0 = Clock::now();
+    media::LiveRecorder live;
+    ASSERT_TRUE(live.Open(Out("live.mkv"), false)) << live.Error();
+    for (std::size_t i = 0; i <= frames.size(); ++i) {
+        const std::string& f = frames[i % frames.size()];
+        const std::int64_t ms = i < frames.size() ? want[i] : want.back() + 600;
+        live.Push({reinterpret_cast<const std::uint8_t*>(f.data()), f.size()},
+                  t0 + std::chrono::milliseconds(ms));
+    }
+    ASSERT_TRUE(live.Finish(t0 + std::chrono::milliseconds(want.back() + 501))) << live.Error();
+    EXPECT_EQ(live.stats().frames, 22);
+    const VideoFacts held = ProbeVideo(Out("live.mkv"));
+    EXPECT_EQ(held.packetMs, want);
+    EXPECT_NEAR(held.duration, mkv.duration, 0.0015);
+    EXPECT_TRUE(ExtractFrames(Out("live.mkv"), root_ / "live") == frames);
+    media::LiveRecorder empty;
+    ASSERT_TRUE(empty.Open(Out("l.mp4"), false));
+    EXPECT_FALSE(empty.Finish(Clock::now()));
+    EXPECT_EQ(empty.Error(), "no screen came");
+    EXPECT_FALSE(fs::exists(Out("l.mp4")));
 
     // H.264 for every player: 4:2:0, the odd size made even, the other size scaled to it, the
     // index first; as long as the Matroska file within a frame.
@@ -259,35 +285,6 @@ TEST_F(Export, TwentyThousandFramesShowProgressInFlatMemory) {
     (void)after;
 #endif
     EXPECT_EQ(ProbeVideo(Out("j.mkv"), false).packetMs.size(), static_cast<std::size_t>(kFrames));
-}
-
-// Live frames at the moment they came: a gap is the frame before it held, the file ends
-// where asked, a frame after the end is not written, and no frame means no file.
-TEST_F(Export, LiveFramesAtTheirArrivalAGapHeldTheEndWhereAsked) {
-    using Clock = media::LiveRecorder::Clock;
-    const auto frames = Screens(6);
-    const auto t0 = Clock::now();
-    const std::int64_t at[] = {0, 100, 200, 3200, 3300, 9000};
-    media::LiveRecorder recorder;
-    ASSERT_TRUE(recorder.Open(Out("k.mkv"), false)) << recorder.Error();
-    for (int i = 0; i < 6; ++i) {
-        const auto& f = frames[static_cast<std::size_t>(i)];
-        recorder.Push({reinterpret_cast<const std::uint8_t*>(f.data()), f.size()},
-                      t0 + std::chrono::milliseconds(at[i]));
-    }
-    ASSERT_TRUE(recorder.Finish(t0 + std::chrono::milliseconds(5000))) << recorder.Error();
-    EXPECT_EQ(recorder.stats().frames, 5);
-    const VideoFacts v = ProbeVideo(Out("k.mkv"));
-    EXPECT_EQ(v.packetMs, (std::vector<std::int64_t>{0, 100, 200, 3200, 3300}));
-    EXPECT_NEAR(v.duration, 5.0, 0.0015);
-    EXPECT_TRUE(ExtractFrames(Out("k.mkv"), root_ / "copied") ==
-                std::vector(frames.begin(), frames.begin() + 5));
-
-    media::LiveRecorder empty;
-    ASSERT_TRUE(empty.Open(Out("l.mp4"), false));
-    EXPECT_FALSE(empty.Finish(Clock::now()));
-    EXPECT_EQ(empty.Error(), "no screen came");
-    EXPECT_EQ(OutFiles(), std::vector<std::string>{"k.mkv"});
 }
 
 }  // namespace
