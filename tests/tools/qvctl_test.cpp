@@ -5,7 +5,6 @@
 // SIGTERM), with real file-size limits, on and off a terminal, the files checked with ffprobe
 // and ffmpeg.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -52,6 +51,7 @@ class Child {
     Child(const fs::path& dir, std::vector<std::string> args, rlim_t fileLimit)
         : out_(dir / "stdout"), err_(dir / "stderr") {
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) {
             argv.push_back(a.data());
         }
@@ -172,8 +172,8 @@ TEST(Addresses, TargetsAsPeopleTypeThemAndListenOnIpLiteralsOnly) {
         ASSERT_TRUE(qvctl::ParseListen(text, address, port)) << text;
         EXPECT_EQ(std::tie(address, port), std::tie(want, wantPort)) << text;
     }
-    for (const char* bad :
-         {"127.0.0.1:65536", "127.0.0.1:", "[::1", "[::1]8066", "example.com:80", ""}) {
+    for (const char* bad : {"127.0.0.1:65536", "[::1]:65536", "127.0.0.1:", "[::1", "[::1]8066",
+                            "example.com:80", ""}) {
         EXPECT_FALSE(qvctl::ParseListen(bad, address, port)) << bad;
     }
 }
@@ -275,8 +275,6 @@ TEST_F(Qvctl, CommandLinesTheirStatusAndAllTheySay) {
     } cases[] = {
         {"300.1.2.3 info", 2, "", "qvctl: bad address \"300.1.2.3\"\n"},
         {"[::1 info", 2, "", "qvctl: bad address \"[::1\"\n"},
-        {"::zz info", 2, "", "qvctl: bad address \"::zz\"\n"},
-        {"1.2.3.4:99999 info", 2, "", "qvctl: bad address \"1.2.3.4:99999\"\n"},
         {"@sim info", 0, "QV392B\n", ""},
         {"record", 2, "", recordErr("record takes a target and an output file")},
         {"record @sim", 2, "", recordErr("record takes a target and an output file")},
