@@ -1,24 +1,34 @@
-// Both front panels against the simulated instrument over real TCP; what is saved, copied or
-// recorded is the instrument's bytes, in private files never written through a link.
+// Both front panels against the simulated instrument over real TCP, each test with private
+// settings and folders and a fresh simulator; what is saved, copied or recorded is the
+// instrument's bytes, in private files never written through a link.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -27,17 +37,64 @@
 #include "dialogs/CDlgIP.h"
 #include "dialogs/CIpAddressCtrl.h"
 #include "media/Recording.h"
+#include "panels/CPanelDlg.h"
+#include "panels/CPanelSessionView.h"
+#include "panels/CScreenView.h"
 #include "panels/ImageServices.h"
 #include "panels/PaneNote.h"
+#include "panels/PanelSession.h"
+#include "panels/ScreenCapture.h"
 #include "panels/VideoExport.h"
+#include "panels/hardkey/CRemoteDlgRook.h"
+#include "panels/softkey/CRemoteDlgWren.h"
 #include "panels/softkey/CReplayBar.h"
+#include "resources/ids.h"
+#include "session/ActivityLog.h"
+#include "session/SettingsStore.h"
+#include "share/ShareSession.h"
+#include "sim/SimServer.h"
 #include "tests/media/MediaProbe.h"
 #include "tests/panels/BadJpegs.h"
-#include "tests/panels/PanelRig.h"
+#include "tests/share/ShareViewer.h"
 #include "widgets/CKnobButton.h"
 #include "widgets/SkinLibrary.h"
 
+namespace ids = qv::ids;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
 namespace {
+
+using qv::share::test::Viewer;
+
+// Listening takes milliseconds; a loaded machine under a sanitizer gets far more.
+constexpr int kShareDeadline = 10000;
+
+void AddKinds() {
+    QTest::addColumn<bool>("soft");
+    QTest::newRow("hard-key") << false;
+    QTest::newRow("soft-key") << true;
+}
+
+QByteArray LogText() {
+    QFile log(QString::fromStdString(qv::ActivityLog::Instance().Path()));
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+Bytes ReadAll(const QString& path) {
+    QFile f(path);
+    const QByteArray b = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return {b.begin(), b.end()};
+}
+
+mode_t Mode(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+QStringList Jpegs(const QString& folder) {
+    return QDir(folder).entryList({"*.jpg"}, QDir::Files | QDir::System, QDir::Name);
+}
 
 // Runs fn on the modal dialog of type T as soon as the panel's command has opened it.
 template <typename T>
@@ -143,17 +200,136 @@ struct HeldWrites {
 
 }  // namespace
 
+// Message boxes close as they open, save the dialogs the tests drive themselves. Data rows
+// tagged "hard" meet the hard-key instrument's 800x480 screen.
+class PanelTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid() && QDir().mkpath(dir_.filePath("home")));
+        qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
+        // Notes write the home folder as "~"; the test's folders lie outside this one.
+        qputenv("HOME", QFile::encodeName(dir_.filePath("home")));
+        QApplication::setApplicationName("QVRemote");
+        // Frame files land here, to be looked at.
+        QVERIFY(QDir().mkpath(temp_));
+        qputenv("TMPDIR", QFile::encodeName(temp_));
+        connect(&dismisser_, &QTimer::timeout, [] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (d && !d->inherits("CDlgCommNew") && !d->inherits("CDlgIP") &&
+                !d->inherits("CShareDlg")) {
+                d->done(QDialog::Accepted);
+            }
+        });
+        dismisser_.start(20);
+    }
+    void init() {
+        const bool soft = !QByteArray(QTest::currentDataTag()).startsWith("hard");
+        QFile::remove(ini_);
+        QSettings(ini_, QSettings::IniFormat).setValue("Connection/Method", 1);
+        QSettings(ini_, QSettings::IniFormat).setValue("Connection/IP", "127.0.0.1");
+        store_ = std::make_unique<qv::SettingsStore>(ini_.toStdString());
+        sim_ = std::make_unique<qv::sim::SimServer>(800, soft ? 600 : 480);
+        QVERIFY(sim_->Start("127.0.0.1", 0));
+        sim_->instrument().KeepServedScreens(200);
+        pictures_ = dir_.filePath(QStringLiteral("pictures-%1").arg(QTest::currentTestFunction()));
+        QDir(pictures_).removeRecursively();
+        qputenv("XDG_PICTURES_DIR", QFile::encodeName(pictures_));
+    }
+    void cleanup() { sim_.reset(); }
+
+  protected:
+    std::unique_ptr<CPanelDlg> Open(bool soft) {
+        std::unique_ptr<CPanelDlg> panel(
+            soft ? static_cast<CPanelDlg*>(new CRemoteDlgWren(*store_, nullptr, sim_->port()))
+                 : new CRemoteDlgRook(*store_, nullptr, sim_->port()));
+        panel->session().SetCommandPause(std::chrono::milliseconds(0));
+        panel->show();
+        panel->activateWindow();
+        static_cast<void>(QTest::qWaitForWindowActive(panel.get()));  // as Live() checks
+        return panel;
+    }
+    // Connected (and started); the "Connected" box is gone and the shortcuts are the window's.
+    void Live(CPanelDlg& panel, bool start = true) {
+        panel.Command(ids::kCmdConnect);
+        QTRY_COMPARE(panel.view().PaneText(1), QStringLiteral("Connected"));
+        if (start) {
+            panel.Command(ids::kCmdStart);
+            QCOMPARE(panel.view().PaneText(2), QStringLiteral("Remote Control Started"));
+        }
+        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+        panel.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&panel));
+        sim_->instrument().ClearRecords();
+    }
+    QVariant Stored(const char* name) const {
+        return QSettings(ini_, QSettings::IniFormat).value(QStringLiteral("Connection/") + name);
+    }
+    // Commands the instrument got since the last call, up to a marker sent now.
+    QStringList Sent(CPanelDlg& panel) {
+        auto& sim = sim_->instrument();
+        panel.SendKey("TEST:MARK");
+        QStringList out;
+        for (std::size_t n = 1; sim.WaitForCommands(n, 3s); ++n) {
+            const std::string text = sim.Commands()[n - 1].text;
+            if (text == "TEST:MARK") {
+                sim.ClearRecords();
+                return out;
+            }
+            out << QString::fromStdString(text);
+        }
+        return {QStringLiteral("(the marker never came)")};
+    }
+    // Where in the simulator's served screens these bytes are; -1 when nowhere.
+    int ServedIndex(const Bytes& bytes) const {
+        const auto served = sim_->instrument().ServedScreens();
+        const auto it = std::find(served.begin(), served.end(), bytes);
+        return it == served.end() ? -1 : static_cast<int>(it - served.begin());
+    }
+    // The text and id of the menu's item right after the one with this id ("" and 0: none).
+    static std::pair<QString, int> ItemAfter(CPanelDlg& p, int id) {
+        const QList<QAction*> items = p.panelSession().menu().actions();
+        for (qsizetype i = 0; i + 1 < items.size(); ++i) {
+            if (items[i]->data().toInt() == id && !items[i]->menu()) {
+                return {items[i + 1]->text(), items[i + 1]->data().toInt()};
+            }
+        }
+        return {};
+    }
+    static ScreenCapture& Capture(CPanelDlg& p) { return p.panelSession().capture(); }
+    static QString Pane0(CPanelDlg& p) { return p.view().PaneText(0); }
+    // The menu item's check as opening the menu would set it.
+    static bool Checked(CPanelDlg& p, int id) {
+        p.UpdateMenu();
+        return p.panelSession().Action(id)->isChecked();
+    }
+    static void WaitFrames(CPanelDlg& p, int n) {
+        const int target = p.screen().framesShown() + n;
+        QTRY_VERIFY_WITH_TIMEOUT(p.screen().framesShown() >= target, 10000);
+    }
+
+    QTemporaryDir dir_;
+    QString ini_ = dir_.filePath("settings.ini");
+    std::unique_ptr<qv::SettingsStore> store_;
+    std::unique_ptr<qv::sim::SimServer> sim_;
+    QTimer dismisser_;
+    QString pictures_;
+    const QString temp_ = dir_.filePath("tmp");
+};
+
 // The windows: wiring, state, keyboard, scale, screen mode, link dialogs, save and copy, hostile
 // screens.
 class TestPanels : public PanelTest {
     Q_OBJECT
 
   private slots:
-    void keysMenuPcKeysAndLinkDialogs_data() { AddKinds(); }
+    void keysMenuPcKeysShareAndLinkDialogs_data() { AddKinds(); }
     // From first use: Communication's choice is shown, stored and used, the close box changes
     // nothing. Keys and menu by state; PC keys as the user presses them; started, clicks and the
-    // knob reach the instrument. IP address: Esc changes nothing; OK stores "IP" and shows it.
-    void keysMenuPcKeysAndLinkDialogs() {
+    // knob reach the instrument. The browser share, ended by Disconnect and by closing the
+    // window. IP address: Esc changes nothing; OK stores "IP" and shows it.
+    void keysMenuPcKeysShareAndLinkDialogs() {
         // Key, modifiers, the panel key it presses (0: none), what it sends (nullptr: nothing).
         using PcKey = std::tuple<Qt::Key, Qt::KeyboardModifiers, int, const char*>;
         QFETCH(bool, soft);
@@ -277,10 +453,66 @@ class TestPanels : public PanelTest {
         panel->Command(ids::kCmdStart);
         // A release whose press went to another window sends nothing; other windows keep theirs.
         QTest::keyRelease(panel.get(), Qt::Key_2);
-        QDialog other(panel.get());
-        other.show();
-        QTest::keyClick(&other, Qt::Key_2);
+        auto* other = new QDialog(panel.get());
+        other->show();
+        QTest::keyClick(other, Qt::Key_2);
         QCOMPARE(Sent(*panel), soft ? QStringList{"KEYP:QUAL:LOW"} : QStringList{});
+        // Shared in the browser: pane 0 counts viewers; a viewer gets the frames as served, its
+        // presses take the window's own send path only while remote control runs.
+        QCOMPARE(ItemAfter(*panel, ids::kCmdAutoReconnect),
+                 std::pair(QStringLiteral("Share in browser\u2026"), int(ids::kCmdShare)));
+        ShareChoice choice;
+        choice.mode = ShareChoice::Control;
+        choice.port = 0;  // any free port: tests run side by side
+        QString error;
+        QSignalSpy started(&panel->panelSession(), &PanelSession::shareStarted);
+        QVERIFY2(panel->panelSession().ApplyShare(choice, error), qPrintable(error));
+        // Nothing waited for: the pane and the links follow the share's word.
+        QVERIFY(!Pane0(*panel).contains("share:"));
+        QVERIFY(panel->panelSession().ShareLinkList().isEmpty());
+        QVERIFY(started.wait(kShareDeadline));
+        QCOMPARE(started.at(0).at(1).toString(), QString());
+        ShareLinks links = panel->panelSession().ShareLinkList();
+        QCOMPARE(links.size(), 2);
+        QCOMPARE(links[1].first, QStringLiteral("Control"));
+        QVERIFY(links[1].second.startsWith("http://127.0.0.1:"));
+        QTRY_VERIFY(Pane0(*panel).contains("share: 0 viewers"));
+        const auto viewer = Viewer::Following(links[1].second);
+        QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->frames.size() >= 2, 10000);
+        QVERIFY(ServedIndex(Bytes(viewer->frames[1].begin(), viewer->frames[1].end())) >= 0);
+        const QString marker = QStringLiteral(R"({"t":"key","id":%1})").arg(soft ? 1027 : 1079);
+        viewer->Send(marker);
+        QTRY_VERIFY(LogText().contains(
+            QStringLiteral("Share 127.0.0.1:%1: KEYP:MARK").arg(viewer->ws.localPort()).toUtf8()));
+        QCOMPARE(Sent(*panel), QStringList{"KEYP:MARK"});
+        panel->Command(ids::kCmdStop);
+        QTRY_VERIFY(!viewer->texts.empty() &&
+                    !viewer->texts.back().value("streaming").toBool(true));
+        viewer->Send(marker);
+        QTRY_COMPARE(viewer->Why("refused"), QStringLiteral("remote control is not running"));
+        QCOMPARE(Sent(*panel), QStringList{});
+        // Disconnect ends every viewer at once.
+        QElapsedTimer t;
+        t.start();
+        panel->Command(ids::kCmdDisconnect);
+        QTRY_VERIFY_WITH_TIMEOUT(viewer->closed, 2000);
+        QVERIFY(t.elapsed() < 2000);
+        QVERIFY(!Pane0(*panel).contains("share:"));
+        // Stopped before it listens: its word, delivered late, changes nothing.
+        started.clear();
+        QVERIFY(panel->panelSession().ApplyShare(choice, error));
+        panel->panelSession().StopShare();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(started.count(), 0);
+        QVERIFY(!Pane0(*panel).contains("share:"));
+        QVERIFY(panel->panelSession().ShareLinkList().isEmpty());
+        // Shared again for the end of the walk: closing the window ends its viewer too.
+        QVERIFY(panel->panelSession().ApplyShare(choice, error));
+        QVERIFY(started.wait(kShareDeadline));
+        const auto last = Viewer::Following(panel->panelSession().ShareLinkList()[0].second);
+        QTRY_VERIFY(Pane0(*panel).contains("share: 1 viewer"));
         OnDialog<CDlgIP>([](CDlgIP& dlg) {
             QCOMPARE(dlg.findChild<CIpAddressCtrl*>()->Field(0)->text(), QStringLiteral("127"));
             QTest::keyClick(dlg.findChild<CIpAddressCtrl*>()->Field(0), Qt::Key_Escape);
@@ -294,6 +526,11 @@ class TestPanels : public PanelTest {
                  (soft ? "TCP/IP : " : "IP : ") + QString("192.168.1.20"));
         QCOMPARE(std::tuple(store_->Load().method, store_->Load().ip),
                  std::tuple(1, std::string("192.168.1.20")));
+        t.restart();
+        panel->close();
+        panel.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(last->closed, 2000);
+        QVERIFY(t.elapsed() < 2000);
     }
     void scaleTouchesAndScreenMode_data() { AddKinds(); }
     // The soft-key panel relays out at each scale and stores it; the hard-key panel keeps the
