@@ -23,11 +23,12 @@
 #include <QTimer>
 #include <QtTest>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -164,37 +165,23 @@ int Refusals() {
 
 // A recorder's writes held until the test releases them (20 s: a failure's deadline only).
 struct HeldWrites {
-    std::mutex m;
-    std::condition_variable changed;
-    bool entered = false;
-    bool released = false;
-    bool timedOut = false;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::once_flag once;
+    std::atomic<bool> entered = false;
+    std::atomic<bool> timedOut = false;
 
     qv::WriteFn Writer() {
         return [this](int fd, const std::uint8_t* data, std::size_t n) {
-            std::unique_lock hold(m);
             entered = true;
-            changed.notify_all();
-            timedOut |= !changed.wait_for(hold, 20s, [this] { return released; });
-            hold.unlock();
+            if (released.wait_for(20s) != std::future_status::ready) {
+                timedOut = true;
+            }
             return ::write(fd, data, n);
         };
     }
-    template <typename F>
-    auto Locked(F f) {
-        std::lock_guard hold(m);
-        return f();
-    }
-    void Set(const std::function<void()>& change) {
-        Locked(change);
-        changed.notify_all();
-    }
-    bool WaitFor(const std::function<bool()>& done) {
-        std::unique_lock hold(m);
-        return changed.wait_for(hold, 10s, done);
-    }
     void Release() {
-        Set([this] { released = true; });
+        std::call_once(once, [this] { release.set_value(); });
     }
 };
 
@@ -822,79 +809,6 @@ class TestCapture : public PanelTest {
         view.CheckAge();
         QVERIFY(view.Mark().isEmpty());
     }
-    // A recorded frame whose write hangs holds neither the window nor its state changes: the
-    // menu and Stop answer while it waits. Released, it and the frames queued behind it are
-    // written, and the note counts them all. Then an export cancelled in its dialog, one whose
-    // file cannot be made, and one cut short by closing the window: no file, pane 0 says why.
-    void aHungWriteOrALongExportNeverHoldsTheWindow() {
-        // A long recording: the frames of a short one, named over and over.
-        const QString rec = dir_.filePath("rec_20261207_120000");
-        QVERIFY(QDir().mkpath(rec));
-        const auto screens = qv::test::Screens(4);
-        for (int i = 0; i < 600; ++i) {
-            qv::test::WriteBytes(
-                (rec + '/' +
-                 QString::fromStdString(qv::test::RecordedName(i + 1, 43200000 + 500LL * i)))
-                    .toStdString(),
-                screens[std::size_t(i % 4)]);
-        }
-        const QString out = dir_.filePath("out");
-        QVERIFY(QDir().mkpath(out));
-        const auto outFiles = [&] { return QDir(out).entryList(QDir::Files | QDir::Hidden); };
-        HeldWrites held;  // first: the panel's writer uses it until the panel is gone
-        auto p = Open(true);
-        const auto release = qScopeGuard([&] { held.Release(); });
-        Live(*p);
-        WaitFrames(*p, 1);
-        Capture(*p).SetRecordWriter(held.Writer());
-        p->Command(ids::kCmdRecord);
-        QVERIFY(held.WaitFor([&] { return held.entered; }));
-        QVERIFY(Checked(*p, ids::kCmdRecord));
-        p->Command(ids::kCmdStop);
-        QVERIFY2(!held.Locked([&] { return held.timedOut; }), "the window waited for the write");
-        QCOMPARE(p->view().PaneText(2), QStringLiteral("Remote Control Stopped"));
-        QVERIFY(!Capture(*p).Recording());
-        QVERIFY(!Checked(*p, ids::kCmdRecord));
-        QVERIFY(!Pane0(*p).startsWith("Recorded "));
-        held.Release();
-        QTRY_VERIFY_WITH_TIMEOUT(Pane0(*p).startsWith("Recorded "), 10000);
-        const QString folder = Capture(*p).RecordingFolder();
-        const int frames = Capture(*p).RecordedFrames();
-        QVERIFY(frames >= 1);
-        QCOMPARE(Pane0(*p), QStringLiteral("Recorded %1 frames in %2").arg(frames).arg(folder));
-        QCOMPARE(Jpegs(folder).size(), frames);
-        QVERIFY(!held.Locked([&] { return held.timedOut; }));
-
-        VideoExport& exporter = p->panelSession().videoExport();
-        QSignalSpy done(&exporter, &VideoExport::finished);
-        exporter.chooseOutput = [&](const QString&) { return out + "/cancel.mp4"; };
-        QVERIFY(exporter.ExportFolder(rec));
-        QTRY_VERIFY(exporter.dialog()->value() > 0);
-        QVERIFY(exporter.dialog()->labelText().contains(
-            QStringLiteral(" of 600 frames \u00b7 about ")));
-        auto* cancel = exporter.dialog()->findChild<QPushButton*>();
-        QVERIFY(cancel != nullptr);
-        QTest::mouseClick(cancel, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
-        QCOMPARE(done.first().at(0).toBool(), false);
-        QCOMPARE(Pane0(*p), QStringLiteral("Export cancelled; nothing was written"));
-        QCOMPARE(outFiles(), QStringList{});
-
-        QVERIFY(exporter.Start(rec, dir_.filePath("nowhere/x.mkv"), true));
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
-        QCOMPARE(Pane0(*p),
-                 QStringLiteral("Export failed: cannot create %1: No such file or directory")
-                     .arg(dir_.filePath("nowhere/x.mkv")));
-
-        QVERIFY(exporter.Start(rec, out + "/closed.mp4", false));
-        QTRY_VERIFY(exporter.dialog()->value() > 0);
-        QElapsedTimer closing;
-        closing.start();
-        p->close();
-        p.reset();
-        QVERIFY(closing.elapsed() < 2000);
-        QCOMPARE(outFiles(), QStringList{});
-    }
     // With the write hung and the queue full, the drawing thread waits for room; a stop ends
     // that wait at once. Released, every queued frame is written and the note counts them.
     void aFullQueueWaitsOnlyUntilTheStop() {
@@ -908,14 +822,14 @@ class TestCapture : public PanelTest {
         const auto frame = std::make_shared<const Bytes>(Bytes{0xFF, 0xD8, 0xFF, 0xD9});
         // The frame in the writer's hands, a full queue, and one more that has to wait.
         const std::size_t frames = ScreenCapture::kQueuedFrames + 2;
-        std::size_t drawn = 0;  // FrameDrawn calls begun
-        bool drawingDone = false;
+        std::atomic<std::size_t> drawn = 0;  // FrameDrawn calls begun
+        std::atomic<bool> drawingDone = false;
         std::thread drawing([&] {
             for (std::size_t i = 0; i < frames; ++i) {
-                held.Set([&] { drawn = i + 1; });
+                drawn = i + 1;
                 capture.FrameDrawn(frame);
             }
-            held.Set([&] { drawingDone = true; });
+            drawingDone = true;
         });
         // Whatever happens below, the writer and the drawing thread end with the test.
         const auto cleanup = qScopeGuard([&] {
@@ -925,11 +839,11 @@ class TestCapture : public PanelTest {
                 drawing.join();
             }
         });
-        QVERIFY(held.WaitFor([&] { return held.entered && drawn == frames; }));
-        QVERIFY(!held.Locked([&] { return drawingDone; }));
+        QTRY_VERIFY_WITH_TIMEOUT(held.entered && drawn == frames, 10000);
+        QVERIFY(!drawingDone);
         capture.StopRecording();
         QVERIFY(!capture.Recording());
-        QVERIFY(held.WaitFor([&] { return drawingDone; }));
+        QTRY_VERIFY_WITH_TIMEOUT(drawingDone, 10000);
         QVERIFY(notes.isEmpty());
         held.Release();
         drawing.join();
@@ -944,10 +858,12 @@ class TestCapture : public PanelTest {
     // "LiveRate" (Normal by default) is stored; at Responsive a key brings an early exchange.
     // Recorded frames land in a new private folder; the replay bar plays the same bytes in
     // order, and they export from the menu and the bar. Replay and remote control take the
-    // picture from each other. Then saving and recording meet a planted link, a full disk and
-    // an unusable folder.
-    void liveRateRecordReplayPlantedLinkFullDisk() {
+    // picture from each other. Then saving and recording meet a planted link, a full disk, an
+    // unusable folder and a hung write; long exports are cancelled, refused and cut short.
+    void liveRateRecordReplayPlantedLinkFullDiskHungWriteExports() {
+        HeldWrites held;  // first: the panel's writer uses it until the panel is gone
         auto p = Open(true);
+        const auto release = qScopeGuard([&] { held.Release(); });
         QVERIFY(Checked(*p, ids::kCmdLiveNormal));
         QVERIFY(!Stored(qv::kSetLiveRate).isValid());
         p->Command(ids::kCmdLiveFast);
@@ -1081,8 +997,8 @@ class TestCapture : public PanelTest {
         const qv::test::VideoFacts facts = qv::test::ProbeVideo(mp4.toStdString());
         QCOMPARE(std::pair(facts.codec, facts.frames), std::pair(std::string("h264"), frames));
         // As long as the recording and its last frame held one step, within one frame.
-        const double held = double(span + at.back() - at[at.size() - 2]);
-        QVERIFY(std::abs(facts.duration * 1000 - held) <= double(span) / frames);
+        const double lasted = double(span + at.back() - at[at.size() - 2]);
+        QVERIFY(std::abs(facts.duration * 1000 - lasted) <= double(span) / frames);
         QCOMPARE(Mode(mp4), mode_t(0600));
         // At the end Play shows the last frame once more; starting remote control ends that.
         player.Play();
@@ -1148,6 +1064,71 @@ class TestCapture : public PanelTest {
         QVERIFY(!Capture(*p).Recording());
         QCOMPARE(Pane0(*p), "Cannot record in " + pictures_ + "/QVRemote: Not a directory");
         QVERIFY(!Checked(*p, ids::kCmdRecord));
+
+        // A recorded frame whose write hangs holds neither the window nor its state changes: the
+        // menu and Stop answer while it waits. Released, it and the frames queued behind it are
+        // written, and the note counts them all.
+        QVERIFY(QFile::remove(pictures_));
+        Capture(*p).SetRecordWriter(held.Writer());
+        p->Command(ids::kCmdRecord);
+        QTRY_VERIFY_WITH_TIMEOUT(held.entered, 10000);
+        QVERIFY(Checked(*p, ids::kCmdRecord));
+        p->Command(ids::kCmdStop);
+        QVERIFY2(!held.timedOut, "the window waited for the write");
+        QCOMPARE(p->view().PaneText(2), QStringLiteral("Remote Control Stopped"));
+        QVERIFY(!Capture(*p).Recording());
+        QVERIFY(!Checked(*p, ids::kCmdRecord));
+        QVERIFY(!Pane0(*p).startsWith("Recorded "));
+        held.Release();
+        QTRY_VERIFY_WITH_TIMEOUT(Pane0(*p).startsWith("Recorded "), 10000);
+        const QString heldIn = Capture(*p).RecordingFolder();
+        const int written = Capture(*p).RecordedFrames();
+        QVERIFY(written >= 1);
+        QCOMPARE(Pane0(*p), QStringLiteral("Recorded %1 frames in %2").arg(written).arg(heldIn));
+        QCOMPARE(Jpegs(heldIn).size(), written);
+        QVERIFY(!held.timedOut);
+
+        // A long recording (a short one's frames named over and over) exported: cancelled in its
+        // dialog, to a file that cannot be made, cut short by closing the window. No file, and
+        // pane 0 says why.
+        const QString longRec = dir_.filePath("rec_20261207_120000");
+        QVERIFY(QDir().mkpath(longRec));
+        const auto screens = qv::test::Screens(4);
+        for (int i = 0; i < 600; ++i) {
+            qv::test::WriteBytes(
+                (longRec + '/' +
+                 QString::fromStdString(qv::test::RecordedName(i + 1, 43200000 + 500LL * i)))
+                    .toStdString(),
+                screens[std::size_t(i % 4)]);
+        }
+        const QString out = dir_.filePath("out");
+        QVERIFY(QDir().mkpath(out));
+        const auto outFiles = [&] { return QDir(out).entryList(QDir::Files | QDir::Hidden); };
+        exporter.chooseOutput = [&](const QString&) { return out + "/cancel.mp4"; };
+        QVERIFY(exporter.ExportFolder(longRec));
+        QTRY_VERIFY(exporter.dialog()->value() > 0);
+        QVERIFY(exporter.dialog()->labelText().contains(
+            QStringLiteral(" of 600 frames \u00b7 about ")));
+        auto* cancel = exporter.dialog()->findChild<QPushButton*>();
+        QVERIFY(cancel != nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(exported.count(), 3, 10000);
+        QCOMPARE(exported.last().at(0).toBool(), false);
+        QCOMPARE(Pane0(*p), QStringLiteral("Export cancelled; nothing was written"));
+        QCOMPARE(outFiles(), QStringList{});
+        QVERIFY(exporter.Start(longRec, dir_.filePath("nowhere/x.mkv"), true));
+        QTRY_COMPARE_WITH_TIMEOUT(exported.count(), 4, 10000);
+        QCOMPARE(Pane0(*p),
+                 QStringLiteral("Export failed: cannot create %1: No such file or directory")
+                     .arg(dir_.filePath("nowhere/x.mkv")));
+        QVERIFY(exporter.Start(longRec, out + "/closed.mp4", false));
+        QTRY_VERIFY(exporter.dialog()->value() > 0);
+        QElapsedTimer closing;
+        closing.start();
+        p->close();
+        p.reset();
+        QVERIFY(closing.elapsed() < 2000);
+        QCOMPARE(outFiles(), QStringList{});
     }
 };
 
