@@ -117,20 +117,52 @@ class ReplayTest : public QObject {
         bar_->StopPlayback();
         QVERIFY(!player().timer().isActive() && !player().playing());
     }
+    void openingAnotherFolderWhilePlaying_data() {
+        QTest::addColumn<QString>("chosen");  // in the temporary folder; "-": the choice cancelled
+        QTest::addColumn<QString>("state");
+        QTest::newRow("2 frames") << QStringLiteral("second") << QStringLiteral("2 frames");
+        QTest::newRow("No folder") << QStringLiteral("-") << QStringLiteral("No folder");
+        QTest::newRow("No frames") << QStringLiteral("empty") << QStringLiteral("No frames");
+        QTest::newRow("gone") << QStringLiteral("gone") << QStringLiteral("Folder not found");
+    }
     // The timer runs on (at the speed it had) and nothing claims to play: with frames, its next
     // tick shows the new first frame and speed changes wait for Play; without, the tick ends it
     // and Play does nothing.
     void openingAnotherFolderWhilePlaying() {
-        // In the temporary folder ("-": the choice cancelled), and what the bar says then.
-        const std::pair<QString, QString> rows[] = {{"second", "2 frames"},
-                                                    {"-", "No folder"},
-                                                    {"empty", "No frames"},
-                                                    {"gone", "Folder not found"}};
-        for (const auto& [chosen, state] : rows) {
-            init();
-            OpenAnotherWhilePlaying(chosen, state);
-            QVERIFY2(!QTest::currentTestFailed(), qPrintable(chosen));
+        QFETCH(QString, chosen);
+        MakeFrames(dir_->path(), 5);
+        QVERIFY(QDir(dir_->path()).mkdir("empty") && QDir(dir_->path()).mkdir("second"));
+        Write(dir_->filePath("empty/readme.txt"), "x");
+        const auto second = MakeFrames(dir_->filePath("second"), 2);
+        player().Open();
+        player().Play();
+        player().Faster();
+        Tick(2);
+        Use(chosen == "-" ? QString() : dir_->filePath(chosen));
+        player().Open();
+        QTEST(bar_->stateLabel()->text(), "state");
+        QVERIFY(player().timer().isActive() && !player().playing());
+        QCOMPARE(player().timer().interval(), 500);
+        const std::size_t before = drawn_.size();
+        Tick();
+        if (chosen == "second") {
+            QCOMPARE(Drawn(drawn_.size() - 1), second[0]);
+            QVERIFY(drawn_.back().find("/second/") != std::string::npos);
+            player().Faster();
+            QCOMPARE(bar_->speedLabel()->text(), QStringLiteral("2X"));
+            QCOMPARE(player().timer().interval(), 500);
+            return;
         }
+        QVERIFY(player().frames().empty());
+        QVERIFY(!bar_->slider()->isEnabled());
+        QVERIFY(!player().timer().isActive());
+        QSignalSpy started(bar_.get(), &CReplayBar::startedPlaying);
+        player().SeekTo(1);
+        player().Play();
+        QVERIFY(!player().timer().isActive());
+        QCOMPARE(started.count(), 0);
+        QCOMPARE(drawn_.size(), before);
+        QCOMPARE(player().index(), 0);
     }
     // In a folder with a long path, drawn at 70 % where the live loop would write a scaled copy:
     // a bad file and one gone since the listing are logged; no file is written or changed.
@@ -181,41 +213,6 @@ class ReplayTest : public QObject {
     }
 
   private:
-    void OpenAnotherWhilePlaying(const QString& chosen, const QString& state) {
-        MakeFrames(dir_->path(), 5);
-        QVERIFY(QDir(dir_->path()).mkdir("empty") && QDir(dir_->path()).mkdir("second"));
-        Write(dir_->filePath("empty/readme.txt"), "x");
-        const auto second = MakeFrames(dir_->filePath("second"), 2);
-        player().Open();
-        player().Play();
-        player().Faster();
-        Tick(2);
-        Use(chosen == "-" ? QString() : dir_->filePath(chosen));
-        player().Open();
-        QCOMPARE(bar_->stateLabel()->text(), state);
-        QVERIFY(player().timer().isActive() && !player().playing());
-        QCOMPARE(player().timer().interval(), 500);
-        const std::size_t before = drawn_.size();
-        Tick();
-        if (chosen == "second") {
-            QCOMPARE(Drawn(drawn_.size() - 1), second[0]);
-            QVERIFY(drawn_.back().find("/second/") != std::string::npos);
-            player().Faster();
-            QCOMPARE(bar_->speedLabel()->text(), QStringLiteral("2X"));
-            QCOMPARE(player().timer().interval(), 500);
-            return;
-        }
-        QVERIFY(player().frames().empty());
-        QVERIFY(!bar_->slider()->isEnabled());
-        QVERIFY(!player().timer().isActive());
-        QSignalSpy started(bar_.get(), &CReplayBar::startedPlaying);
-        player().SeekTo(1);
-        player().Play();
-        QVERIFY(!player().timer().isActive());
-        QCOMPARE(started.count(), 0);
-        QCOMPARE(drawn_.size(), before);
-        QCOMPARE(player().index(), 0);
-    }
     void Use(const QString& folder) {
         player().chooseFolder = [folder] { return folder.toStdString(); };
     }
