@@ -141,7 +141,7 @@ class Session : public ::testing::Test {
 TEST_F(Session, EveryWayAConnectEnds) {
     enum Peer { Answers, Refuses, Silent, NoDevice, Stalls, Empty, BadSum };
     struct Case {
-        int method;  // 1 TCP, 2 USB, 3 TCP over IPv6
+        int method;  // 1 TCP, 2 USB, 3 TCP over IPv6; 7 stored by hand: USB, and kept
         bool soft;
         Peer peer;
         Lines log;
@@ -159,7 +159,7 @@ TEST_F(Session, EveryWayAConnectEnds) {
         {3, true, Refuses, {"TCP(IPv6) Connection Failed"}, "reason 1"},
         {1, false, Silent, {v4[0], "TCP EqupInfo Failed : STR_ERROR_TIMEOUT"}, "reason 3"},
         {3, true, Silent, {v6[0], "TCP(IPv6) EqupInfo Failed : STR_ERROR_TIMEOUT"}, "reason 3"},
-        {2, true, NoDevice, noDevice, "reason 2"},
+        {7, true, NoDevice, noDevice, "reason 2"},
         {2, false, NoDevice, noDevice, "reason 2"},
         {2, true, Stalls, stalls, "Timeout"},
         {2, false, Stalls, stalls, "Timeout"},
@@ -186,12 +186,17 @@ TEST_F(Session, EveryWayAConnectEnds) {
         usb_.SetFaults({.stallRead = c.peer == Stalls});
         usbDevice_.SetFaults({.badChecksumEvery = c.peer == BadSum ? 1 : 0});
         usbDevice_.SetAnswer(REQ_EQINFO, c.peer == Empty ? std::optional(Bytes{}) : std::nullopt);
+        if (c.method == 7) {
+            QSettings(QString::fromStdString(Ini()), QSettings::IniFormat)
+                .setValue("Connection/Method", 7);
+        }
         auto& s = Make(c.soft, port);
-        s.SetLink(c.method, "127.0.0.1", "::1");
+        if (c.method != 7) {
+            s.SetLink(c.method, "127.0.0.1", "::1");
+        }
         s.usbWaitStep = SessionController::kWatchdogPeriod;  // the product's checks
-        EXPECT_EQ(panes_[3], c.method == 1   ? "TCP/IP : 127.0.0.1"
-                             : c.method == 3 ? "IPv6 : ::1"
-                                             : "USB");
+        const bool usb = c.method == 2 || c.method == 7;
+        EXPECT_EQ(panes_[3], usb ? "USB" : c.method == 1 ? "TCP/IP : 127.0.0.1" : "IPv6 : ::1");
         if (c.peer == Silent) {
             // The connect runs off the window's thread, once at a time, and can be cancelled; a
             // cancel is no failure, and the abandoned job's late result is dropped.
@@ -219,9 +224,10 @@ TEST_F(Session, EveryWayAConnectEnds) {
             EXPECT_EQ(boxes_, Lines{c.box});
             if (c.peer != Answers) {
                 EXPECT_TRUE(c.peer != Silent || peer.server.connections() == 2);
-                EXPECT_TRUE(c.method != 2 || Clock::now() - start < 1s)
+                EXPECT_TRUE(!usb || Clock::now() - start < 1s)
                     << "a third of the soft-key panel's 3 s";
                 EXPECT_EQ(usb_.OpenHandles(), 0);
+                EXPECT_EQ(store_->Load().method, c.method);
                 ExpectDown();
                 break;
             }
@@ -366,7 +372,46 @@ TEST_F(Session, StreamsAndSendsKeysBetweenStartAndStopOnBothPanels) {
         EXPECT_EQ(Log().find("Receive Fail"), std::string::npos);
         session_->SetLink(3, "1.2.3.4", "::1");  // keeps the stored IPv4 address
         EXPECT_EQ(store_->Load().ip, "127.0.0.1");
+
+        // Over USB: frames and keys; Disconnect, and a link the watchdog finds lost, let the
+        // device go. Only the soft-key panel writes the USB timing line, without the length.
+        const auto screen = RandomBytes(150000);
+        usbDevice_.SetScreenOverride(screen);
+        usbDevice_.ClearRecords();
+        usb_.SetFaults({});
+        session_->SetLink(2, "127.0.0.1", "::1");
+        const std::size_t mark = Log().size();
+        ConnectAndWait();
+        ASSERT_EQ(session_->linkState(), LinkState::Connected);
+        EXPECT_EQ(boxes_.back(), "Connected");
+        const int usbDrawn = drawn_.load();
+        session_->Start();
+        for (int i = 0; i < 10; ++i) {
+            session_->SendKey("KEYP:NUM" + std::to_string(i));
+        }
+        ASSERT_TRUE(usbDevice_.WaitForCommands(10, 5s));
+        ASSERT_TRUE(Drawn(usbDrawn + 2)) << Log();
+        EXPECT_TRUE(ReadAll(session_->FramePath()) == std::string(screen.begin(), screen.end()));
+        const std::string usbLog = Log().substr(mark);
+        EXPECT_EQ(usbLog.find("   USB Connected\r\n"), 19u);
+        EXPECT_EQ(usbLog.find("Receive Fail"), std::string::npos);
+        EXPECT_EQ(usbLog.find("Send REQ_CMD Error"), std::string::npos);
+        EXPECT_EQ(usbLog.find(", 150000"), std::string::npos);
+        EXPECT_EQ(std::regex_search(usbLog, std::regex("   [0-9]+\\.[0-9]{3}\r\n")), soft);
+        session_->Stop();
+        session_->Disconnect();
+        EXPECT_EQ(usb_.OpenHandles(), 0);
+        session_->SetAutoReconnect(false);
+        ConnectAndWait();
+        ASSERT_EQ(session_->linkState(), LinkState::Connected);
+        EXPECT_EQ(usb_.OpenHandles(), 2);
+        session_->Start();
+        usb_.SetFaults({.stallRead = true});
+        ASSERT_TRUE(StateIs(LinkState::Disconnected, 8s));
+        EXPECT_NE(Log().find("Receive Fail : STR_ERROR_PACKET\n"), std::string::npos);
+        EXPECT_EQ(usb_.OpenHandles(), 0);
         session_->Close();
+        usb_.SetFaults({});
     }
 }
 
@@ -425,53 +470,6 @@ TEST_F(Session, ALostLinkIsRetriedWithAGrowingWaitUntilItHealsOrIsGivenUp) {
     EXPECT_TRUE(session_->Streaming());
 }
 
-// Over USB, with a stored method outside 1 to 3 (kept): frames and keys, then a device that
-// stops answering.
-class UsbStreaming : public Session, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(UsbStreaming, FramesAndKeysThenALostDevice) {
-    const bool soft = GetParam();
-    if (soft) {
-        QSettings(QString::fromStdString(Ini()), QSettings::IniFormat)
-            .setValue("Connection/Method", 7);
-    }
-    Make(soft);
-    EXPECT_EQ(panes_[3], "USB");
-    const auto screen = RandomBytes(150000);
-    usbDevice_.SetScreenOverride(screen);
-    ConnectAndWait();
-    ASSERT_EQ(session_->linkState(), LinkState::Connected);
-    EXPECT_EQ(store_->Load().method, soft ? 7 : 2);
-    EXPECT_EQ(LogMessages(), Lines{"USB Connected"});
-    EXPECT_EQ(boxes_, Lines{"Connected"});
-    session_->Start();
-    for (int i = 0; i < 10; ++i) {
-        session_->SendKey("KEYP:NUM" + std::to_string(i));
-    }
-    ASSERT_TRUE(usbDevice_.WaitForCommands(10, 5s));
-    ASSERT_TRUE(Drawn(2)) << Log();
-    EXPECT_TRUE(ReadAll(session_->FramePath()) == std::string(screen.begin(), screen.end()));
-    const std::string log = Log();
-    EXPECT_EQ(log.find("Receive Fail"), std::string::npos);
-    EXPECT_EQ(log.find("Send REQ_CMD Error"), std::string::npos);
-    // Only the soft-key panel writes the USB timing line, without the frame's length.
-    EXPECT_EQ(log.find(", 150000"), std::string::npos);
-    EXPECT_EQ(std::regex_search(log, std::regex("   [0-9]+\\.[0-9]{3}\r\n")), soft);
-    // Disconnect, and a link the watchdog finds lost, let the device go.
-    session_->Stop();
-    session_->Disconnect();
-    EXPECT_EQ(usb_.OpenHandles(), 0);
-    session_->SetAutoReconnect(false);
-    ConnectAndWait();
-    ASSERT_EQ(session_->linkState(), LinkState::Connected);
-    EXPECT_EQ(usb_.OpenHandles(), 2);
-    session_->Start();
-    usb_.SetFaults({.stallRead = true});
-    ASSERT_TRUE(StateIs(LinkState::Disconnected, 8s));
-    EXPECT_NE(Log().find("Receive Fail : STR_ERROR_PACKET\n"), std::string::npos);
-    EXPECT_EQ(usb_.OpenHandles(), 0);
-}
-
 // Closing the window at any moment of a connect (before the job runs, while it connects,
 // while it waits for the answer) ends within 2 s, and nothing is published after it: the
 // link stays closed and no later connect of the job takes hold.
@@ -496,9 +494,6 @@ TEST_F(Session, ACloseAtAnyMomentOfAConnectEndsAtOnceAndPublishesNothing) {
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Panels, UsbStreaming, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "SoftKey" : "HardKey"; });
 
 }  // namespace
 }  // namespace qv::test
