@@ -94,11 +94,6 @@ class Session : public ::testing::Test {
         ASSERT_TRUE(session_->Connect());
         ASSERT_TRUE(WaitFor([this] { return !session_->Connecting(); }, 20s));
     }
-    void Open(bool soft) {
-        Make(soft).SetLink(1, "127.0.0.1", "::1");
-        ConnectAndWait();
-        EXPECT_EQ(session_->linkState(), LinkState::Connected);
-    }
     std::vector<sim::SimClock::time_point> ScreenRequests() {
         std::vector<sim::SimClock::time_point> out;
         for (const auto& r : sim().Requests()) {
@@ -422,8 +417,10 @@ TEST_F(Session, ALostLinkIsRetriedWithAGrowingWaitUntilItHealsOrIsGivenUp) {
     for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(SessionController::ReconnectDelayUnits(i), units[i]);
     }
-    Open(true);
+    Make(true).SetLink(1, "127.0.0.1", "::1");
     session_->reconnectUnit = 40ms;
+    ConnectAndWait();
+    ASSERT_EQ(session_->linkState(), LinkState::Connected);
     // Connected, not streaming: the instrument goes silent without closing. The check runs
     // every 5 s and a silent answer fails within about 2.3 s.
     sim().SetFaults({.silent = true});
