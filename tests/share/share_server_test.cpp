@@ -146,6 +146,7 @@ class ShareServerTest : public testing::Test {
     // Pushes a frame and waits until every viewer that acks has it.
     void PushAndWait(const QByteArray& jpeg, const std::vector<Viewer*>& readers) {
         std::vector<std::size_t> before;
+        before.reserve(readers.size());
         for (Viewer* v : readers) {
             before.push_back(v->frames.size());
         }
