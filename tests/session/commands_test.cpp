@@ -67,13 +67,11 @@ TEST(Controls, EveryControlFollowsTheState) {
         L link;
         bool streaming;
         bool framesMayFollow;
-        // Enabled: Connect, Disconnect, Start, Stop, keys and knob, quality, Record, live
-        // rate, scale, the items always there.
         const char* enabled;
         const char* checked;  // Connect, Disconnect, Start, Stop
     };
-    // Groups: Connect, Disconnect, Start, Stop | keys, quality | Record | live rate, scale,
-    // the rest.
+    // Enabled, in groups: Connect, Disconnect, Start, Stop | keys and knob, quality | Record |
+    // live rate, scale, the items always there.
     const Row rows[] = {
         {L::Disconnected, false, false, "1000 00 0 111", "0101"},
         {L::Connected, false, false, "0110 01 0 111", "1001"},
