@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -171,6 +172,49 @@ TEST_F(Settings, MissingKeyGivesDefaultsValidKeyLoadsAsStoredSpoiltValuesAsTheir
     EXPECT_EQ(Store().ScaleOnlyValidate(), 2);
 }
 
+// The user's settings when a system-wide file gives the key (XDG_CONFIG_DIRS, as
+// /etc/xdg/Orvane/QVRemote.conf does): reading makes nothing, the first write makes the user's
+// file, and it and the folders made for it are the user's alone under an ordinary umask. The
+// test runs with XDG_CONFIG_DIRS and XDG_CONFIG_HOME in its temporary folder (CMakeLists.txt).
+TEST(SettingsSystemWide, FirstWriteMakesThePrivateUserFileTheSystemOneIsOnlyRead) {
+    namespace fs = std::filesystem;
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");    // NOLINT(concurrency-mt-unsafe)
+    const char* config = std::getenv("XDG_CONFIG_HOME");  // NOLINT(concurrency-mt-unsafe)
+    ASSERT_TRUE(dirs != nullptr && config != nullptr) << "run through ctest";
+    const fs::path system = dirs, home = config, user = home / "Orvane" / "QVRemote.conf";
+    fs::remove_all(system);
+    fs::remove_all(home.parent_path());
+    ASSERT_TRUE(fs::create_directories(home.parent_path()));
+    ::chmod(home.parent_path().c_str(), 0755);
+    ::umask(022);
+    EXPECT_EQ(SettingsStore().Load().method, 2);
+    EXPECT_FALSE(fs::exists(home)) << "reading makes nothing";
+
+    const std::string given = "[Connection]\nMethod=1\nIP=10.20.30.40\nScale=5\n";
+    ASSERT_TRUE(fs::create_directories(system / "Orvane"));
+    std::ofstream(system / "Orvane" / "QVRemote.conf") << given;
+    SettingsStore store;
+    EXPECT_TRUE(store.KeyExists()) << "the system file gives the key";
+    EXPECT_FALSE(fs::exists(user));
+    // Load mends the scale: the first write, which makes the user's file.
+    const qv::Settings s = store.Load();
+    EXPECT_EQ(s.LinkMethod(), 1);
+    EXPECT_EQ(s.ip, "10.20.30.40");
+    EXPECT_EQ(s.scale, 0);
+    EXPECT_EQ(FileMode(user), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(home / "Orvane"), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(home), S_IFDIR | 0700u);
+    EXPECT_EQ(FileMode(home.parent_path()), S_IFDIR | 0755u) << "a folder that was there stays";
+    EXPECT_NE(ReadAll(user).find("Scale=0"), std::string::npos) << ReadAll(user);
+    // Later writes keep it so; the system file is only read.
+    EXPECT_EQ(store.StoreInt(kSetQuality, 2), 1);
+    store.StoreCommunication(1, "10.9.8.7", "::5");
+    EXPECT_EQ(FileMode(user), S_IFREG | 0600u);
+    EXPECT_EQ(SettingsStore().Load().quality, 2);
+    EXPECT_EQ(SettingsStore().Load().ip, "10.9.8.7");
+    EXPECT_EQ(ReadAll(system / "Orvane" / "QVRemote.conf"), given);
+}
+
 std::vector<std::string> SplitCrLf(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
@@ -190,7 +234,11 @@ class Log : public ::testing::Test {
     ActivityLog& log_ = ActivityLog::Instance();
 };
 
-TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
+// The log's lines and name, and the frame files written beside it: nothing planted (another
+// program's log, a link, a folder, another user's frame) is written through or lost, and a
+// frame that cannot be written whole (the rename refused, the disk full) says so in the log
+// and keeps the last one; a frame exactly at the disk's limit is written.
+TEST_F(Log, LinesAndFramesArePrivateAndPassOverWhatIsPlantedOrRefused) {
     const std::tm t{9, 8, 7, 5, 2, 124, 0, 0, 0, 0, nullptr};  // 2024-03-05 07:08:09
     EXPECT_EQ(ActivityLog::FileName(t), "20240305_070809_log.txt");
     // Stamp, three blanks, the message as given (a line feed kept before CR LF), CR LF.
@@ -206,8 +254,7 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
         EXPECT_EQ(ActivityLog::FormatLine(t, message), line);
     }
     // The name is the opening second. Another program's log opened in this second (or the next
-    // few) and a link planted under the next name are passed over: the log is a new private
-    // file of its own, and theirs stays whole.
+    // few) and a link planted under the next name are passed over.
     const std::string victim = dir_ + "/victim", frame = dir_ + "/frame.jpg";
     std::ofstream(victim) << "keep";
     std::vector<std::string> theirs;
@@ -223,42 +270,25 @@ TEST_F(Log, LinesNameAndPrivateLogAndFrameFilesWhateverLinkIsPlanted) {
     ASSERT_EQ(log_.Open(dir_), 1);
     const std::string path = log_.Path();
     EXPECT_TRUE(std::regex_match(path, std::regex(dir_ + R"(/\d{8}_\d{6}_log_3\.txt)"))) << path;
+    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
     for (const std::string& name : theirs) {
         EXPECT_EQ(ReadAll(name), "their log");
         EXPECT_EQ(FileMode(NumberedName(name, 2)), S_IFLNK | 0777u);
     }
     log_.Write("TCP Connected, Load Equp");
     log_.Printf("%.3f, %d", 0.5, 7);
-    log_.Close();
-    EXPECT_TRUE(log_.Path().empty());
-    log_.Write("after close");
-    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
-    EXPECT_EQ(ReadAll(victim), "keep");
-    const auto lines = SplitCrLf(ReadAll(path));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d   .*)")));
-    EXPECT_EQ(lines[0].substr(22), "TCP Connected, Load Equp");
-    EXPECT_EQ(lines[1].substr(22), "0.500, 7");
+
     // A frame saved where a link was planted replaces the link, never writes through it.
     ASSERT_EQ(::symlink(victim.c_str(), frame.c_str()), 0);
-    const std::vector<std::uint8_t> bytes(1000, 0x5A);
-    ASSERT_EQ(FileSaveBinary(frame, bytes.data(), bytes.size()), 1);
-    EXPECT_EQ(ReadAll(victim), "keep");
-    EXPECT_EQ(FileMode(frame), S_IFREG | 0600u);
-}
-
-// Refused for real: the rename (the name is a folder with files in it) and the disk (a file
-// size limit, as a full disk cuts a write short). Each says so, keeps the last frame whole
-// and leaves no temporary file; a frame exactly at the limit is written.
-TEST_F(Log, AFrameFileThatCannotBeWrittenSaysSoAndKeepsTheLastFrame) {
-    ASSERT_EQ(log_.Open(dir_), 1);
-    const std::string frame = dir_ + "/frame.jpg", taken = dir_ + "/taken.jpg";
     const std::vector<std::uint8_t> last(1000, 'L');
     ASSERT_EQ(FileSaveBinary(frame, last.data(), last.size()), 1);
+    EXPECT_EQ(FileMode(frame), S_IFREG | 0600u);
+    // The rename refused: the name is a folder with files in it.
+    const std::string taken = dir_ + "/taken.jpg";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(taken + "/inside")));
     EXPECT_EQ(FileSaveBinary(taken, last.data(), last.size()), 0);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(taken + "/inside")));
-
+    // The disk full: a file size limit cuts a write short as a full disk does.
     constexpr rlim_t kLimit = 64 * 1024;
     rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
@@ -277,22 +307,8 @@ TEST_F(Log, AFrameFileThatCannotBeWrittenSaysSoAndKeepsTheLastFrame) {
     EXPECT_EQ(exactResult, 1);
     EXPECT_EQ(ReadAll(dir_ + "/exact.jpg").size(), kLimit);
 
-    const QStringList left = QDir(tmp_.path()).entryList({"*.jpg.*"}, QDir::Files | QDir::System);
-    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
-    const std::string path = log_.Path();
-    log_.Close();
-    const auto lines = SplitCrLf(ReadAll(path));
-    EXPECT_EQ(std::count_if(
-                  lines.begin(), lines.end(),
-                  [](const std::string& l) { return l.ends_with("   Couldn't create the file!"); }),
-              2);
-}
-
-// A frame file name already held, by a folder (no file replaces it, whoever you are) or by
-// another user's file, is passed over at Start for the next free one, and every frame of the
-// period is written there; what held the names stays as it was.
-TEST_F(Log, FrameFileTakesTheNextFreeNameWhenItsOwnIsHeld) {
-    const std::tm t{9, 8, 7, 5, 2, 124, 0, 0, 0, 0, nullptr};  // 2024-03-05 07:08:09
+    // A frame file name held by a folder (no file replaces it, whoever you are) or by another
+    // user's file is passed over at Start, and every frame of the period is written there.
     const std::string wanted = dir_ + "/20240305_070809_042.jpg";
     const std::string second = dir_ + "/20240305_070809_042_2.jpg";
     ASSERT_EQ(::mkdir(wanted.c_str(), 0755), 0);
@@ -302,39 +318,48 @@ TEST_F(Log, FrameFileTakesTheNextFreeNameWhenItsOwnIsHeld) {
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(second.c_str(), 65534, 65534), 0);  // nobody's
     }
-    ASSERT_EQ(log_.Open(dir_), 1);
-    const std::string path = NewFrameFile(dir_, t, 42);
-    EXPECT_EQ(path, dir_ + "/20240305_070809_042_3.jpg");
-    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
-    EXPECT_EQ(ReadAll(path), "") << "made at Start, empty until the first frame";
+    const std::string period = NewFrameFile(dir_, t, 42);
+    EXPECT_EQ(period, dir_ + "/20240305_070809_042_3.jpg");
+    EXPECT_EQ(FileMode(period), S_IFREG | 0600u);
+    EXPECT_EQ(ReadAll(period), "") << "made at Start, empty until the first frame";
     for (const std::uint8_t b : {0x41, 0x42, 0x43}) {
         const std::vector<std::uint8_t> bytes(1000, b);
-        EXPECT_EQ(FileSaveBinary(path, bytes.data(), bytes.size()), 1);
+        EXPECT_EQ(FileSaveBinary(period, bytes.data(), bytes.size()), 1);
     }
-    EXPECT_EQ(ReadAll(path), std::string(1000, 'C'));
-    EXPECT_EQ(FileMode(path), S_IFREG | 0600u);
+    EXPECT_EQ(ReadAll(period), std::string(1000, 'C'));
+    EXPECT_EQ(FileMode(period), S_IFREG | 0600u);
     EXPECT_EQ(ReadAll(second), "their frame");
     EXPECT_EQ(FileMode(wanted), S_IFDIR | 0755u);
     // No folder to make it in: the plain name, and each save says it failed.
     const std::string absent = NewFrameFile(dir_ + "/absent", t, 7);
     EXPECT_EQ(absent, dir_ + "/absent/20240305_070809_007.jpg");
     EXPECT_EQ(FileSaveBinary(absent, nullptr, 0), 0);
-    const std::string logPath = log_.Path();
+
     log_.Close();
-    const auto lines = SplitCrLf(ReadAll(logPath));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].substr(22), "Couldn't create the file!");
+    EXPECT_TRUE(log_.Path().empty());
+    log_.Write("after close");
+    EXPECT_EQ(ReadAll(victim), "keep");
+    const QStringList left = QDir(tmp_.path()).entryList({"*.jpg.*"}, QDir::Files | QDir::System);
+    EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+    auto lines = SplitCrLf(ReadAll(path));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d   .*)")));
+    for (std::string& line : lines) {
+        line.erase(0, 22);
+    }
+    const std::string failed = "Couldn't create the file!";
+    EXPECT_EQ(lines, (std::vector<std::string>{"TCP Connected, Load Equp", "0.500, 7", failed,
+                                               failed, failed}));
     // The session's own: a new private file in the temporary folder at every Start.
     FrameFile frames;
     EXPECT_EQ(frames.Path(), "");
     frames.Begin();
     const std::string first = frames.Path();
     frames.Begin();
-    const std::string next = frames.Path();
-    EXPECT_NE(first, next);
+    EXPECT_NE(first, frames.Path());
     EXPECT_EQ(first.rfind(QDir::tempPath().toStdString() + "/", 0), 0u) << first;
     EXPECT_EQ(FileMode(first), S_IFREG | 0600u);
-    EXPECT_EQ(FileMode(next), S_IFREG | 0600u);
+    EXPECT_EQ(FileMode(frames.Path()), S_IFREG | 0600u);
 }
 
 TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave) {
@@ -376,11 +401,8 @@ TEST_F(Log, FoldersItCannotUseAreSkippedItsOwnIsPrivateAndThreadsNeverInterleave
         ASSERT_TRUE(std::regex_match(line, m, whole)) << line.substr(0, 60);
         EXPECT_EQ(std::stoi(m[2]), next[std::stoi(m[1])]++) << "each thread's lines in order";
     }
-    char exe[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    ASSERT_GT(n, 0);
-    const std::string beside = std::string(exe, static_cast<std::size_t>(n));
-    if (::access((beside.substr(0, beside.rfind('/')) + "/log").c_str(), W_OK) == 0) {
+    const auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "log";
+    if (::access(beside.c_str(), W_OK) == 0) {
         GTEST_SKIP() << "a log folder exists beside the test program";
     }
     ::setenv("XDG_STATE_HOME", (dir_ + "/state").c_str(), 1);  // NOLINT(concurrency-mt-unsafe)

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QWebSocket>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -53,21 +54,16 @@ struct Viewer {
     void Send(const QString& text) { ws.sendTextMessage(text); }
     // The "why" of the last message of this type.
     QString Why(const char* type) const {
-        QString why;
-        for (const QJsonObject& o : texts) {
-            if (o.value("t").toString() == QLatin1String(type)) {
-                why = o.value("why").toString();
-            }
-        }
-        return why;
+        const auto last = std::find_if(texts.rbegin(), texts.rend(), [&](const QJsonObject& o) {
+            return o.value("t").toString() == QLatin1String(type);
+        });
+        return last == texts.rend() ? QString() : last->value("why").toString();
     }
     bool Has(const char* type) const { return Count(type) > 0; }
     int Count(const char* type) const {
-        int n = 0;
-        for (const QJsonObject& o : texts) {
-            n += o.value("t").toString() == QLatin1String(type) ? 1 : 0;
-        }
-        return n;
+        return static_cast<int>(std::count_if(
+            texts.begin(), texts.end(),
+            [&](const QJsonObject& o) { return o.value("t").toString() == QLatin1String(type); }));
     }
 
   private:

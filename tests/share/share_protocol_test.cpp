@@ -21,75 +21,70 @@ qv::share::ShareKeySet Keys() {
     return set;
 }
 
-struct ParseCase {
-    const char* text;
-    Kind kind;
-};
-
-class ParseTest : public testing::TestWithParam<ParseCase> {};
-
-TEST_P(ParseTest, KindOfEachMessage) {
-    EXPECT_EQ(qv::share::ParseViewerMessage(GetParam().text).kind, GetParam().kind)
-        << GetParam().text;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Messages, ParseTest,
-    testing::Values(ParseCase{R"({"t":"hello","token":"ab"})", Kind::Hello},
-                    ParseCase{R"({"t":"hello"})", Kind::Bad},            // no token
-                    ParseCase{R"({"t":"hello","token":5})", Kind::Bad},  // token not text
-                    ParseCase{R"({"t":"ack"})", Kind::Ack},
-                    ParseCase{R"({"t":"key","id":1089})", Kind::Key},
-                    ParseCase{R"({"t":"key","id":1089.5})", Kind::Bad},  // not whole
-                    ParseCase{R"({"t":"key","id":"1089"})", Kind::Bad},  // not a number
-                    ParseCase{R"({"t":"key","id":1e300})", Kind::Bad},   // out of range
-                    ParseCase{R"({"t":"knob","dir":-1})", Kind::Knob},
-                    ParseCase{R"({"t":"touch","x":1,"y":2})", Kind::Touch},
-                    ParseCase{R"({"t":"touch","x":1})", Kind::Bad},
-                    ParseCase{R"({"t":"reboot"})", Kind::Bad}, ParseCase{R"([1,2])", Kind::Bad},
-                    ParseCase{"{\"t\":\"ack\"", Kind::Bad},  // cut short
-                    ParseCase{"", Kind::Bad}));
-
-TEST(ShareMessage, LongestMessageIsTakenOneMoreIsNot) {
+// Each message as the browser may send it: its kind, and for a press what the panel's check
+// makes of it ("touch x,y", a command, or "refused: why").
+TEST(ShareMessage, EachMessageParsedAndEachPressCheckedAgainstThePanel) {
     const QByteArray head = R"({"t":"ack","p":")";
-    const QByteArray tail = R"("})";
-    QByteArray text = head + QByteArray(1024 - head.size() - tail.size(), 'x') + tail;
-    ASSERT_EQ(text.size(), 1024);
-    EXPECT_EQ(qv::share::ParseViewerMessage(text).kind, Kind::Ack);
-    text.insert(head.size(), 'x');
-    EXPECT_EQ(qv::share::ParseViewerMessage(text).kind, Kind::Bad);
-}
-
-TEST(SharePress, KeysKnobAndTouchesAreCheckedAgainstThePanel) {
-    const auto keys = Keys();
+    const QByteArray longest = head + QByteArray(1024 - head.size() - 2, 'x') + R"("})";
+    ASSERT_EQ(longest.size(), 1024);
+    struct Case {
+        QByteArray text;
+        Kind kind;
+        const char* press = "";  // "": not checked
+    };
+    const Case cases[] = {
+        {R"({"t":"hello","token":"ab"})", Kind::Hello},
+        {R"({"t":"hello"})", Kind::Bad},            // no token
+        {R"({"t":"hello","token":5})", Kind::Bad},  // token not text
+        {R"({"t":"ack"})", Kind::Ack, "refused"},
+        {longest, Kind::Ack},
+        {longest + " ", Kind::Bad},
+        {R"({"t":"key","id":1089})", Kind::Key, "KEYP:NUM5"},
+        {R"({"t":"key","id":1090})", Kind::Key, "refused: no such key"},  // not this panel's
+        {R"({"t":"key","id":1089.5})", Kind::Bad},                        // not whole
+        {R"({"t":"key","id":"1089"})", Kind::Bad},                        // not a number
+        {R"({"t":"key","id":1e300})", Kind::Bad},                         // out of range
+        {R"({"t":"knob","dir":1})", Kind::Knob, "KEYP:RIGH"},
+        {R"({"t":"knob","dir":-1})", Kind::Knob, "KEYP:LEFT"},
+        {R"({"t":"knob","dir":2})", Kind::Knob, "refused"},
+        {R"({"t":"knob","dir":0})", Kind::Knob, "refused"},
+        // The screen is 800 x 480: the last pixel is inside, one more is not.
+        {R"({"t":"touch","x":799,"y":479})", Kind::Touch, "touch 799,479"},
+        {R"({"t":"touch","x":0,"y":0})", Kind::Touch, "touch 0,0"},
+        {R"({"t":"touch","x":800,"y":0})", Kind::Touch, "refused"},
+        {R"({"t":"touch","x":0,"y":480})", Kind::Touch, "refused"},
+        {R"({"t":"touch","x":-1,"y":0})", Kind::Touch, "refused"},
+        {R"({"t":"touch","x":1})", Kind::Bad},
+        {R"({"t":"reboot"})", Kind::Bad},
+        {R"([1,2])", Kind::Bad},
+        {"{\"t\":\"ack\"", Kind::Bad},  // cut short
+        {"", Kind::Bad},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.left(60).toStdString());
+        const ViewerMessage m = qv::share::ParseViewerMessage(c.text);
+        EXPECT_EQ(m.kind, c.kind);
+        if (*c.press == '\0') {
+            continue;
+        }
+        qv::share::SharePress press;
+        QString why;
+        std::string got = "refused";
+        if (!qv::share::CheckPress(m, Keys(), true, press, why)) {
+            got +=
+                std::string(c.press).find(':') != std::string::npos ? ": " + why.toStdString() : "";
+        } else if (press.kind == qv::share::SharePress::Kind::Touch) {
+            got = "touch " + std::to_string(press.x) + "," + std::to_string(press.y);
+        } else {
+            got = press.command;
+        }
+        EXPECT_EQ(got, c.press);
+    }
     qv::share::SharePress press;
     QString why;
-    const auto check = [&](const char* text, bool touches = true) {
-        return qv::share::CheckPress(qv::share::ParseViewerMessage(text), keys, touches, press,
-                                     why);
-    };
-    ASSERT_TRUE(check(R"({"t":"key","id":1089})"));
-    EXPECT_EQ(press.command, "KEYP:NUM5");
-    EXPECT_FALSE(check(R"({"t":"key","id":1090})"));  // not this panel's
-    EXPECT_EQ(why, "no such key");
-    ASSERT_TRUE(check(R"({"t":"knob","dir":1})"));
-    EXPECT_EQ(press.command, "KEYP:RIGH");
-    ASSERT_TRUE(check(R"({"t":"knob","dir":-1})"));
-    EXPECT_EQ(press.command, "KEYP:LEFT");
-    EXPECT_FALSE(check(R"({"t":"knob","dir":2})"));
-    EXPECT_FALSE(check(R"({"t":"knob","dir":0})"));
-    // The screen is 800 x 480: the last pixel is inside, one more is not.
-    ASSERT_TRUE(check(R"({"t":"touch","x":799,"y":479})"));
-    EXPECT_EQ(press.kind, qv::share::SharePress::Kind::Touch);
-    EXPECT_EQ(press.x, 799);
-    EXPECT_EQ(press.y, 479);
-    EXPECT_TRUE(check(R"({"t":"touch","x":0,"y":0})"));
-    EXPECT_FALSE(check(R"({"t":"touch","x":800,"y":0})"));
-    EXPECT_FALSE(check(R"({"t":"touch","x":0,"y":480})"));
-    EXPECT_FALSE(check(R"({"t":"touch","x":-1,"y":0})"));
-    EXPECT_FALSE(check(R"({"t":"touch","x":10,"y":10})", false));
+    const auto touch = qv::share::ParseViewerMessage(R"({"t":"touch","x":10,"y":10})");
+    EXPECT_FALSE(qv::share::CheckPress(touch, Keys(), false, press, why));
     EXPECT_EQ(why, "this instrument takes no touches");
-    EXPECT_FALSE(check(R"({"t":"ack"})"));
 }
 
 TEST(ShareKeyboard, BrowserCodesByKeyIdentity) {
