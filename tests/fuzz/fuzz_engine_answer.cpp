@@ -16,20 +16,17 @@
 #include <memory>
 #include <vector>
 
-#include "link/CDevComm.h"
 #include "link/FrameAssembler.h"
-#include "tests/fuzz/FuzzClock.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using qv::fuzz::AnswerEndedWell;
-using qv::fuzz::VirtualClock;
+using namespace qv::fuzz;
 
 class FakePeer final : public qv::Transport {
   public:
-    FakePeer(VirtualClock& clock, const std::uint8_t* data, std::size_t size)
-        : clock_(clock), data_(data), size_(size) {}
+    FakePeer(VirtualClock& clock, Input input) : clock_(clock), input_(input) {}
     int Method() const override { return qv::kMethodTcp; }
     bool IsOpen() const override { return true; }
     int WriteFrame(std::span<const std::uint8_t> frame) override {
@@ -45,15 +42,15 @@ class FakePeer final : public qv::Transport {
             wait(300ms);
             return Deliver(buffer, 1);
         }
-        if (at_ >= size_) {
+        if (input_.empty()) {
             wait(460ms);
             return 0;
         }
-        const std::uint8_t op = data_[at_++];
+        const std::uint8_t op = input_.Byte();
         const auto pause = std::chrono::milliseconds((op >> 2) * 10);
         switch (op & 3) {
             case 0: {
-                const std::size_t n = at_ < size_ ? data_[at_++] + 1u : 1u;
+                const std::size_t n = input_.Byte() + 1u;
                 wait(pause);
                 return Deliver(buffer, n);
             }
@@ -64,7 +61,7 @@ class FakePeer final : public qv::Transport {
                 wait(pause);
                 return -1;
             default:
-                trickleLeft_ = at_ < size_ ? data_[at_++] + 1u : 1u;
+                trickleLeft_ = input_.Byte() + 1u;
                 return Read(buffer, maxWait);
         }
     }
@@ -75,20 +72,13 @@ class FakePeer final : public qv::Transport {
 
   private:
     int Deliver(std::span<std::uint8_t> buffer, std::size_t n) {
-        n = std::min({n, size_ - at_, buffer.size()});
-        if (n == 0) {
-            return 0;
-        }
-        std::memcpy(buffer.data(), data_ + at_, n);
-        sent.insert(sent.end(), data_ + at_, data_ + at_ + n);
-        at_ += n;
-        return static_cast<int>(n);
+        const std::size_t got = input_.Take(std::min(n, buffer.size()), buffer.data());
+        sent.insert(sent.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+        return static_cast<int>(got);
     }
 
     VirtualClock& clock_;
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
+    Input input_;
     std::size_t trickleLeft_ = 0;
 };
 
@@ -131,51 +121,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool byReceiveAnswer = (data[0] & 1) != 0;
-    static qv::CDevComm* engine = [] {
-        auto* e = new qv::CDevComm;
-        e->Init();
-        return e;
-    }();
     static qv::Answer* exchanged = new qv::Answer;
     static const qv::FileEntry screen =
         *qv::BuildFileEntry(qv::kScreenFileName, qv::kScreenFileSize);
+    qv::CDevComm& engine = Engine();
     VirtualClock clock;
-    engine->SetClock(&clock);
-    auto peer = std::make_shared<FakePeer>(clock, data + 1, size - 1);
-    engine->Attach(peer);
-    engine->SetErrorText("");
+    engine.SetClock(&clock);
+    auto peer = std::make_shared<FakePeer>(clock, Input(data + 1, size - 1));
+    engine.Attach(peer);
+    engine.SetErrorText("");
     const auto start = clock.Now();
     int result = 0;
     int calls = 0;
     if (byReceiveAnswer) {
-        result = engine->link().Exchange(qv::RequestFrame(qv::REQ_SCREEN, screen), *exchanged);
+        result = engine.link().Exchange(qv::RequestFrame(qv::REQ_SCREEN, screen), *exchanged);
         calls = 1;
     } else {
-        if (engine->RequestScreen() != 1) {
-            __builtin_trap();
-        }
+        Check(engine.RequestScreen() == 1);
         do {
-            result = engine->Poll();
+            result = engine.Poll();
             ++calls;
         } while (result >= 0 && result < 100);
     }
-    const std::uint8_t* joined = byReceiveAnswer ? exchanged->data() : engine->GetData();
+    const std::uint8_t* joined = byReceiveAnswer ? exchanged->data() : engine.GetData();
     const auto length = static_cast<int>(
-        byReceiveAnswer ? exchanged->length() : static_cast<std::size_t>(engine->GetDataLength()));
+        byReceiveAnswer ? exchanged->length() : static_cast<std::size_t>(engine.GetDataLength()));
     // Every Poll that returns early made a read.
-    if (!AnswerEndedWell(result, engine->ErrorText(), joined, length, clock.Now() - start) ||
-        calls > peer->reads + 1) {
-        __builtin_trap();
-    }
+    Check(AnswerEndedWell(result, engine.ErrorText(), joined, length, clock.Now() - start) &&
+          calls <= peer->reads + 1);
     if (result == 100) {
         std::vector<std::uint8_t> expected;
-        if (!ReferenceAnswer(peer->sent, expected) ||
-            expected.size() != static_cast<std::size_t>(length) ||
-            (length > 0 && std::memcmp(expected.data(), joined, expected.size()) != 0)) {
-            __builtin_trap();
-        }
+        Check(ReferenceAnswer(peer->sent, expected) &&
+              expected.size() == static_cast<std::size_t>(length) &&
+              (length == 0 || std::memcmp(expected.data(), joined, expected.size()) == 0));
     }
-    engine->Attach(nullptr);
-    engine->SetClock(nullptr);
+    engine.Attach(nullptr);
+    engine.SetClock(nullptr);
     return 0;
 }

@@ -1,15 +1,45 @@
-// A virtual clock for the fuzz targets and the link's deadline tests: time moves only when
-// the fake peer says so. And what every answer a fuzz target receives must be.
+// What the fuzz targets share: a check that stops the run, the input taken a byte or a run at
+// a time, a virtual clock that moves only when the fake peer says so (the link's deadline
+// tests use it too), the engine they drive, and what every answer they receive must be.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
+#include "link/CDevComm.h"
 #include "link/Link.h"
 #include "link/LinkClock.h"
 
 namespace qv::fuzz {
+
+inline void Check(bool ok) {
+    if (!ok) {
+        __builtin_trap();
+    }
+}
+
+// The input as a peer's script: past its end, no bytes and a zero for every byte asked.
+class Input {
+  public:
+    Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    bool empty() const { return at_ >= size_; }
+    std::size_t left() const { return size_ - at_; }
+    std::uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    // Up to n bytes into out; how many there were.
+    std::size_t Take(std::size_t n, std::uint8_t* out) {
+        n = std::min(n, size_ - at_);
+        std::memcpy(out, data_ + at_, n);
+        at_ += n;
+        return n;
+    }
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+};
 
 class VirtualClock final : public LinkClock {
   public:
@@ -21,6 +51,16 @@ class VirtualClock final : public LinkClock {
   private:
     TimePoint now_ = TimePoint{} + std::chrono::hours(1);
 };
+
+// One engine for every input, as a long-running program keeps it.
+inline CDevComm& Engine() {
+    static CDevComm* engine = [] {
+        auto* e = new CDevComm;
+        e->Init();
+        return e;
+    }();
+    return *engine;
+}
 
 // Within the answer deadline (a second more for every 4 KB joined), inside the buffer with a
 // zero after it, and whole (100) or failed (-1) with one of the link's texts.
