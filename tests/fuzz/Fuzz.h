@@ -1,12 +1,14 @@
 // What the fuzz targets share: a check that stops the run, the input taken a byte or a run at
-// a time, a virtual clock that moves only when the fake peer says so (the link's deadline
-// tests use it too), the engine they drive, and what every answer they receive must be.
+// a time, a virtual clock that moves only when the fake peer says so and a peer on it (the
+// link's deadline tests use both), the engine they drive, and what every answer must be.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "link/CDevComm.h"
 #include "link/Link.h"
@@ -50,6 +52,50 @@ class VirtualClock final : public LinkClock {
 
   private:
     TimePoint now_ = TimePoint{} + std::chrono::hours(1);
+};
+
+// A peer on the link's clock, which moves only when the peer waits: each event's bytes come
+// at its time from the request, or the read fails there (a hang-up); a read waits for the
+// next event or its window.
+class TimedPeer final : public Transport {
+  public:
+    struct Event {
+        std::chrono::milliseconds at;
+        std::vector<std::uint8_t> bytes;
+        bool hangUp = false;
+    };
+    TimedPeer(VirtualClock& clock, std::vector<Event> events)
+        : clock_(clock), events_(std::move(events)) {}
+    int Method() const override { return kMethodTcp; }
+    bool IsOpen() const override { return true; }
+    int WriteFrame(std::span<const std::uint8_t> frame) override {
+        start_ = clock_.Now();
+        return static_cast<int>(frame.size());
+    }
+    int Read(std::span<std::uint8_t> buffer, std::chrono::milliseconds maxWait) override {
+        ++reads;
+        const auto limit = clock_.Now() + maxWait;
+        if (next_ == events_.size() || start_ + events_[next_].at > limit) {
+            clock_.AdvanceTo(limit);
+            return 0;
+        }
+        clock_.AdvanceTo(start_ + events_[next_].at);
+        const Event& e = events_[next_++];
+        const std::size_t n = std::min(e.bytes.size(), buffer.size());
+        std::copy_n(e.bytes.begin(), n, buffer.begin());
+        sent.insert(sent.end(), e.bytes.begin(), e.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        return e.hangUp ? -1 : static_cast<int>(n);
+    }
+    void Close() override {}
+
+    std::vector<std::uint8_t> sent;  // every byte delivered, in order
+    int reads = 0;
+
+  private:
+    VirtualClock& clock_;
+    std::vector<Event> events_;
+    std::size_t next_ = 0;
+    LinkClock::TimePoint start_{};
 };
 
 // One engine for every input, as a long-running program keeps it.

@@ -5,10 +5,11 @@
 // peer sent).
 //
 // Input: one option byte (bit 0: the link's Exchange instead of the Poll loop), then operations,
-// one byte each: low 2 bits the kind, the rest a pause of 10 ms steps before it.
+// one byte each: low 2 bits the kind, the rest a pause of 10 ms steps before it, on the
+// request's time line.
 //   0 chunk: a length byte n, then n + 1 bytes delivered in one read
-//   1 silence for the read's window      2 the peer hangs up (one failed read)
-//   3 trickle: a length byte n, then n + 1 bytes delivered one per read
+//   1 silence for 460 ms                 2 the peer hangs up (one failed read)
+//   3 trickle: a length byte n, then n + 1 bytes one every 300 ms
 // Past the end of the input the peer is silent.
 #include <cstddef>
 #include <cstdint>
@@ -24,63 +25,34 @@ namespace {
 using namespace std::chrono_literals;
 using namespace qv::fuzz;
 
-class FakePeer final : public qv::Transport {
-  public:
-    FakePeer(VirtualClock& clock, Input input) : clock_(clock), input_(input) {}
-    int Method() const override { return qv::kMethodTcp; }
-    bool IsOpen() const override { return true; }
-    int WriteFrame(std::span<const std::uint8_t> frame) override {
-        return static_cast<int>(frame.size());
-    }
-    int Read(std::span<std::uint8_t> buffer, std::chrono::milliseconds maxWait) override {
-        ++reads;
-        const auto wait = [&](std::chrono::milliseconds t) {
-            clock_.Advance(std::min(t, maxWait));
-        };
-        if (trickleLeft_ > 0) {
-            --trickleLeft_;
-            wait(300ms);
-            return Deliver(buffer, 1);
-        }
-        if (input_.empty()) {
-            wait(460ms);
-            return 0;
-        }
-        const std::uint8_t op = input_.Byte();
-        const auto pause = std::chrono::milliseconds((op >> 2) * 10);
+std::vector<TimedPeer::Event> Script(Input input) {
+    std::vector<TimedPeer::Event> events;
+    auto at = 0ms;
+    while (!input.empty()) {
+        const std::uint8_t op = input.Byte();
+        at += std::chrono::milliseconds((op >> 2) * 10);
         switch (op & 3) {
             case 0: {
-                const std::size_t n = input_.Byte() + 1u;
-                wait(pause);
-                return Deliver(buffer, n);
+                std::vector<std::uint8_t> bytes(input.Byte() + 1u);
+                bytes.resize(input.Take(bytes.size(), bytes.data()));
+                events.push_back({at, std::move(bytes)});
+                break;
             }
             case 1:
-                wait(std::max(pause, 460ms));
-                return 0;
+                at += 460ms;
+                break;
             case 2:
-                wait(pause);
-                return -1;
+                events.push_back({at, {}, true});
+                break;
             default:
-                trickleLeft_ = input_.Byte() + 1u;
-                return Read(buffer, maxWait);
+                for (unsigned n = input.Byte() + 1u; n > 0 && !input.empty(); --n) {
+                    at += 300ms;
+                    events.push_back({at, {input.Byte()}});
+                }
         }
     }
-    void Close() override {}
-
-    std::vector<std::uint8_t> sent;  // every byte the peer delivered, in order
-    int reads = 0;
-
-  private:
-    int Deliver(std::span<std::uint8_t> buffer, std::size_t n) {
-        const std::size_t got = input_.Take(std::min(n, buffer.size()), buffer.data());
-        sent.insert(sent.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
-        return static_cast<int>(got);
-    }
-
-    VirtualClock& clock_;
-    Input input_;
-    std::size_t trickleLeft_ = 0;
-};
+    return events;
+}
 
 // The answer the frames of stream make, joined independently of the engine: a first frame
 // starts it afresh, every other follows the one before. Empty when it never completes.
@@ -127,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qv::CDevComm& engine = Engine();
     VirtualClock clock;
     engine.SetClock(&clock);
-    auto peer = std::make_shared<FakePeer>(clock, Input(data + 1, size - 1));
+    auto peer = std::make_shared<TimedPeer>(clock, Script(Input(data + 1, size - 1)));
     engine.Attach(peer);
     engine.SetErrorText("");
     const auto start = clock.Now();

@@ -183,41 +183,7 @@ TEST_P(Peers, AnswerEndsInTimeWithItsText) {
 INSTANTIATE_TEST_SUITE_P(Cases, Peers, ::testing::ValuesIn(kPeerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A peer on the link's clock, which moves only when the peer waits: each event's bytes (a
-// frame at most) come at its time from the request; a read waits for the next or its window.
-class TimedPeer final : public Transport {
-  public:
-    struct Event {
-        ms at;
-        Bytes bytes;
-    };
-    TimedPeer(fuzz::VirtualClock& clock, std::vector<Event> events)
-        : clock_(clock), events_(std::move(events)) {}
-    int Method() const override { return kMethodTcp; }
-    bool IsOpen() const override { return true; }
-    int WriteFrame(std::span<const std::uint8_t> frame) override {
-        start_ = clock_.Now();
-        return static_cast<int>(frame.size());
-    }
-    int Read(std::span<std::uint8_t> buffer, ms maxWait) override {
-        const auto limit = clock_.Now() + maxWait;
-        if (next_ == events_.size() || start_ + events_[next_].at > limit) {
-            clock_.AdvanceTo(limit);
-            return 0;
-        }
-        clock_.AdvanceTo(start_ + events_[next_].at);
-        const Bytes& b = events_[next_++].bytes;
-        std::copy(b.begin(), b.end(), buffer.begin());
-        return static_cast<int>(b.size());
-    }
-    void Close() override {}
-
-  private:
-    fuzz::VirtualClock& clock_;
-    std::vector<Event> events_;
-    std::size_t next_ = 0;
-    LinkClock::TimePoint start_{};
-};
+using fuzz::TimedPeer;
 
 // Frames of 4,096 bytes (the grace unit) or one byte, sent at the given times.
 std::vector<TimedPeer::Event> Timed(std::uint8_t count, const std::vector<std::pair<ms, int>>& at,
