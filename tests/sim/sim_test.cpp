@@ -1,11 +1,6 @@
 // The simulated instrument itself: what the demo shows of the commands it receives, and its
 // server seen from a raw loopback client. Its frames and faults are checked through the engine.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <fstream>
@@ -15,6 +10,7 @@
 #include <thread>
 
 #include "link/CDevComm.h"
+#include "link/CSocketComm.h"
 #include "link/CommandSet.h"
 #include "link/FrameCodec.h"
 #include "sim/SimServer.h"
@@ -60,26 +56,15 @@ TEST(SimInstrument, CommandsChangeThePictureAndItsStamp) {
 }
 
 // A raw client on loopback: connects, sends what it is given, and listens.
-class RawClient {
+class RawClient : public CSocketComm {
   public:
-    // small: a receive buffer of a few kilobytes, so that answers it does not read pile up
-    // at the server.
-    explicit RawClient(std::uint16_t port, bool small = false)
-        : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        const int size = 4096;
-        if (small) {
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        }
-        sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    explicit RawClient(std::uint16_t port) {
+        SetService(std::to_string(port));
+        connected_ = ConnectTo("127.0.0.1");
     }
-    ~RawClient() { ::close(fd_); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
     bool connected() const { return connected_; }
     void Send(std::span<const std::uint8_t> bytes) {
-        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        WriteComm(bytes.data(), static_cast<int>(bytes.size()));
     }
     // A request, sent times over (a screen request asks for the screen file).
     void Ask(std::uint8_t code, int times = 1) {
@@ -97,16 +82,14 @@ class RawClient {
     // neither.
     enum class Heard { Answer, HungUp, Nothing };
     Heard Listen(std::chrono::milliseconds time) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(time.count())) != 1) {
+        std::uint8_t b = 0;
+        if (!WaitReadable(time)) {
             return Heard::Nothing;
         }
-        std::uint8_t b = 0;
-        return ::recv(fd_, &b, 1, 0) == 1 && b == kFrameStart ? Heard::Answer : Heard::HungUp;
+        return ReadComm(&b, 1, 0) == 1 && b == kFrameStart ? Heard::Answer : Heard::HungUp;
     }
 
   private:
-    int fd_;
     bool connected_ = false;
 };
 
@@ -199,7 +182,7 @@ TEST(SimServer, StalledClientsHoldUpNobodyOneTooManyIsRefusedTheIdleAreDropped) 
     auto leaving = std::make_unique<RawClient>(server.port());
     std::vector<std::unique_ptr<RawClient>> stuck;  // more screens than any buffer holds
     while (stuck.size() < static_cast<std::size_t>(SimServer::kMaxClients - 3)) {
-        stuck.push_back(std::make_unique<RawClient>(server.port(), true));
+        stuck.push_back(std::make_unique<RawClient>(server.port()));
         stuck.back()->Ask(REQ_SCREEN, 32);
     }
     ASSERT_TRUE(silent.connected() && leaving->connected() && stuck.back()->connected());
