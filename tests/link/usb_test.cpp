@@ -54,26 +54,25 @@ class UsbEngine : public ::testing::Test, protected UsbRig {};
 // What each device class opens, and that it keeps open only what it uses.
 TEST(UsbDevice, ClassesOpenWhatTheyCan) {
     const struct {
-        bool older;
+        bool older, open;
         void (*arrange)(SimUsbBackend&);
-        bool open;
     } cases[] = {
         // clang-format off
-        {false, [](SimUsbBackend&) {}, true},
-        {false, [](SimUsbBackend& u) { u.RefuseOpen(kPath + "\\PIPE00", kUsbErrorAccessDenied); }, false},
-        {false, [](SimUsbBackend& u) { u.ClearInterfaces(); }, false},
+        {false, true, [](SimUsbBackend&) {}},
+        {false, false, [](SimUsbBackend& u) { u.RefuseOpen(kPath + "\\PIPE00", kUsbErrorAccessDenied); }},
+        {false, false, [](SimUsbBackend& u) { u.ClearInterfaces(); }},
         // 249 characters: with "\\PIPE01" the complete name needs 256, one more than fits.
-        {false, [](SimUsbBackend& u) { u.ClearInterfaces(), u.AddInterface(kUsbClassVista, "\\\\?\\usb#" + std::string(241, 'x')); }, false},
-        {false, [](SimUsbBackend& u) { u.RefuseOpen(kPath, kUsbErrorSharingViolation); }, false},
+        {false, false, [](SimUsbBackend& u) { u.ClearInterfaces(), u.AddInterface(kUsbClassVista, "\\\\?\\usb#" + std::string(241, 'x')); }},
+        {false, false, [](SimUsbBackend& u) { u.RefuseOpen(kPath, kUsbErrorSharingViolation); }},
         // Held by another program: the older class opens without sharing, takes the next.
-        {true, [](SimUsbBackend& u) {
+        {true, true, [](SimUsbBackend& u) {
              u.ClearInterfaces(), u.AddInterface(kUsbClassXp, "xp#0"), u.AddInterface(kUsbClassXp, "xp#1");
              unsigned error = 0;
              u.Open("xp#0", UsbShare::None, error);
-         }, true},
-        {true, [](SimUsbBackend& u) { u.FailListing(13); }, false},
-        {true, [](SimUsbBackend&) {}, false},
-        {true, [](SimUsbBackend& u) { u.AddInterface(kUsbClassXp, "xp#0"), u.RefuseOpen("xp#0", kUsbErrorAccessDenied); }, false},
+         }},
+        {true, false, [](SimUsbBackend& u) { u.FailListing(13); }},
+        {true, false, [](SimUsbBackend&) {}},
+        {true, false, [](SimUsbBackend& u) { u.AddInterface(kUsbClassXp, "xp#0"), u.RefuseOpen("xp#0", kUsbErrorAccessDenied); }},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -111,7 +110,7 @@ TEST(UsbClassChoice, TheClassThatOpensHandshakesAsksAndWritesItsBlocks) {
             usb.AddInterface(kUsbClassXp, "xp#0");
         }
         Sleeps sleeps;
-        engine.SetSleep([&](auto d) { sleeps.emplace_back(d, usb.Writes().size()); });
+        engine.SetSleep([&](auto d) { sleeps.emplace_back(d, rig.usb.Writes().size()); });
         ASSERT_EQ(engine.OpenUsb(), c.generation == 0 ? -1 : 1);
         EXPECT_EQ(engine.UsbDeviceGeneration(), c.generation);
         if (c.generation == 0) {
