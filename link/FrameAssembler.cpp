@@ -1,18 +1,35 @@
 #include "link/FrameAssembler.h"
 
+#include <bit>
 #include <cstring>
 
 namespace qv {
 namespace {
 
-constexpr std::array<std::uint8_t, 256> MakeSpecialTable() {
-    std::array<std::uint8_t, 256> table{};
-    table[kFrameStart] = 1;
-    table[kFrameEnd] = 1;
-    table[kFrameEscape] = 1;
-    return table;
+// The three marker bytes are 0x7D..0x7F: a byte is one when its top bit is clear and its low
+// seven bits are at least 0x7D.
+static_assert(kFrameEscape == 0x7D && kFrameEnd == 0x7E && kFrameStart == 0x7F);
+
+bool IsSpecial(std::uint8_t b) {
+    return b >= kFrameEscape && b <= kFrameStart;
 }
-constexpr auto kSpecial = MakeSpecialTable();
+
+// The top bit of each byte of w that is a marker (no carry crosses a byte: 0x7F + 3 < 0x100).
+std::uint64_t SpecialBits(std::uint64_t w) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    constexpr std::uint64_t kTop = 0x8080808080808080ULL;
+    constexpr std::uint64_t kThrees = 0x0303030303030303ULL;
+    return ((w & kLow7) + kThrees) & ~w & kTop;
+}
+
+// Index of the first marker byte in memory order, from SpecialBits' non-zero result.
+std::size_t FirstSpecial(std::uint64_t bits) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<std::size_t>(std::countr_zero(bits)) / 8;
+    } else {
+        return static_cast<std::size_t>(std::countl_zero(bits)) / 8;
+    }
+}
 
 }  // namespace
 
@@ -39,22 +56,38 @@ FrameAssembler::Result FrameAssembler::Feed(std::span<const std::uint8_t> input)
             continue;
         }
         if (!escaped_) {
-            // Plain bytes go in whole runs.
+            // Plain bytes go in whole runs, copied a word at a time while one fits both sides;
+            // only the bytes before a marker count.
             const std::uint8_t* run = at;
-            while (run < end && !kSpecial[*run]) {
-                ++run;
+            std::uint8_t* out = buf_.data() + length_;
+            std::uint8_t* const outEnd = buf_.data() + buf_.size();
+            while (end - run >= 8 && outEnd - out >= 8) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, run, 8);
+                std::memcpy(out, run, 8);
+                const std::uint64_t bits = SpecialBits(word);
+                if (bits != 0) {
+                    const std::size_t n = FirstSpecial(bits);
+                    run += n;
+                    out += n;
+                    break;
+                }
+                run += 8;
+                out += 8;
             }
-            const auto n = static_cast<std::size_t>(run - at);
-            if (n > buf_.size() - length_) {
-                at += buf_.size() - length_ + 1;
-                Reset();
-                return {Status::ErrorPacket, used()};
+            while (run < end && out < outEnd && !IsSpecial(*run)) {
+                *out++ = *run++;
             }
-            std::memcpy(buf_.data() + length_, at, n);
-            length_ += n;
+            length_ = static_cast<std::size_t>(out - buf_.data());
             at = run;
             if (at == end) {
                 break;
+            }
+            if (!IsSpecial(*at)) {
+                // The frame would grow past the largest one.
+                ++at;
+                Reset();
+                return {Status::ErrorPacket, used()};
             }
         }
         const std::uint8_t b = *at++;

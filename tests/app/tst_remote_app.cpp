@@ -75,33 +75,28 @@ class TestRemoteApp : public QObject {
         app().runPanel = [](CRemoteDlg&) {};
     }
 
-    void linesOpenTheirPanels_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("line");
-        QTest::addColumn<int>("button");
-        QTest::addColumn<int>("panel");  // 0: none, the program ends
-        const int ok = qv::ids::kIdOk, soft = qv::ids::kDlgSoftKeyPanel;
-        QTest::newRow("Enter at once") << int(Qt::Key_Return) << 0 << 0 << soft;
-        QTest::newRow("360C") << 0 << 1 << ok << qv::ids::kDlgHardKeyPanel;
-        QTest::newRow("HN7700") << 0 << 2 << ok << qv::ids::kDlgHardKeyPanel;
-        QTest::newRow("Escape") << int(Qt::Key_Escape) << 1 << 0 << 0;
-        QTest::newRow("Exit") << 0 << 1 << int(qv::ids::kIdCancel) << 0;
-    }
-
     // The real panels, constructed and closed without being run; an exit stores nothing.
     void linesOpenTheirPanels() {
-        QFETCH(int, key);
-        QFETCH(int, line);
-        QFETCH(int, button);
-        QFETCH(int, panel);
-        Answer(key, line, button);
-        int ranTemplate = 0;
-        app().runPanel = [&ranTemplate](CRemoteDlg& p) { ranTemplate = p.TemplateId(); };
-        QCOMPARE(app().InitInstance(launch_), false);
-        QCOMPARE(app().chosenModel(), panel == 0 ? -1 : line);
-        QCOMPARE(ranTemplate, panel);
-        QVERIFY(messages_.isEmpty());
-        QCOMPARE(QFile::exists(ini_), false);
+        const int ok = qv::ids::kIdOk, soft = qv::ids::kDlgSoftKeyPanel;
+        const int hard = qv::ids::kDlgHardKeyPanel;
+        // Key, or line and button; the panel run (0: none, the program ends).
+        const std::tuple<const char*, int, int, int, int> rows[] = {
+            {"Enter at once", Qt::Key_Return, 0, 0, soft},
+            {"360C", 0, 1, ok, hard},
+            {"HN7700", 0, 2, ok, hard},
+            {"Escape", Qt::Key_Escape, 1, 0, 0},
+            {"Exit", 0, 1, qv::ids::kIdCancel, 0}};
+        for (const auto& [name, key, line, button, panel] : rows) {
+            init();
+            Answer(key, line, button);
+            int ran = 0;
+            app().runPanel = [&ran](CRemoteDlg& p) { ran = p.TemplateId(); };
+            const bool goesOn = app().InitInstance(launch_);
+            QCOMPARE(std::tuple(name, goesOn, app().chosenModel(), ran),
+                     std::tuple(name, false, panel == 0 ? -1 : line, panel));
+            QVERIFY(messages_.isEmpty());
+            QCOMPARE(QFile::exists(ini_), false);
+        }
     }
 
     void quitSignalEndsWithinTwoSecondsInEveryState_data() {

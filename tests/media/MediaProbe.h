@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,30 +53,6 @@ inline std::string Quote(const std::string& text) {
     return out + "'";
 }
 
-// One value per line of ffprobe's plain output.
-inline std::vector<std::string> ProbeLines(const std::string& file, const std::string& what,
-                                           const std::string& extra = {}) {
-    const Ran ran = Shell("ffprobe -v error -select_streams v:0 " + extra + " -show_entries " +
-                          what + " -of csv=p=0 " + Quote(file));
-    std::vector<std::string> lines;
-    std::istringstream in(ran.out);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == ',') {
-            line.pop_back();
-        }
-        if (!line.empty()) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
-inline std::string Probe1(const std::string& file, const std::string& what,
-                          const std::string& extra = {}) {
-    const auto lines = ProbeLines(file, what, extra);
-    return lines.empty() ? std::string() : lines.front();
-}
-
 struct VideoFacts {
     std::string codec;
     std::string pixelFormat;
@@ -83,19 +63,31 @@ struct VideoFacts {
     std::vector<std::int64_t> packetMs;  // each packet's time, in order
 };
 
-inline VideoFacts ProbeVideo(const std::string& file) {
+// The first video stream as ffprobe reads it, in one pass; frames are counted by decoding them.
+inline VideoFacts ProbeVideo(const std::string& file, bool countFrames = true) {
+    const Ran ran = Shell(
+        "ffprobe -v error -select_streams v:0 -of default=nw=1 " +
+        std::string(countFrames ? "-count_frames " : "") +
+        "-show_entries "
+        "stream=codec_name,pix_fmt,width,height,nb_read_frames:format=duration:packet=pts_time " +
+        Quote(file));
+    std::map<std::string, std::string> field;
     VideoFacts f;
-    f.codec = Probe1(file, "stream=codec_name");
-    f.pixelFormat = Probe1(file, "stream=pix_fmt");
-    const std::string size = Probe1(file, "stream=width,height");
-    std::sscanf(size.c_str(), "%d,%d", &f.width, &f.height);
-    f.frames = std::atoi(Probe1(file, "stream=nb_read_frames", "-count_frames").c_str());
-    const Ran d =
-        Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(file));
-    f.duration = std::atof(d.out.c_str());
-    for (const std::string& t : ProbeLines(file, "packet=pts_time")) {
-        f.packetMs.push_back(static_cast<std::int64_t>(std::llround(std::atof(t.c_str()) * 1000)));
+    std::istringstream in(ran.out);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t eq = line.find('=');
+        if (line.compare(0, eq, "pts_time") == 0) {
+            f.packetMs.push_back(std::llround(std::atof(line.c_str() + eq + 1) * 1000));
+        } else if (eq != std::string::npos) {
+            field[line.substr(0, eq)] = line.substr(eq + 1);
+        }
     }
+    f.codec = field["codec_name"];
+    f.pixelFormat = field["pix_fmt"];
+    f.width = std::atoi(field["width"].c_str());
+    f.height = std::atoi(field["height"].c_str());
+    f.frames = std::atoi(field["nb_read_frames"].c_str());
+    f.duration = std::atof(field["duration"].c_str());
     return f;
 }
 
@@ -104,16 +96,12 @@ inline std::vector<std::string> ExtractFrames(const std::string& file, const std
     std::filesystem::create_directories(into);
     Shell("ffmpeg -v error -y -i " + Quote(file) + " -c copy -f image2 " +
           Quote(into + "/%08d.jpg"));
+    // Numbered with leading zeros: in name order is in order.
+    const std::set<std::filesystem::path> names(std::filesystem::directory_iterator(into), {});
     std::vector<std::string> frames;
-    for (int i = 1;; ++i) {
-        std::array<char, 16> name{};
-        std::snprintf(name.data(), name.size(), "%08d.jpg", i);
-        std::ifstream in(into + "/" + name.data(), std::ios::binary);
-        if (!in) {
-            break;
-        }
+    for (const auto& name : names) {
         std::ostringstream bytes;
-        bytes << in.rdbuf();
+        bytes << std::ifstream(name, std::ios::binary).rdbuf();
         frames.push_back(bytes.str());
     }
     return frames;

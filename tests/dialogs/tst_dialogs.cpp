@@ -1,6 +1,9 @@
-// Communication as the user meets it: what it shows from the settings, its answers, typing an
-// address key by key; the dotted-quad parse and the connection-failed message.
+// The dialogs as the user meets them. Communication: what it shows from the settings, its
+// answers, typing an address key by key; the dotted-quad parse and the connection-failed
+// message. The share dialog's links and codes. The transfer dialog against the simulated
+// instrument: modes, answer codes, failures.
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,8 +15,13 @@
 #include "dialogs/CDlgCommNew.h"
 #include "dialogs/CDlgMsg.h"
 #include "dialogs/CIpAddressCtrl.h"
+#include "dialogs/CShareDlg.h"
+#include "dialogs/CXferDataDialog.h"
 #include "dialogs/DottedQuad.h"
+#include "link/CDevComm.h"
+#include "link/CommandSet.h"
 #include "session/SettingsStore.h"
+#include "sim/SimServer.h"
 
 namespace {
 
@@ -42,12 +50,24 @@ void ClickRadio(QRadioButton* radio) {
 // How the user reaches the first field before typing.
 enum Entry { kClick, kTab, kSelectAll };
 
+bool LabelWith(const QWidget& dlg, const char* text) {
+    for (const QLabel* l : dlg.findChildren<QLabel*>()) {
+        if (l->isVisibleTo(&dlg) && l->text().contains(QLatin1String(text))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 class DialogsTest : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<qv::SettingsStore> store_;
+    std::unique_ptr<qv::sim::SimServer> sim_;
+    std::unique_ptr<qv::CDevComm> dev_;
+    QStringList boxes_;
 
     // Communication over the caller's session texts; the store wins where it has a value.
     std::unique_ptr<CDlgCommNew> Open(int method) {
@@ -59,6 +79,30 @@ class DialogsTest : public QObject {
         dlg->activateWindow();
         [&] { QVERIFY(QTest::qWaitForWindowActive(dlg.get())); }();
         return dlg;
+    }
+    // A fresh simulator and a link to it over TCP, for the transfer dialog.
+    void Connect() {
+        dev_.reset();  // before the peer it talks to
+        boxes_.clear();
+        sim_ = std::make_unique<qv::sim::SimServer>();
+        QVERIFY(sim_->Start("127.0.0.1", 0));
+        dev_ = std::make_unique<qv::CDevComm>();
+        dev_->Init();
+        dev_->SetPort(sim_->port());
+        QCOMPARE(dev_->ConnectTcp(), 1);
+    }
+    // The transfer dialog run over the link, collecting the boxes it would show.
+    int Run(CXferDataDialog& dlg, int mode, std::uint8_t code = 0) {
+        dlg.m_pDevComm = dev_.get();
+        dlg.m_nMethod = 1;
+        dlg.m_nMode = mode;
+        dlg.m_cmd = qv::kCmdRequest;
+        dlg.m_code = code;
+        dlg.messageBox = [this](const QString& text) { boxes_ << text; };
+        return dlg.exec();
+    }
+    void Answer(std::uint8_t code, QByteArray data) {
+        sim_->instrument().SetAnswer(code, std::vector<std::uint8_t>(data.begin(), data.end()));
     }
     void Seed(std::initializer_list<std::pair<const char*, QVariant>> values) {
         QSettings s(dir_->filePath("settings.ini"), QSettings::IniFormat);
@@ -245,7 +289,133 @@ class DialogsTest : public QObject {
             QVERIFY(Ctrl<QLabel>(dlg, 1070)->isVisible());
         }
     }
+
+    // Where and how to share; the links once the share listens, each with its code; the reason
+    // a share could not start.
+    void dialogLinksQrCodesAndWarning() {
+        ShareChoice given;
+        CShareDlg dlg(given);
+        ShareChoice applied;
+        dlg.onApply = [&](const ShareChoice& c, QString&) {
+            applied = c;
+            return true;
+        };
+        dlg.show();
+        QVERIFY(!LabelWith(dlg, "Anyone"));  // this computer only, the default
+        dlg.findChild<QComboBox*>("shareWhere")->setCurrentIndex(1);
+        QVERIFY(LabelWith(dlg, "Anyone"));
+        dlg.findChild<QRadioButton*>("shareMode1")->setChecked(true);
+        for (QPushButton* b : dlg.findChildren<QPushButton*>()) {
+            if (b->text().remove('&') == "Apply") {
+                b->click();
+            }
+        }
+        QCOMPARE(applied.mode, int(ShareChoice::View));
+        QVERIFY(applied.allNetworks);
+        QCOMPARE(applied.port, 8066);
+        // Taken, not yet listening: no link until the share says where it listens.
+        QVERIFY(dlg.findChild<QLineEdit*>("shareLinkView") == nullptr);
+        QVERIFY(LabelWith(dlg, "Starting the share"));
+        // The chosen port was in use: the link and the tunnel hint carry the one taken.
+        dlg.ShowLinks({{"View", "http://127.0.0.1:8067/#00112233445566778899aabbccddeeff"}}, false);
+        QVERIFY(!LabelWith(dlg, "Starting the share"));
+        QVERIFY(LabelWith(dlg, "ssh -L 8067:127.0.0.1:8067"));
+        auto* link = dlg.findChild<QLineEdit*>("shareLinkView");
+        QVERIFY(link != nullptr);
+        QCOMPARE(link->text(),
+                 QStringLiteral("http://127.0.0.1:8067/#00112233445566778899aabbccddeeff"));
+        bool qr = false;
+        for (QLabel* l : dlg.findChildren<QLabel*>()) {
+            qr = qr || (!l->pixmap().isNull() && l->pixmap().width() == l->pixmap().height());
+        }
+        QVERIFY(qr);
+        // A link of this length is a version 4 code: 33 modules and the quiet zone of 4.
+        const QImage code = QrCodeImage(link->text(), 2);
+        QCOMPARE(code.width(), (33 + 8) * 2);
+        QCOMPARE(code.pixel(0, 0), qRgb(255, 255, 255));
+        QCOMPARE(code.pixel(8, 8), qRgb(0, 0, 0));  // the finder pattern's corner
+
+        // A share that could not start: its reason, and no link left standing.
+        dlg.ShowError(QStringLiteral("The address is already in use"));
+        QTRY_VERIFY(dlg.findChild<QLineEdit*>("shareLinkView") == nullptr);
+        QVERIFY(LabelWith(dlg, "The address is already in use"));
+        QVERIFY(!LabelWith(dlg, "ssh -L"));
+    }
+
+    // Answer code and data: whether the dialog accepts, the boxes shown, the link kept.
+    void answerCodes() {
+        const std::tuple<int, QByteArray, bool, QStringList, int> rows[] = {
+            {80, {}, true, {"STR_ERR_EQUIP_CMD"}, 0},
+            {80, QByteArray("QV392B", 7), true, {}, 1},
+            {151, {}, true, {"The command is not supported on the type of machine !"}, 1},
+            {153, {}, false, {"The command is not supported Mode !"}, 0},
+            {153, QByteArray("Busy: measuring", 16), false, {"Busy: measuring"}, 0},
+            {160, "x", true, {"ERROR_TIME_OUT OK"}, 1},
+            {77, "x", true, {}, 1},
+        };
+        for (const auto& [code, answer, accepted, boxes, connected] : rows) {
+            Connect();
+            Answer(std::uint8_t(code), answer);
+            CXferDataDialog dlg;
+            const int result = Run(dlg, CXferDataDialog::kModeEqInfo, std::uint8_t(code));
+            QCOMPARE(std::tuple(code, result, boxes_, dev_->IsConnected(), dlg.windowTitle()),
+                     std::tuple(code, int(accepted), boxes, connected, "STR_XFER_LOAD_EQINFO"));
+            if (code == 160) {  // answered with a request of its own
+                QTRY_COMPARE(sim_->instrument().Requests().size(), std::size_t{2});
+                QCOMPARE(sim_->instrument().Requests()[1].code, std::uint8_t{160});
+            }
+        }
+    }
+
+    // A name too long for the entry is refused; a list answer fills the entry table, "File list
+    // not found!" empties it; a peer that hangs up mid-answer is an engine error.
+    void listAndFileAnswers() {
+        Connect();
+        Answer(1, QByteArray(840, 'a'));
+        const auto read = [this](int mode, std::uint8_t code, std::string name, int size) {
+            CXferDataDialog dlg;
+            dlg.m_strEntryName = dlg.m_strLoadName = std::move(name);
+            dlg.m_nSize = size;
+            return Run(dlg, mode, code) == QDialog::Accepted ? 1 : dlg.m_nResult;
+        };
+        QCOMPARE(read(CXferDataDialog::kModeReadFile, 1, std::string(200, 'n'), 840), 0);
+        QCOMPARE(boxes_, QStringList{"STR_ERROR_PACKET"});
+        QCOMPARE(dev_->ConnectTcp(), 1);
+        QCOMPARE(read(CXferDataDialog::kModeReadFile, 1, "list.dat", 840), 1);
+        QCOMPARE(dev_->EntryCount(), 10);
+        Answer(152, {});
+        QCOMPARE(read(CXferDataDialog::kModeLoadNamed, 152, "setup.sta", 0), 1);
+        QCOMPARE(dev_->EntryCount(), 0);
+        qv::sim::SimFaults hangUp;
+        hangUp.closeAfterFrames = 1;
+        sim_->instrument().SetFaults(hangUp);
+        QCOMPARE(read(CXferDataDialog::kModeReadFile, qv::REQ_SCREEN, "currentdisp.jpg", 400000),
+                 -1);
+        QCOMPARE(boxes_,
+                 (QStringList{"STR_ERROR_PACKET", "File list not found!", "STR_ERROR_TIMEOUT"}));
+    }
+
+    // Unknown modes cancel at once and disconnect; the connect mode connects, or says why not.
+    void modesAndConnect() {
+        Connect();
+        for (const int mode : {0, 15}) {
+            QVERIFY(dev_->ConnectTcp() == 1 || dev_->IsConnected());
+            CXferDataDialog dlg;
+            QCOMPARE(Run(dlg, mode), int(QDialog::Rejected));
+            QCOMPARE(dev_->IsConnected(), 0);
+        }
+        QVERIFY(boxes_.isEmpty());
+        CXferDataDialog connect;
+        QCOMPARE(Run(connect, CXferDataDialog::kModeConnect), int(QDialog::Accepted));
+        QCOMPARE(dev_->IsConnected(), 1);
+        QCOMPARE(connect.windowTitle(), QStringLiteral("Connecting Port..."));
+        dev_->Disconnect();
+        sim_->Stop();
+        CXferDataDialog fails;
+        QCOMPARE(Run(fails, CXferDataDialog::kModeConnect), int(QDialog::Rejected));
+        QCOMPARE(boxes_, (QStringList{"STR_XFER_CON_FAILED", "STR_DEVCOM_ERR_CHKCABLE"}));
+    }
 };
 
 QTEST_MAIN(DialogsTest)
-#include "tst_comm_dialog.moc"
+#include "tst_dialogs.moc"
