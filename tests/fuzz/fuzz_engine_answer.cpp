@@ -5,10 +5,11 @@
 // peer sent).
 //
 // Input: one option byte (bit 0: the link's Exchange instead of the Poll loop), then operations,
-// one byte each: low 2 bits the kind, the rest a pause of 10 ms steps before it.
+// one byte each: low 2 bits the kind, the rest a pause of 10 ms steps before it, on the
+// request's time line.
 //   0 chunk: a length byte n, then n + 1 bytes delivered in one read
-//   1 silence for the read's window      2 the peer hangs up (one failed read)
-//   3 trickle: a length byte n, then n + 1 bytes delivered one per read
+//   1 silence for 460 ms                 2 the peer hangs up (one failed read)
+//   3 trickle: a length byte n, then n + 1 bytes one every 300 ms
 // Past the end of the input the peer is silent.
 #include <cstddef>
 #include <cstdint>
@@ -16,81 +17,42 @@
 #include <memory>
 #include <vector>
 
-#include "link/CDevComm.h"
 #include "link/FrameAssembler.h"
-#include "tests/fuzz/FuzzClock.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using qv::fuzz::AnswerEndedWell;
-using qv::fuzz::VirtualClock;
+using namespace qv::fuzz;
 
-class FakePeer final : public qv::Transport {
-  public:
-    FakePeer(VirtualClock& clock, const std::uint8_t* data, std::size_t size)
-        : clock_(clock), data_(data), size_(size) {}
-    int Method() const override { return qv::kMethodTcp; }
-    bool IsOpen() const override { return true; }
-    int WriteFrame(std::span<const std::uint8_t> frame) override {
-        return static_cast<int>(frame.size());
-    }
-    int Read(std::span<std::uint8_t> buffer, std::chrono::milliseconds maxWait) override {
-        ++reads;
-        const auto wait = [&](std::chrono::milliseconds t) {
-            clock_.Advance(std::min(t, maxWait));
-        };
-        if (trickleLeft_ > 0) {
-            --trickleLeft_;
-            wait(300ms);
-            return Deliver(buffer, 1);
-        }
-        if (at_ >= size_) {
-            wait(460ms);
-            return 0;
-        }
-        const std::uint8_t op = data_[at_++];
-        const auto pause = std::chrono::milliseconds((op >> 2) * 10);
+std::vector<TimedPeer::Event> Script(Input input) {
+    std::vector<TimedPeer::Event> events;
+    auto at = 0ms;
+    while (!input.empty()) {
+        const std::uint8_t op = input.Byte();
+        at += std::chrono::milliseconds((op >> 2) * 10);
         switch (op & 3) {
             case 0: {
-                const std::size_t n = at_ < size_ ? data_[at_++] + 1u : 1u;
-                wait(pause);
-                return Deliver(buffer, n);
+                std::vector<std::uint8_t> bytes(input.Byte() + 1u);
+                bytes.resize(input.Take(bytes.size(), bytes.data()));
+                events.push_back({at, std::move(bytes)});
+                break;
             }
             case 1:
-                wait(std::max(pause, 460ms));
-                return 0;
+                at += 460ms;
+                break;
             case 2:
-                wait(pause);
-                return -1;
+                events.push_back({at, {}, true});
+                break;
             default:
-                trickleLeft_ = at_ < size_ ? data_[at_++] + 1u : 1u;
-                return Read(buffer, maxWait);
+                for (unsigned n = input.Byte() + 1u; n > 0 && !input.empty(); --n) {
+                    at += 300ms;
+                    events.push_back({at, {input.Byte()}});
+                }
         }
     }
-    void Close() override {}
-
-    std::vector<std::uint8_t> sent;  // every byte the peer delivered, in order
-    int reads = 0;
-
-  private:
-    int Deliver(std::span<std::uint8_t> buffer, std::size_t n) {
-        n = std::min({n, size_ - at_, buffer.size()});
-        if (n == 0) {
-            return 0;
-        }
-        std::memcpy(buffer.data(), data_ + at_, n);
-        sent.insert(sent.end(), data_ + at_, data_ + at_ + n);
-        at_ += n;
-        return static_cast<int>(n);
-    }
-
-    VirtualClock& clock_;
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-    std::size_t trickleLeft_ = 0;
-};
+    return events;
+}
 
 // The answer the frames of stream make, joined independently of the engine: a first frame
 // starts it afresh, every other follows the one before. Empty when it never completes.
@@ -131,51 +93,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const bool byReceiveAnswer = (data[0] & 1) != 0;
-    static qv::CDevComm* engine = [] {
-        auto* e = new qv::CDevComm;
-        e->Init();
-        return e;
-    }();
     static qv::Answer* exchanged = new qv::Answer;
     static const qv::FileEntry screen =
         *qv::BuildFileEntry(qv::kScreenFileName, qv::kScreenFileSize);
+    qv::CDevComm& engine = Engine();
     VirtualClock clock;
-    engine->SetClock(&clock);
-    auto peer = std::make_shared<FakePeer>(clock, data + 1, size - 1);
-    engine->Attach(peer);
-    engine->SetErrorText("");
+    engine.SetClock(&clock);
+    auto peer = std::make_shared<TimedPeer>(clock, Script(Input(data + 1, size - 1)));
+    engine.Attach(peer);
+    engine.SetErrorText("");
     const auto start = clock.Now();
     int result = 0;
     int calls = 0;
     if (byReceiveAnswer) {
-        result = engine->link().Exchange(qv::RequestFrame(qv::REQ_SCREEN, screen), *exchanged);
+        result = engine.link().Exchange(qv::RequestFrame(qv::REQ_SCREEN, screen), *exchanged);
         calls = 1;
     } else {
-        if (engine->RequestScreen() != 1) {
-            __builtin_trap();
-        }
+        Check(engine.RequestScreen() == 1);
         do {
-            result = engine->Poll();
+            result = engine.Poll();
             ++calls;
         } while (result >= 0 && result < 100);
     }
-    const std::uint8_t* joined = byReceiveAnswer ? exchanged->data() : engine->GetData();
+    const std::uint8_t* joined = byReceiveAnswer ? exchanged->data() : engine.GetData();
     const auto length = static_cast<int>(
-        byReceiveAnswer ? exchanged->length() : static_cast<std::size_t>(engine->GetDataLength()));
+        byReceiveAnswer ? exchanged->length() : static_cast<std::size_t>(engine.GetDataLength()));
     // Every Poll that returns early made a read.
-    if (!AnswerEndedWell(result, engine->ErrorText(), joined, length, clock.Now() - start) ||
-        calls > peer->reads + 1) {
-        __builtin_trap();
-    }
+    Check(AnswerEndedWell(result, engine.ErrorText(), joined, length, clock.Now() - start) &&
+          calls <= peer->reads + 1);
     if (result == 100) {
         std::vector<std::uint8_t> expected;
-        if (!ReferenceAnswer(peer->sent, expected) ||
-            expected.size() != static_cast<std::size_t>(length) ||
-            (length > 0 && std::memcmp(expected.data(), joined, expected.size()) != 0)) {
-            __builtin_trap();
-        }
+        Check(ReferenceAnswer(peer->sent, expected) &&
+              expected.size() == static_cast<std::size_t>(length) &&
+              (length == 0 || std::memcmp(expected.data(), joined, expected.size()) == 0));
     }
-    engine->Attach(nullptr);
-    engine->SetClock(nullptr);
+    engine.Attach(nullptr);
+    engine.SetClock(nullptr);
     return 0;
 }

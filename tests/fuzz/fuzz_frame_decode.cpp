@@ -7,19 +7,11 @@
 
 #include "panels/ImageServices.h"
 #include "session/JpegMarkers.h"
-
-namespace {
-
-void Check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
+#include "tests/fuzz/Fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using qv::ImageServices;
+    using qv::fuzz::Check;
     const qv::JpegLimits& limits = ImageServices::kLimits;
     const qv::JpegLayout layout = qv::WalkJpegMarkers(data, size, limits);
     if (layout.ok()) {

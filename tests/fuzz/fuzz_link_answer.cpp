@@ -1,16 +1,18 @@
 // Feeds arbitrary bytes, cut into arbitrary reads, through the frame assembler and the
 // answer joiner the way a poll loop does. Nothing may write past a buffer, and every
 // decoded frame must re-encode to a frame that decodes to the same thing.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "link/AnswerJoiner.h"
 #include "link/FrameAssembler.h"
 #include "link/FrameCodec.h"
+#include "tests/fuzz/Fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using qv::fuzz::Check;
     if (size < 1) {
         return 0;
     }
@@ -28,32 +30,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         stream = stream.subspan(read.size());
         while (!read.empty()) {
             const auto r = assembler.Feed(read);
-            if (r.consumed == 0 || r.consumed > read.size()) {
-                __builtin_trap();
-            }
+            Check(r.consumed > 0 && r.consumed <= read.size());
             read = read.subspan(r.consumed);
             if (r.status == qv::FrameAssembler::Status::Frame) {
                 const qv::FrameView f = assembler.frame();
-                if (f.payload.size() > qv::kMaxPayload) {
-                    __builtin_trap();
-                }
+                Check(f.payload.size() <= qv::kMaxPayload);
                 const std::size_t n = qv::EncodeFrame(f.header, f.payload, wire);
-                if (n == 0) {
-                    __builtin_trap();
-                }
+                Check(n > 0);
                 qv::FrameAssembler again;
                 const std::vector<std::uint8_t> payload(f.payload.begin(), f.payload.end());
                 const auto back = again.Feed(std::span(wire).first(n));
-                if (back.status != qv::FrameAssembler::Status::Frame || back.consumed != n ||
-                    again.frame().payload.size() != payload.size() ||
-                    (n > 0 && !payload.empty() &&
-                     std::memcmp(again.frame().payload.data(), payload.data(), payload.size()))) {
-                    __builtin_trap();
-                }
+                Check(back.status == qv::FrameAssembler::Status::Frame && back.consumed == n &&
+                      std::equal(payload.begin(), payload.end(), again.frame().payload.begin(),
+                                 again.frame().payload.end()));
                 const auto step = joiner.Add(f);
-                if (joiner.length() > qv::kMaxAnswerBytes) {
-                    __builtin_trap();
-                }
+                Check(joiner.length() <= qv::kMaxAnswerBytes);
                 if (step.outcome != qv::AnswerJoiner::Outcome::Progress) {
                     joiner.Reset();
                 }

@@ -12,14 +12,11 @@
 #include <string>
 
 #include "session/SettingsStore.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
 
-void Check(bool ok) {
-    if (!ok) {
-        __builtin_trap();
-    }
-}
+using qv::fuzz::Check;
 
 // In memory where the system has such a folder: the store syncs every file it writes to the
 // disk, which would hold this target to a few inputs a second. Kept to the very end (never

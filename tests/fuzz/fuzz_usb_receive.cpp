@@ -11,30 +11,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "link/CDevComm.h"
 #include "link/UsbBlockTransport.h"
-#include "tests/fuzz/FuzzClock.h"
+#include "tests/fuzz/Fuzz.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using qv::fuzz::AnswerEndedWell;
-using qv::fuzz::VirtualClock;
+using namespace qv::fuzz;
 
 class FakeDevice final : public qv::UsbBackend {
   public:
-    explicit FakeDevice(VirtualClock& clock) : clock_(clock) {}
-    void Feed(const std::uint8_t* data, std::size_t size) {
-        data_ = data;
-        size_ = size;
-        at_ = 0;
-        reads = 0;
-    }
+    FakeDevice(VirtualClock& clock, Input input) : clock_(clock), input_(input) {}
     bool ListInterfaces(std::string_view classGuid, std::vector<std::string>& paths,
                         unsigned&) override {
         paths.clear();
@@ -48,21 +38,17 @@ class FakeDevice final : public qv::UsbBackend {
               std::chrono::milliseconds timeout) override {
         ++reads;
         got = 0;
-        if (at_ >= size_) {
+        if (input_.empty()) {
             clock_.Advance(timeout);
             return false;
         }
-        const std::uint8_t op = data_[at_++];
+        const std::uint8_t op = input_.Byte();
         clock_.Advance(std::min(std::chrono::milliseconds((op >> 2) * 20), timeout));
         switch (op & 3) {
             case 0:
-            case 1: {
-                const std::size_t n = at_ < size_ ? 16u * data_[at_++] : 0u;
-                got = std::min({n, length, size_ - at_});
-                std::memcpy(buffer, data_ + at_, got);
-                at_ += got;
+            case 1:
+                got = input_.Take(std::min<std::size_t>(16u * input_.Byte(), length), buffer);
                 return (op & 3) == 0;
-            }
             case 2:
                 clock_.Advance(timeout);
                 return false;
@@ -81,45 +67,33 @@ class FakeDevice final : public qv::UsbBackend {
 
   private:
     VirtualClock& clock_;
-    const std::uint8_t* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t at_ = 0;
+    Input input_;
     qv::UsbHandle next_ = 1;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static VirtualClock clock;
-    static FakeDevice device(clock);
-    static qv::CDevComm* engine = [] {
-        // The device classes say on standard output what they open, every time.
-        std::freopen("/dev/null", "w", stdout);
-        auto* e = new qv::CDevComm;
-        e->Init();
-        e->SetClock(&clock);
-        return e;
-    }();
-    device.Feed(data, size);
+    // The device classes say on standard output what they open, every time.
+    static std::FILE* quiet = std::freopen("/dev/null", "w", stdout);
+    (void)quiet;
+    qv::CDevComm& engine = Engine();
+    VirtualClock clock;
+    engine.SetClock(&clock);
+    FakeDevice device(clock, Input(data, size));
     auto usb = std::make_shared<qv::UsbBlockTransport>(
         device, [](std::chrono::milliseconds) {}, &clock);
-    if (!usb->Open()) {
-        __builtin_trap();
-    }
-    engine->Attach(usb);
-    engine->SetErrorText("");
+    Check(usb->Open());
+    engine.Attach(usb);
+    engine.SetErrorText("");
     const auto start = clock.Now();
-    if (engine->UsbRequestFile(qv::REQ_SCREEN, std::string(qv::kScreenFileName)) != 1) {
-        __builtin_trap();
-    }
-    const int result = engine->UsbReceive();
-    const int length = engine->GetDataLength();
+    Check(engine.UsbRequestFile(qv::REQ_SCREEN, std::string(qv::kScreenFileName)) == 1);
+    const int result = engine.UsbReceive();
     // A block read takes at least one operation or ends the answer, so reads stay bounded.
-    if (!AnswerEndedWell(result, engine->ErrorText(), engine->GetData(), length,
-                         clock.Now() - start) ||
-        static_cast<std::size_t>(device.reads) > size + 2) {
-        __builtin_trap();
-    }
-    engine->Attach(nullptr);
+    Check(AnswerEndedWell(result, engine.ErrorText(), engine.GetData(), engine.GetDataLength(),
+                          clock.Now() - start) &&
+          static_cast<std::size_t>(device.reads) <= size + 2);
+    engine.Attach(nullptr);
+    engine.SetClock(nullptr);
     return 0;
 }

@@ -210,17 +210,10 @@ TEST(Printable, ControlCharactersAndEscapeSequencesComeOutEscapedTextAsItIs) {
         // A backslash is doubled, so the escaped form reads back to the bytes sent.
         {"C:\\x1b", "C:\\\\x1b"},
         // C1 controls, as single bytes (8-bit CSI) and as UTF-8.
-        {"\x9b"
-         "2J",
-         "\\x9b2J"},
-        {"\xc2\x9b"
-         "2J",
-         "\\xc2\\x9b2J"},
+        {"\x9b\x32J", "\\x9b2J"},
+        {"\u009b\x32J", "\\xc2\\x9b2J"},
         // UTF-8 text stays; broken or overlong UTF-8 and surrogates do not.
-        {"Pr\xc3\xbc"
-         "fger\xc3\xa4t \xe2\x82\xac \xf0\x9f\x93\xa1",
-         "Pr\xc3\xbc"
-         "fger\xc3\xa4t \xe2\x82\xac \xf0\x9f\x93\xa1"},
+        {"Pr\u00fcfger\u00e4t \u20ac \U0001F4E1", "Pr\u00fcfger\u00e4t \u20ac \U0001F4E1"},
         {"\xc2\xa0", "\xc2\xa0"},
         {"\xc3", "\\xc3"},
         {"\xc0\x9b", "\\xc0\\x9b"},
