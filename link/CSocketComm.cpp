@@ -241,13 +241,21 @@ int CSocketComm::ReadComm(unsigned char* buffer, int capacity, unsigned timeoutV
     if (fd < 0) {
         return 0;
     }
+    // Bytes already waiting are taken without a wait: a stream that keeps arriving costs one
+    // call per read rather than two.
+    const ssize_t ready = recv(fd, buffer, static_cast<std::size_t>(capacity), MSG_DONTWAIT);
+    if (ready > 0) {
+        return static_cast<int>(ready);
+    }
+    if (ready == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        return -1;
+    }
     pollfd p{fd, POLLIN, 0};
     const auto waitFor = ReadWait(timeoutValue);
     const auto whole = std::chrono::duration_cast<std::chrono::seconds>(waitFor);
     const timespec wait{static_cast<time_t>(whole.count()),
                         static_cast<long>(std::chrono::nanoseconds(waitFor - whole).count())};
-    const int ready = ppoll(&p, 1, &wait, nullptr);
-    if (ready <= 0) {
+    if (ppoll(&p, 1, &wait, nullptr) <= 0) {
         return 0;
     }
     const ssize_t got = recv(fd, buffer, static_cast<std::size_t>(capacity), 0);
