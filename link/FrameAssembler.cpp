@@ -10,10 +10,6 @@ namespace {
 // seven bits are at least 0x7D.
 static_assert(kFrameEscape == 0x7D && kFrameEnd == 0x7E && kFrameStart == 0x7F);
 
-bool IsSpecial(std::uint8_t b) {
-    return b >= kFrameEscape && b <= kFrameStart;
-}
-
 // The top bit of each byte of w that is a marker (no carry crosses a byte: 0x7F + 3 < 0x100).
 std::uint64_t SpecialBits(std::uint64_t w) {
     constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
@@ -75,7 +71,7 @@ FrameAssembler::Result FrameAssembler::Feed(std::span<const std::uint8_t> input)
                 run += 8;
                 out += 8;
             }
-            while (run < end && out < outEnd && !IsSpecial(*run)) {
+            while (run < end && out < outEnd && !NeedsEscape(*run)) {
                 *out++ = *run++;
             }
             length_ = static_cast<std::size_t>(out - buf_.data());
@@ -83,7 +79,7 @@ FrameAssembler::Result FrameAssembler::Feed(std::span<const std::uint8_t> input)
             if (at == end) {
                 break;
             }
-            if (!IsSpecial(*at)) {
+            if (!NeedsEscape(*at)) {
                 // The frame would grow past the largest one.
                 ++at;
                 Reset();
